@@ -1,0 +1,29 @@
+#include "app/platform/linux/LinuxBundle.h"
+#include "fakes/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+using zorvane::linux_platform::LinuxBundle;
+
+TEST(LinuxBundle, TheBuiltBundleCarriesTheProjectVersionAndEmptyUpdateKeys)
+{
+    LinuxBundle bundle(ZORVANE_BUILT_BUNDLE);
+    EXPECT_EQ(bundle.infoValue("CFBundleShortVersionString"), ZORVANE_PROJECT_VERSION);
+    // Not configured by default: present but empty.
+    EXPECT_EQ(bundle.infoValue("SUFeedURL"), "");
+    EXPECT_EQ(bundle.infoValue("SUPublicEDKey"), "");
+    EXPECT_FALSE(bundle.infoValue("NoSuchKey"));
+    EXPECT_EQ(bundle.executablesPath(), std::filesystem::path(ZORVANE_BUILT_BUNDLE) / "Contents/MacOS");
+    EXPECT_TRUE(std::filesystem::is_directory(bundle.resourcesPath() / "BrowserExtension"));
+}
+
+TEST(LinuxBundle, AMissingOrBrokenInfoFileGivesNoKeys)
+{
+    zorvane::fakes::TemporaryDirectory dir;
+    EXPECT_FALSE(LinuxBundle(dir.path()).infoValue("CFBundleShortVersionString"));
+    std::filesystem::create_directories(dir / "Contents");
+    std::ofstream(dir / "Contents/Info.plist") << "<plist><dict><key>CFBundleShortVersionString";
+    EXPECT_FALSE(LinuxBundle(dir.path()).infoValue("CFBundleShortVersionString"));
+}

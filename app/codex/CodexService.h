@@ -1,0 +1,89 @@
+#pragma once
+
+#include "app/codex/ChildProcess.h"
+#include "app/core/CapturedContext.h"
+#include "app/core/LocalizedError.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zorvane {
+
+// Where the service looks and what it hands its children. Every field left empty takes the real
+// process's value; tests fill them to stay hermetic whatever is installed on the machine.
+struct CodexServiceOptions {
+    std::filesystem::path root = "/";                         // prefix of every executable candidate
+    std::optional<Environment> environment;                   // default: the process environment
+    std::optional<std::filesystem::path> home;                // default: HOME, else the user database
+    std::optional<std::filesystem::path> temporaryDirectory;  // default: TMPDIR if a directory, else /tmp
+};
+
+// The one way to the user's `codex` tool: the sign-in status and the question. Synchronous and
+// safe to call from several threads at once; each call runs its own child to its end.
+class CodexService {
+public:
+    using Options = CodexServiceOptions;
+
+    class ServiceError : public LocalizedError {
+    public:
+        enum class Case { subscriptionLoginRequired, commandFailed, executableMissing, emptyResponse };
+
+        static ServiceError subscriptionLoginRequired(std::string status) { return {Case::subscriptionLoginRequired, std::move(status)}; }
+        static ServiceError commandFailed(std::string errorText) { return {Case::commandFailed, std::move(errorText)}; }
+        static ServiceError executableMissing() { return {Case::executableMissing, {}}; }
+        static ServiceError emptyResponse() { return {Case::emptyResponse, {}}; }
+
+        Case errorCase() const { return case_; }
+        const std::string& payload() const { return payload_; } // the status or error text, trimmed
+        std::string localizedDescription() const override;
+
+    private:
+        ServiceError(Case c, std::string payload) : case_(c), payload_(std::move(payload)) {}
+        Case case_;
+        std::string payload_;
+    };
+
+    struct CapturedRun {
+        std::int32_t terminationStatus = 0;
+        std::string standardOutput; // decoded, ill-formed bytes replaced with U+FFFD
+        std::string standardError;
+    };
+
+    // Sweeps transport images left by an earlier run from the temporary directory.
+    explicit CodexService(Options options = {});
+
+    // Text for the Codex status line; never fails.
+    std::string authenticationStatus();
+
+    // Asks the question, with the context's image attached when it has one, and returns the
+    // answer trimmed and never empty. Throws ServiceError, or std::system_error when the image
+    // cannot be written or the tool cannot be started.
+    std::string send(const std::string& question, const std::optional<CapturedContext>& context, AIResponseMode mode);
+
+    // The pieces the two operations are built of, for the command line and the tests.
+    std::vector<std::filesystem::path> executableCandidates() const;
+    std::optional<std::filesystem::path> findExecutable() const; // looked up afresh every time
+    Environment sanitizedEnvironment() const;
+    CapturedRun runCaptured(const std::filesystem::path& executable, const std::vector<std::string>& arguments) const;
+    const std::filesystem::path& temporaryDirectory() const { return temporaryDirectory_; }
+    bool isSubscriptionLoginVerified() const { return subscriptionLoginVerified_.load(); }
+
+    static Environment sanitizedEnvironment(Environment inherited);
+    static std::vector<std::string> statusArguments();
+    static std::vector<std::string> queryArguments(AIResponseMode mode, const std::filesystem::path& answerFile,
+                                                   const std::optional<std::filesystem::path>& imageFile);
+    static void removeStaleTransportImages(const std::filesystem::path& temporaryDirectory);
+
+private:
+    std::filesystem::path root_;
+    Environment environment_;
+    std::optional<std::filesystem::path> home_;
+    std::filesystem::path temporaryDirectory_;
+    std::atomic<bool> subscriptionLoginVerified_ {false};
+};
+
+} // namespace zorvane

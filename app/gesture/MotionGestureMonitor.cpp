@@ -1,0 +1,69 @@
+#include "app/gesture/MotionGestureMonitor.h"
+
+#include "app/core/Defaults.h"
+
+#include <cmath>
+
+namespace zorvane {
+
+std::shared_ptr<MotionGestureMonitor> MotionGestureMonitor::create(std::shared_ptr<EventMonitors> eventMonitors,
+    std::shared_ptr<UserDefaults> defaults, std::shared_ptr<Clock> clock, std::shared_ptr<MainQueue> mainQueue)
+{
+    return std::make_shared<MotionGestureMonitor>(
+        Token {}, std::move(eventMonitors), std::move(defaults), std::move(clock), std::move(mainQueue));
+}
+
+MotionGestureMonitor::MotionGestureMonitor(Token, std::shared_ptr<EventMonitors> eventMonitors,
+    std::shared_ptr<UserDefaults> defaults, std::shared_ptr<Clock> clock, std::shared_ptr<MainQueue> mainQueue)
+    : eventMonitors_(std::move(eventMonitors))
+    , defaults_(std::move(defaults))
+    , clock_(std::move(clock))
+    , mainQueue_(std::move(mainQueue))
+{
+}
+
+MotionGestureMonitor::~MotionGestureMonitor()
+{
+    stop();
+}
+
+void MotionGestureMonitor::start()
+{
+    if (isStarted()) return;
+    const std::weak_ptr<MotionGestureMonitor> weak = weak_from_this();
+    const auto handler = [weak] {
+        if (const auto self = weak.lock()) self->handleMotion();
+    };
+    globalMonitor_ = eventMonitors_->addGlobalPointerMovedMonitor(handler);
+    localMonitor_ = eventMonitors_->addLocalPointerMovedMonitor(handler);
+}
+
+void MotionGestureMonitor::stop()
+{
+    if (globalMonitor_) eventMonitors_->removeMonitor(*globalMonitor_);
+    if (localMonitor_) eventMonitors_->removeMonitor(*localMonitor_);
+    globalMonitor_.reset();
+    localMonitor_.reset();
+}
+
+void MotionGestureMonitor::handleMotion()
+{
+    // Both settings are read on every movement so that a change applies at the next one.
+    if (!defaults_->boolForKey(Defaults::activationEnabled)) return;
+    const double now = clock_->uptime();
+    if (lastTrigger_ && !(now - *lastTrigger_ > triggerPause)) return;
+
+    const double threshold = defaults_->doubleForKey(Defaults::motionThreshold);
+    // A damaged preference (NaN, infinite) would silently switch the gesture off.
+    detector_.threshold = std::isfinite(threshold) ? threshold : Defaults::defaultMotionThreshold;
+
+    if (!detector_.record(eventMonitors_->currentPointerLocation(), now)) return;
+    lastTrigger_ = now;
+    const std::weak_ptr<MotionGestureMonitor> weak = weak_from_this();
+    mainQueue_->post([weak] {
+        const auto self = weak.lock();
+        if (self && self->onTrigger) self->onTrigger();
+    });
+}
+
+} // namespace zorvane

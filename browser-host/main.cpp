@@ -1,0 +1,75 @@
+// ZorvaneBrowserHost: started by the browser when the Zorvane extension opens its native port.
+// Relays the extension's frames to the application over loopback TCP and the application's lines
+// back, adding only its own hello. It reports nothing but its exit status.
+
+#include "app/bridge/BridgeProtocol.h"
+#include "browser-host/HostRelay.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr int connectionAttempts = 8;
+constexpr useconds_t retryDelayMicroseconds = 250000;
+
+// Either thread may end the process; nothing is left to flush, so leave without running
+// destructors the other thread may still depend on.
+[[noreturn]] void finish(int status)
+{
+    ::_exit(status);
+}
+
+int connectToApplication()
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(zorvane::BridgeProtocol::port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int attempt = 0; attempt < connectionAttempts; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) finish(1);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+        ::close(fd);
+        ::usleep(retryDelayMicroseconds);
+    }
+    finish(1);
+}
+
+} // namespace
+
+int main()
+{
+    // A browser that has closed our standard output must end us with status 0, not SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    static std::mutex outputLock;
+    const int socket = connectToApplication();
+
+    zorvane::host::DescriptorWriter application(socket, true);
+    if (!application.writeAll(zorvane::BridgeProtocol::helloLine.data(), zorvane::BridgeProtocol::helloLine.size()))
+        finish(1);
+
+    try {
+        std::thread([socket] {
+            zorvane::host::DescriptorReader fromApplication(socket);
+            zorvane::host::DescriptorWriter toBrowser(STDOUT_FILENO, false);
+            zorvane::host::relayLinesToFrames(fromApplication, toBrowser, outputLock);
+            finish(0);
+        }).detach();
+    } catch (...) {
+        finish(1);
+    }
+
+    zorvane::host::DescriptorReader fromBrowser(STDIN_FILENO);
+    zorvane::host::relayFramesToLines(fromBrowser, application);
+    ::shutdown(socket, SHUT_RDWR);
+    ::close(socket);
+    finish(0);
+}

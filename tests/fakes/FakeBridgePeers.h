@@ -1,0 +1,201 @@
+#pragma once
+
+// Stand-ins for the two ends of the bridge's loopback link: a host that connects to the
+// application's service, and an application that a real host connects to. Every wait is bounded.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+namespace zorvane::fakes {
+
+// One end of a loopback TCP connection.
+class LoopbackSocket {
+public:
+    LoopbackSocket() = default;
+    explicit LoopbackSocket(int fd) : fd_(fd) {}
+    LoopbackSocket(LoopbackSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)), pending_(std::move(other.pending_)) {}
+    LoopbackSocket& operator=(LoopbackSocket&& other) noexcept
+    {
+        if (this != &other) {
+            close();
+            fd_ = std::exchange(other.fd_, -1);
+            pending_ = std::move(other.pending_);
+        }
+        return *this;
+    }
+    ~LoopbackSocket() { close(); }
+
+    // Connects to 127.0.0.1:port; an unconnected socket when nothing listens.
+    static LoopbackSocket connectTo(std::uint16_t port)
+    {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            return LoopbackSocket();
+        }
+        return LoopbackSocket(fd);
+    }
+
+    bool isOpen() const { return fd_ >= 0; }
+    int descriptor() const { return fd_; }
+
+    // False when the peer is gone.
+    bool send(std::string_view bytes)
+    {
+        while (!bytes.empty()) {
+            const ssize_t count = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (count < 0 && errno == EINTR) continue;
+            if (count <= 0) return false;
+            bytes.remove_prefix(static_cast<std::size_t>(count));
+        }
+        return true;
+    }
+
+    // Bytes available within the timeout: some bytes, "" once the peer has closed, none on timeout.
+    std::optional<std::string> receive(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        if (!pending_.empty()) return std::exchange(pending_, {});
+        pollfd watched {fd_, POLLIN, 0};
+        int ready;
+        do {
+            ready = ::poll(&watched, 1, static_cast<int>(timeout.count()));
+        } while (ready < 0 && errno == EINTR);
+        if (ready <= 0) return std::nullopt;
+        char buffer[65536];
+        const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (count <= 0) return std::string();
+        return std::string(buffer, static_cast<std::size_t>(count));
+    }
+
+    // The next line with its terminator, or none when the peer closed or the time ran out first.
+    std::optional<std::string> receiveLine(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        std::string line = std::exchange(pending_, {});
+        for (;;) {
+            if (const auto end = line.find('\n'); end != std::string::npos) {
+                pending_ = line.substr(end + 1);
+                line.resize(end + 1);
+                return line;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            auto more = receive(left);
+            if (!more || more->empty()) {
+                pending_ = line;
+                return std::nullopt;
+            }
+            line += *more;
+        }
+    }
+
+    // Exactly `size` bytes, or none when the peer closed or the time ran out first.
+    std::optional<std::string> receiveExactly(std::size_t size, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        std::string bytes = std::exchange(pending_, {});
+        while (bytes.size() < size) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return std::nullopt;
+            auto more = receive(left);
+            if (!more || more->empty()) return std::nullopt;
+            bytes += *more;
+        }
+        pending_ = bytes.substr(size);
+        bytes.resize(size);
+        return bytes;
+    }
+
+    // True when the peer closes (after any bytes still unread) within the timeout.
+    bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10), std::string* unread = nullptr)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            auto more = receive(left);
+            if (!more) return false;
+            if (more->empty()) return true;
+            if (unread) *unread += *more;
+        }
+    }
+
+    void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
+
+    void close()
+    {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_ = -1;
+    std::string pending_;
+};
+
+// A listener on 127.0.0.1 standing in for the application (or any server a test needs).
+class LoopbackListener {
+public:
+    // Port 0 picks a free one. Throws when the port cannot be bound.
+    explicit LoopbackListener(std::uint16_t port = 0)
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
+        const int on = 1;
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 8) != 0) {
+            const int error = errno;
+            ::close(fd_);
+            throw std::system_error(error, std::generic_category(), "cannot listen on 127.0.0.1:" + std::to_string(port));
+        }
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~LoopbackListener()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    LoopbackListener(const LoopbackListener&) = delete;
+    LoopbackListener& operator=(const LoopbackListener&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    int descriptor() const { return fd_; }
+
+    // The next connection, or an unconnected socket when none came within the timeout.
+    LoopbackSocket accept(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        pollfd watched {fd_, POLLIN, 0};
+        if (::poll(&watched, 1, static_cast<int>(timeout.count())) <= 0) return LoopbackSocket();
+        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        return fd < 0 ? LoopbackSocket() : LoopbackSocket(fd);
+    }
+
+private:
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+} // namespace zorvane::fakes

@@ -9,7 +9,7 @@
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <system_error>
 #include <time.h>
@@ -307,8 +307,10 @@ ChildResult runChild(const ChildRequest& request)
     if (outputEnd.isOpen()) setNonBlocking(outputEnd.get());
     if (inputEnd.isOpen()) setNonBlocking(inputEnd.get());
 
-    // Without pidfd (old kernels, some sandboxes) we fall back to reading to end of file.
-    Fd exitWatch(static_cast<int>(pidfd_open(pid, 0)));
+    // Tells us when the child itself has ended, whoever else holds its pipes. Without it (old
+    // kernels, some sandboxes) we fall back to reading to end of file. Called through syscall:
+    // the C library's wrapper is not declared for C++ in this glibc.
+    Fd exitWatch(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
 
     const std::string_view input = request.input ? std::string_view(*request.input) : std::string_view();
     std::size_t written = 0;

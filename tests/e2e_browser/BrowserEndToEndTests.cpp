@@ -1,0 +1,253 @@
+// The whole web path with a real browser: Debian's Chromium, headless, with the shipped extension,
+// the real ZorvaneBrowserHost found through the manifest the installer wrote, and the real bridge
+// service. The application's side is driven here; the user's click and key come through DevTools.
+
+#include "app/bridge/BrowserBridgeInstaller.h"
+#include "app/bridge/BrowserBridgeService.h"
+#include "e2e_browser/DevToolsBrowser.h"
+#include "fakes/FakeBridgePeers.h"
+#include "fakes/FakeBundle.h"
+#include "fakes/TemporaryDirectory.h"
+#include "fakes/VirtualTime.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <atomic>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace zorvane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* chromium = "/usr/lib/chromium/chromium";
+
+const std::string page = R"(<!doctype html>
+<html lang="es"><head><meta charset="utf-8"><title>Página de prueba</title>
+<style>
+  html, body { margin: 0; background: #ffffff; }
+  #target { position: absolute; left: 100px; top: 80px; width: 240px; height: 120px;
+            background: #22aa77; color: #22aa77; font: 20px sans-serif; }
+</style></head>
+<body><div id="target">Tarjeta   de
+  prueba</div></body></html>)";
+
+// Serves the test page on 127.0.0.1 to anyone who asks, until destroyed.
+class PageServer {
+public:
+    PageServer() : thread_([this] { serve(); }) {}
+    ~PageServer()
+    {
+        stopping_ = true;
+        // Wake the accept poll with a connection of our own.
+        fakes::LoopbackSocket::connectTo(listener_.port());
+        thread_.join();
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(listener_.port()) + "/"; }
+
+private:
+    void serve()
+    {
+        while (!stopping_) {
+            fakes::LoopbackSocket client = listener_.accept(1s);
+            if (!client.isOpen() || stopping_) continue;
+            std::string request;
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                auto more = client.receive(2s);
+                if (!more || more->empty()) break;
+                request += *more;
+            }
+            const bool root = request.rfind("GET / ", 0) == 0;
+            const std::string body = root ? page : "";
+            client.send(std::string(root ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n")
+                        + "Content-Type: text/html; charset=utf-8\r\nCache-Control: no-store\r\nConnection: close\r\n"
+                        + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+        }
+    }
+
+    fakes::LoopbackListener listener_;
+    std::atomic<bool> stopping_ {false};
+    std::thread thread_;
+};
+
+struct Image {
+    std::uint32_t width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+    std::array<int, 3> pixel(std::uint32_t x, std::uint32_t y) const
+    {
+        const std::size_t at = (static_cast<std::size_t>(y) * width + x) * 4;
+        return {rgba[at], rgba[at + 1], rgba[at + 2]};
+    }
+};
+
+std::optional<Image> decodePNG(const std::vector<std::uint8_t>& data)
+{
+    png_image image {};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, data.data(), data.size())) return std::nullopt;
+    image.format = PNG_FORMAT_RGBA;
+    Image decoded;
+    decoded.width = image.width;
+    decoded.height = image.height;
+    decoded.rgba.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, decoded.rgba.data(), 0, nullptr)) return std::nullopt;
+    return decoded;
+}
+
+bool near(const std::array<int, 3>& color, const std::array<int, 3>& expected)
+{
+    for (int i = 0; i < 3; ++i)
+        if (std::abs(color[i] - expected[i]) > 6) return false;
+    return true;
+}
+
+// Polls a condition in real time; the browser is a real process.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(50ms);
+    }
+    return true;
+}
+
+// Processes running the host binary, found by their executable.
+int runningHosts(const fs::path& host)
+{
+    int count = 0;
+    std::error_code error;
+    const fs::path wanted = fs::weakly_canonical(host, error);
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        std::error_code ignored;
+        const fs::path exe = fs::read_symlink(entry.path() / "exe", ignored);
+        if (!ignored && exe == wanted) ++count;
+    }
+    return count;
+}
+
+std::string tail(const fs::path& file)
+{
+    std::ifstream in(file);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    return all.size() > 4000 ? all.substr(all.size() - 4000) : all;
+}
+
+TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
+{
+    if (::access(chromium, X_OK) != 0)
+        GTEST_SKIP() << "Chromium is not installed at " << chromium << " (Debian package chromium, in scripts/packages/bridge.txt)";
+
+    fakes::TemporaryDirectory temporary;
+    const fs::path home = temporary / "home";
+    const fs::path profile = home / ".config/chromium";
+    const fs::path log = temporary / "chromium.log";
+
+    // The manifest goes where the installer puts it for Chromium, which is the profile's own folder.
+    fakes::FakeBundle bundle(ZORVANE_TEST_BUNDLE_DIR);
+    BrowserBridgeInstaller installer(bundle, home);
+    installer.install();
+    ASSERT_TRUE(fs::exists(profile / "NativeMessagingHosts/com.quenvar.zorvane.json"));
+
+    fakes::FakeClock clock;
+    fakes::ManualMainQueue queue(clock);
+    auto service = BrowserBridgeService::create(queue);
+    std::vector<bool> connections;
+    std::vector<BrowserBridgeService::SelectionStarted> started;
+    std::vector<BrowserBridgeService::Selection> selections;
+    int cancels = 0;
+    std::vector<std::string> order;
+    service->onConnectionChange = [&](bool connected) { connections.push_back(connected); };
+    service->onSelectionStarted = [&](const auto& s) { started.push_back(s); order.push_back("started"); };
+    service->onSelection = [&](const auto& s) { selections.push_back(s); order.push_back("selection"); };
+    service->onCancel = [&] { ++cancels; order.push_back("cancel"); };
+    service->start();
+    ASSERT_EQ(service->listeningPort(), BridgeProtocol::port) << "127.0.0.1:38473 is taken by another program";
+
+    PageServer server;
+    const fs::path extension = bundle.resourcesPath() / "BrowserExtension";
+    test_support::DevToolsBrowser browser(
+        chromium,
+        {"--headless=new", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+         "--disable-background-networking", "--disable-component-update", "--disable-sync",
+         "--user-data-dir=" + profile.string(), "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
+         "--window-size=800,600", "--force-device-scale-factor=1", "--load-extension=" + extension.string(),
+         "--disable-extensions-except=" + extension.string(), "about:blank"},
+        {{"HOME", home.string()}, {"XDG_CONFIG_HOME", (temporary / "xdg").string()},
+         {"XDG_CACHE_HOME", (temporary / "cache").string()}},
+        log);
+    const auto connected = [&] { return !connections.empty() && connections.back(); };
+
+    // The extension's worker opens its native port at start; the host authenticates.
+    ASSERT_TRUE(queue.runUntil(connected, 20s)) << "the extension never reached the service through the host\n" << tail(log);
+
+    const std::string targetID = browser.call("Target.createTarget", {{"url", server.url()}})["targetId"];
+    const std::string tab = browser.call("Target.attachToTarget", {{"targetId", targetID}, {"flatten", true}})["sessionId"];
+    browser.call("Target.activateTarget", {{"targetId", targetID}});
+    ASSERT_TRUE(eventually(
+        [&] { return browser.evaluate(tab, "document.readyState === 'complete' && !!document.getElementById('target')") == true; },
+        10s));
+    const auto pickerShown = [&] { return browser.evaluate(tab, "!!document.querySelector('[data-zorvane-picker]')") == true; };
+    const auto pickerGone = [&] { return !pickerShown(); };
+
+    // Pick: the application asks, the user clicks the element.
+    ASSERT_TRUE(service->requestActivation());
+    ASSERT_TRUE(eventually(pickerShown, 10s)) << "no picker appeared in the page\n" << tail(log);
+    for (const char* type : {"mouseMoved", "mousePressed", "mouseReleased"}) {
+        browser.call("Input.dispatchMouseEvent",
+                     {{"type", type}, {"x", 210}, {"y", 140}, {"button", "left"}, {"buttons", 1}, {"clickCount", 1}}, tab);
+    }
+    ASSERT_TRUE(queue.runUntil([&] { return !selections.empty(); }, 15s)) << "no selection arrived\n" << tail(log);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ((std::vector<std::string> {order.begin(), order.begin() + 2}), (std::vector<std::string> {"started", "selection"}));
+    EXPECT_EQ(selections[0].id, started[0].id);
+    EXPECT_EQ(started[0].title, "Tarjeta de prueba");
+    const auto image = decodePNG(selections[0].imageData);
+    ASSERT_TRUE(image.has_value()) << "the crop is not a PNG";
+    EXPECT_EQ(image->width, 240u);
+    EXPECT_EQ(image->height, 120u);
+    // The element itself, edge to edge, with no trace of the picker's outline.
+    const std::array<int, 3> green {0x22, 0xaa, 0x77};
+    for (const auto& [x, y] : {std::pair {1u, 1u}, {238u, 1u}, {1u, 118u}, {238u, 118u}, {120u, 60u}}) {
+        if (x < image->width && y < image->height) {
+            EXPECT_TRUE(near(image->pixel(x, y), green)) << x << "," << y;
+        }
+    }
+    EXPECT_TRUE(eventually(pickerGone, 5s));
+
+    // Cancel in the page: Escape.
+    ASSERT_TRUE(service->requestActivation());
+    ASSERT_TRUE(eventually(pickerShown, 10s));
+    for (const char* type : {"keyDown", "keyUp"}) {
+        browser.call("Input.dispatchKeyEvent",
+                     {{"type", type}, {"key", "Escape"}, {"code", "Escape"}, {"windowsVirtualKeyCode", 27}}, tab);
+    }
+    ASSERT_TRUE(queue.runUntil([&] { return cancels == 1; }, 10s)) << "Escape did not cancel\n" << tail(log);
+    EXPECT_TRUE(eventually(pickerGone, 5s));
+
+    // Cancel from the application: the picker goes away and nothing is sent back.
+    ASSERT_TRUE(service->requestActivation());
+    ASSERT_TRUE(eventually(pickerShown, 10s));
+    ASSERT_TRUE(service->requestCancellation());
+    EXPECT_TRUE(eventually(pickerGone, 10s));
+
+    // Quit: the host must notice and leave, closing its link.
+    browser.post("Browser.close");
+    EXPECT_TRUE(browser.waitForExit(15s)) << "the browser did not quit";
+    EXPECT_TRUE(queue.runUntil([&] { return !connected(); }, 10s)) << "the host's link stayed open after the browser quit";
+    const fs::path host = bundle.executablesPath() / "ZorvaneBrowserHost";
+    EXPECT_TRUE(eventually([&] { return runningHosts(host) == 0; }, 5s)) << "a host outlived the browser";
+    queue.runPending();
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(selections.size(), 1u);
+    browser.kill();
+}
+
+} // namespace
+} // namespace zorvane

@@ -42,6 +42,8 @@ private:
     // call costs no shifting of the window.
     std::vector<Sample> samples_;
     std::size_t first_ = 0;
+    // Whether the kept samples' times never decrease; then pruning the oldest ones suffices.
+    bool inOrder_ = true;
 };
 
 } // namespace zorvane

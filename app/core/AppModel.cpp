@@ -1,0 +1,527 @@
+#include "app/core/AppModel.h"
+
+#include "app/core/Defaults.h"
+#include "app/core/LocalizedError.h"
+#include "app/core/Text.h"
+#include "app/selection/ScreenCoordinates.h"
+#include "app/system/SystemPrivacySettings.h"
+
+#include <thread>
+
+namespace zorvane {
+namespace {
+
+constexpr const char* accessibilityMissing =
+    "Accesibilidad aún no está disponible. Ábrela desde Ajustes > Privacidad y vuelve a intentarlo.";
+constexpr const char* screenRecordingMissing =
+    "Activa Grabación de pantalla desde Ajustes: Zorvane envía siempre una imagen de la selección.";
+constexpr const char* dictationDisabled = "Activa Dictado en los ajustes de Zorvane.";
+constexpr const char* loginItemFailed = "No se pudo cambiar el inicio automático: ";
+constexpr const char* extensionSetupFailed = "No se pudo preparar la extensión web: ";
+constexpr const char* noSupportedBrowser = "Instala Arc, Chrome, Edge o Brave para usar la selección web precisa.";
+
+BrowserBridgeInstaller makeInstaller(const AppPlatform& platform)
+{
+    if (!platform.homeDirectory) return BrowserBridgeInstaller::forCurrentUser(*platform.bundle);
+    return BrowserBridgeInstaller(*platform.bundle, *platform.homeDirectory, platform.configHome);
+}
+
+AppPlatform withDefaults(AppPlatform platform)
+{
+    if (!platform.runInBackground) {
+        platform.runInBackground = [](std::function<void()> work) { std::thread(std::move(work)).detach(); };
+    }
+    return platform;
+}
+
+} // namespace
+
+std::shared_ptr<AppModel> AppModel::create(AppPlatform platform)
+{
+    return std::shared_ptr<AppModel>(new AppModel(withDefaults(std::move(platform))));
+}
+
+// The members are declared, and so created, in the services' fixed order.
+AppModel::AppModel(AppPlatform platform)
+    : platform_(std::move(platform))
+    , speech_(SpeechInputService::create(platform_.audioInput, platform_.speechRecognizers, platform_.permissions,
+                                         platform_.clock, platform_.mainQueue, platform_.speechLocale))
+    , updates_(std::make_shared<UpdateService>(*platform_.bundle, platform_.updater))
+    , accessibility_(std::make_shared<AccessibilitySelectionService>(platform_.permissions, platform_.windowList,
+                                                                     platform_.accessibilityTree, platform_.screens,
+                                                                     platform_.ownProcessID))
+    , screenCapture_(std::make_shared<ScreenCaptureService>(platform_.permissions, platform_.windowImages))
+    , codex_(std::make_shared<CodexService>(platform_.codexOptions))
+    , motionMonitor_(MotionGestureMonitor::create(platform_.eventMonitors, platform_.defaults, platform_.clock,
+                                                  platform_.mainQueue))
+    , browserBridge_(BrowserBridgeService::create(*platform_.mainQueue, platform_.bridgePort))
+    , browserBridgeInstaller_(makeInstaller(platform_))
+    , launchAtLogin_(std::make_unique<LaunchAtLoginService>(platform_.loginItem))
+{
+    browserBridgeInstaller_.hostName = "com.quenvar.zorvane.json";
+    try {
+        Defaults::registerDefaults(*platform_.defaults);
+    } catch (const std::exception&) {
+        // Unwritable settings: the registered values and the migration still hold for this run.
+    }
+}
+
+AppModel::~AppModel()
+{
+    if (overlay_) overlay_->cancel();
+}
+
+template <typename T> void AppModel::publish(T& field, T value)
+{
+    objectWillChange();
+    field = std::move(value);
+}
+
+void AppModel::onMain(std::function<void(AppModel&)> task, double afterSeconds)
+{
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    auto run = [weak, task = std::move(task)] {
+        if (auto self = weak.lock()) task(*self);
+    };
+    if (afterSeconds > 0) {
+        platform_.mainQueue->postAfter(afterSeconds, std::move(run));
+    } else {
+        platform_.mainQueue->post(std::move(run));
+    }
+}
+
+void AppModel::setDraft(const std::string& draft) { publish(draft_, draft); }
+
+void AppModel::requestComposerFocus() { publish(composerFocusRequest_, composerFocusRequest_ + 1); }
+
+std::shared_ptr<SelectionOverlayCoordinator> AppModel::overlay()
+{
+    if (!overlay_) {
+        overlay_ = SelectionOverlayCoordinator::create(accessibility_, platform_.screens, platform_.overlayPanels,
+                                                       platform_.eventMonitors, platform_.mainQueue, platform_.clock);
+    }
+    return overlay_;
+}
+
+// MARK: the cycle on the screen
+
+void AppModel::activateSelection()
+{
+    if (isSelecting_) return;
+    if (!platform_.permissions->isAccessibilityTrusted()) {
+        setLastError(std::string(accessibilityMissing));
+        refreshPermissions(0);
+        return;
+    }
+    browserSelectionActive_ = false;
+    pendingBrowserSelectionID_.reset();
+    publish(isSelecting_, true);
+    setLastError(std::nullopt);
+    hideChatPanel();
+
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    overlay()->begin(
+        [weak](const CapturedContext& context) {
+            if (auto self = weak.lock()) self->acceptSelection(context);
+        },
+        [weak] {
+            if (auto self = weak.lock()) self->publish(self->isSelecting_, false);
+        });
+}
+
+void AppModel::acceptSelection(const CapturedContext& context)
+{
+    browserSelectionActive_ = false;
+    publish(isSelecting_, false);
+    pendingBrowserSelectionID_.reset();
+    publish(selectedContext_, std::optional<CapturedContext>(context));
+    publish(response_, std::string());
+    publish(draft_, std::string());
+    platform_.chatPanel->show(*this, context.screenRect);
+
+    if (context.imageData) {
+        publish(isPreparingSelectionImage_, false);
+    } else if (platform_.permissions->isScreenRecordingGranted()) {
+        publish(isPreparingSelectionImage_, true);
+        const Rect rect = ScreenCoordinates::clampedQuartzRect(*platform_.screens, context.screenRect).value_or(context.screenRect);
+        std::optional<std::int64_t> windowNumber;
+        if (auto number = platform_.chatPanel->windowNumber()) windowNumber = static_cast<std::int64_t>(*number);
+        startCapture(context.id, rect, windowNumber);
+    } else {
+        publish(selectedContext_, std::optional<CapturedContext>());
+        publish(isPreparingSelectionImage_, false);
+        setLastError(std::string(screenRecordingMissing));
+    }
+    refreshPermissions(0);
+}
+
+void AppModel::startCapture(const UUID& contextID, const Rect& rect, std::optional<std::int64_t> windowNumber)
+{
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    auto capture = screenCapture_;
+    auto mainQueue = platform_.mainQueue;
+    platform_.runInBackground([weak, capture, mainQueue, contextID, rect, windowNumber] {
+        std::optional<std::vector<std::uint8_t>> png;
+        std::string failure;
+        try {
+            png = capture->capture(rect, windowNumber);
+        } catch (const std::exception& error) {
+            failure = describe(error);
+        }
+        mainQueue->post([weak, contextID, png = std::move(png), failure = std::move(failure)]() mutable {
+            auto self = weak.lock();
+            // Applied only to the selection it was made for.
+            if (!self || !self->selectedContext_ || self->selectedContext_->id != contextID) return;
+            if (png) {
+                CapturedContext updated = *self->selectedContext_;
+                updated.imageData = std::move(*png);
+                self->publish(self->selectedContext_, std::optional<CapturedContext>(std::move(updated)));
+                self->publish(self->isPreparingSelectionImage_, false);
+            } else {
+                self->publish(self->selectedContext_, std::optional<CapturedContext>());
+                self->publish(self->isPreparingSelectionImage_, false);
+                self->setLastError(failure);
+            }
+        });
+    });
+}
+
+void AppModel::send()
+{
+    std::string question = Text::trimmed(draft_);
+    if (question.empty() && !selectedContext_) return;
+    if (isLoading_ || isPreparingSelectionImage_) return;
+    if (question.empty()) question = defaultQuestion;
+
+    publish(draft_, std::string());
+    publish(response_, std::string());
+    setLastError(std::nullopt);
+    publish(isLoading_, true);
+    speech_->stop();
+    platform_.chatPanel->expandForResponse();
+
+    const std::optional<CapturedContext> context = selectedContext_;
+    const AIResponseMode mode = Defaults::responseMode(*platform_.defaults);
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    auto codex = codex_;
+    auto mainQueue = platform_.mainQueue;
+    platform_.runInBackground([weak, codex, mainQueue, question, context, mode] {
+        std::optional<std::string> answer;
+        std::string failure;
+        try {
+            answer = codex->send(question, context, mode);
+        } catch (const std::exception& error) {
+            failure = describe(error);
+        }
+        mainQueue->post([weak, answer = std::move(answer), failure = std::move(failure)] {
+            auto self = weak.lock();
+            if (!self) return;
+            // Answers are not matched to the selection: a question is never cancelled.
+            if (answer) {
+                self->publish(self->response_, *answer);
+            } else {
+                self->setLastError(failure);
+            }
+            self->publish(self->isLoading_, false);
+        });
+    });
+}
+
+void AppModel::toggleVoice()
+{
+    if (!platform_.defaults->boolForKey(Defaults::voiceEnabled)) {
+        setLastError(std::string(dictationDisabled));
+        return;
+    }
+    if (speech_->isListening()) {
+        speech_->stop();
+        return;
+    }
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    speech_->start([weak](const std::string& transcript) {
+        if (auto self = weak.lock()) self->setDraft(transcript);
+    });
+}
+
+void AppModel::closeComposer()
+{
+    speech_->stop();
+    hideChatPanel();
+    publish(selectedContext_, std::optional<CapturedContext>());
+    pendingBrowserSelectionID_.reset();
+    publish(isPreparingSelectionImage_, false);
+}
+
+// MARK: routing and browser selections
+
+void AppModel::handleActivationGesture()
+{
+    if (isSelecting_) return;
+    const auto frontmost = platform_.workspace->frontmostApplicationIdentifier();
+    if (frontmost && BrowserBridgeService::supportsBrowser(*frontmost) && browserBridge_->requestActivation()) {
+        browserSelectionActive_ = true;
+        publish(isSelecting_, true);
+        setLastError(std::nullopt);
+        hideChatPanel();
+        return;
+    }
+    activateSelection();
+}
+
+void AppModel::cancelSelection()
+{
+    if (browserSelectionActive_) {
+        browserBridge_->requestCancellation();
+        browserSelectionActive_ = false;
+    } else if (overlay_) {
+        overlay_->cancel();
+    }
+    pendingBrowserSelectionID_.reset();
+    publish(isPreparingSelectionImage_, false);
+    publish(isSelecting_, false);
+}
+
+void AppModel::beginBrowserSelection(const BrowserBridgeService::SelectionStarted& started)
+{
+    browserSelectionActive_ = false;
+    publish(isSelecting_, false);
+    pendingBrowserSelectionID_ = started.id;
+    publish(isPreparingSelectionImage_, true);
+
+    const Point p = platform_.eventMonitors->currentPointerLocation();
+    const Rect square(p.x - 2, p.y - 2, 4, 4);
+    const Rect rect = ScreenCoordinates::clampedQuartzRect(*platform_.screens, square, p).value_or(Rect(p.x, p.y, 4, 4));
+
+    CapturedContext placeholder;
+    placeholder.id = started.id;
+    placeholder.kind = CapturedContext::Kind::image;
+    placeholder.appName = "Navegador";
+    placeholder.role = "Elemento web";
+    placeholder.title = started.title;
+    placeholder.screenRect = rect;
+    publish(selectedContext_, std::optional<CapturedContext>(std::move(placeholder)));
+    publish(response_, std::string());
+    publish(draft_, std::string());
+    setLastError(std::nullopt);
+    platform_.chatPanel->show(*this, rect);
+}
+
+void AppModel::acceptBrowserSelection(const BrowserBridgeService::Selection& selection)
+{
+    browserSelectionActive_ = false;
+    if (pendingBrowserSelectionID_ != selection.id) return;
+    if (selectedContext_ && selectedContext_->id == selection.id) {
+        CapturedContext updated = *selectedContext_;
+        updated.imageData = selection.imageData;
+        publish(selectedContext_, std::optional<CapturedContext>(std::move(updated)));
+        pendingBrowserSelectionID_.reset();
+        publish(isPreparingSelectionImage_, false);
+    }
+}
+
+void AppModel::handleBrowserCancel()
+{
+    browserSelectionActive_ = false;
+    pendingBrowserSelectionID_.reset();
+    publish(isPreparingSelectionImage_, false);
+    publish(isSelecting_, false);
+}
+
+void AppModel::handleBrowserConnectionChange(bool connected) { publish(browserExtensionConnected_, connected); }
+
+// MARK: start-up, permissions, system
+
+void AppModel::start()
+{
+    if (hasStarted_) return;
+    hasStarted_ = true;
+
+    installBrowserBridge();
+    platform_.chatPanel->prepare(*this);
+
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    browserBridge_->onSelectionStarted = [weak](const BrowserBridgeService::SelectionStarted& started) {
+        if (auto self = weak.lock()) self->beginBrowserSelection(started);
+    };
+    browserBridge_->onSelection = [weak](const BrowserBridgeService::Selection& selection) {
+        if (auto self = weak.lock()) self->acceptBrowserSelection(selection);
+    };
+    browserBridge_->onCancel = [weak] {
+        if (auto self = weak.lock()) self->handleBrowserCancel();
+    };
+    browserBridge_->onConnectionChange = [weak](bool connected) {
+        if (auto self = weak.lock()) self->handleBrowserConnectionChange(connected);
+    };
+    browserBridge_->start();
+
+    motionMonitor_->onTrigger = [weak] {
+        if (auto self = weak.lock()) self->handleActivationGesture();
+    };
+    motionMonitor_->start();
+
+    refreshPermissions(0);
+    refreshCodexStatus();
+    publish(launchAtLoginEnabled_, launchAtLogin_->isEnabled());
+
+    if (platform_.defaults->integerForKey(Defaults::onboardingVersion) < Defaults::currentOnboardingVersion) {
+        onMain([](AppModel& self) { self.platform_.onboardingWindow->show(self); });
+    }
+}
+
+void AppModel::refreshPermissions(double afterSeconds)
+{
+    onMain(
+        [](AppModel& self) {
+            Permissions& p = *self.platform_.permissions;
+            PermissionState state;
+            state.accessibility = p.isAccessibilityTrusted();
+            state.screenRecording = p.isScreenRecordingGranted();
+            state.microphone = p.isMicrophoneAuthorized();
+            state.speechRecognition = p.isSpeechRecognitionAuthorized();
+            self.publish(self.permissionState_, state);
+        },
+        afterSeconds);
+}
+
+void AppModel::refreshCodexStatus()
+{
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    auto codex = codex_;
+    auto mainQueue = platform_.mainQueue;
+    platform_.runInBackground([weak, codex, mainQueue] {
+        std::string status = codex->authenticationStatus();
+        mainQueue->post([weak, status = std::move(status)] {
+            if (auto self = weak.lock()) self->publish(self->codexStatus_, status);
+        });
+    });
+}
+
+void AppModel::requestAccessibility()
+{
+    platform_.permissions->requestAccessibility();
+    refreshPermissions(0.5);
+}
+
+void AppModel::requestScreenRecording()
+{
+    const bool granted = platform_.permissions->requestScreenRecording();
+    refreshPermissions(0.5);
+    if (!granted) SystemPrivacySettings::open(*platform_.workspace, SystemPrivacySettings::Pane::screenCapture);
+}
+
+void AppModel::requestMicrophonePermission()
+{
+    switch (platform_.permissions->microphoneStatus()) {
+    case Permissions::Status::notDetermined: {
+        std::weak_ptr<AppModel> weak = weak_from_this();
+        speech_->requestMicrophonePermission([weak] {
+            if (auto self = weak.lock()) self->refreshPermissions(0);
+        });
+        break;
+    }
+    case Permissions::Status::authorized: refreshPermissions(0); break;
+    case Permissions::Status::denied:
+    case Permissions::Status::restricted:
+        SystemPrivacySettings::open(*platform_.workspace, SystemPrivacySettings::Pane::microphone);
+        break;
+    }
+}
+
+void AppModel::requestSpeechRecognitionPermission()
+{
+    switch (platform_.permissions->speechRecognitionStatus()) {
+    case Permissions::Status::notDetermined: {
+        std::weak_ptr<AppModel> weak = weak_from_this();
+        speech_->requestSpeechRecognitionPermission([weak] {
+            if (auto self = weak.lock()) self->refreshPermissions(0);
+        });
+        break;
+    }
+    case Permissions::Status::authorized: refreshPermissions(0); break;
+    case Permissions::Status::denied:
+    case Permissions::Status::restricted:
+        SystemPrivacySettings::open(*platform_.workspace, SystemPrivacySettings::Pane::speechRecognition);
+        break;
+    }
+}
+
+void AppModel::setLaunchAtLogin(bool enabled)
+{
+    std::optional<std::string> failure;
+    try {
+        launchAtLogin_->setEnabled(enabled);
+    } catch (const std::exception& error) {
+        failure = describe(error);
+    }
+    // The toggle shows the real state, whatever happened.
+    publish(launchAtLoginEnabled_, launchAtLogin_->isEnabled());
+    if (failure) setLastError(loginItemFailed + *failure);
+}
+
+void AppModel::bringSettingsToFront()
+{
+    platform_.applicationWindows->activateIgnoringOtherApps();
+    // The settings window may appear a moment after it was asked for: try again a little later.
+    auto windows = platform_.applicationWindows;
+    for (double delay : {0.0, 0.12, 0.35}) {
+        platform_.mainQueue->postAfter(delay, [windows] {
+            windows->activateIgnoringOtherApps();
+            for (const auto& window : windows->windows()) {
+                if (!window.isVisible) continue;
+                if (Text::localizedCaseInsensitiveContains(window.title, "ajustes")
+                    || Text::localizedCaseInsensitiveContains(window.title, "settings")
+                    || Text::localizedCaseInsensitiveContains(window.identifier, "settings")) {
+                    windows->orderFrontRegardlessAndMakeKey(window.handle);
+                    return;
+                }
+            }
+        });
+    }
+}
+
+// MARK: the browser extension's setup
+
+void AppModel::installBrowserBridge()
+{
+    try {
+        browserBridgeInstaller_.install();
+    } catch (const std::exception& error) {
+        setLastError(extensionSetupFailed + describe(error));
+    }
+}
+
+void AppModel::prepareBrowserExtension()
+{
+    installBrowserBridge();
+    revealBrowserExtension();
+    onMain([](AppModel& self) { self.openBrowserExtensions(); }, 0.4);
+}
+
+void AppModel::revealBrowserExtension()
+{
+    const auto resources = platform_.bundle->resourcesPath();
+    std::error_code ec;
+    if (resources.empty() || !std::filesystem::is_directory(resources, ec)) return;
+    platform_.workspace->revealFile(resources / "BrowserExtension");
+}
+
+void AppModel::openBrowserExtensions()
+{
+    // Chromium is the browser Linux distributions ship; it loads the same extension.
+    static const std::pair<const char*, const char*> pages[] = {
+        {"company.thebrowser.Browser", "arc://extensions"},
+        {"com.google.Chrome", "chrome://extensions"},
+        {"com.microsoft.edgemac", "edge://extensions"},
+        {"com.brave.Browser", "brave://extensions"},
+        {"org.chromium.Chromium", "chrome://extensions"},
+    };
+    for (const auto& [identifier, page] : pages) {
+        if (platform_.workspace->isApplicationInstalled(identifier)) {
+            platform_.workspace->openURLWithApplication(page, identifier);
+            return;
+        }
+    }
+    setLastError(std::string(noSupportedBrowser));
+}
+
+} // namespace zorvane

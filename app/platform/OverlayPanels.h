@@ -22,6 +22,8 @@ struct OverlayPanelHandlers {
 
 // One transparent, borderless panel covering one screen above every other window, with the
 // crosshair cursor. It draws what SelectionCanvasLayout computes from its highlight and label.
+// The core may order out and release a panel from inside one of its own handlers; an adapter
+// defers destroying what is still running (Qt: deleteLater).
 class OverlayPanel {
 public:
     virtual ~OverlayPanel() = default;

@@ -28,11 +28,20 @@ void appendBytes(png_structp png, png_bytep data, png_size_t length)
 
 void flushNothing(png_structp) {}
 
+// libpng's own handlers print to the standard error; ours stay silent (a failure is reported
+// to the caller instead).
+[[noreturn]] void failSilently(png_structp png, png_const_charp)
+{
+    png_longjmp(png, 1);
+}
+
+void ignoreWarning(png_structp, png_const_charp) {}
+
 // Every libpng call that may fail lives here, between setjmp and the end: no C++ object is
 // created in this frame, so the longjmp of a libpng error skips no destructor.
 bool encodeInto(Output& output, const std::uint8_t* pixels, std::uint32_t width, std::uint32_t height, std::size_t stride)
 {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, failSilently, ignoreWarning);
     if (!png) return false;
     png_infop info = png_create_info_struct(png);
     if (!info) {

@@ -2,6 +2,7 @@
 
 #include "app/bridge/BridgeProtocol.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,8 +17,10 @@ namespace {
 
 // Slices of a large body: small enough to keep the host's memory flat, large enough that a
 // 64 MiB frame costs few system calls.
-constexpr std::size_t bodySliceSize = 256 * 1024;
+constexpr std::size_t bodySliceSize = 1024 * 1024;
 constexpr std::size_t socketReadSize = 16384;
+// Bodies from this size on are moved from the pipe to the socket by the kernel, when it can.
+constexpr std::size_t spliceThreshold = 64 * 1024;
 
 void appendFrame(std::string& frames, std::string_view body)
 {
@@ -75,6 +78,27 @@ void relayFramesToLines(ByteReader& input, ByteWriter& socket)
         if (length == 0 || length > BridgeProtocol::maxFrameBodySize) return;
 
         std::size_t left = length;
+#ifdef SPLICE_F_MOVE
+        if (left >= spliceThreshold && input.descriptor() >= 0 && socket.socketDescriptor() >= 0) {
+            bool unsupported = false;
+            while (left > 0) {
+                const ssize_t moved = ::splice(input.descriptor(), nullptr, socket.socketDescriptor(), nullptr,
+                                               std::min(left, bodySliceSize), SPLICE_F_MOVE | SPLICE_F_MORE);
+                if (moved < 0 && errno == EINTR) continue;
+                // Not a pipe, or a socket that cannot take it: nothing was consumed, so copy instead.
+                if (moved < 0 && (errno == EINVAL || errno == ENOSYS) && left == length) {
+                    unsupported = true;
+                    break;
+                }
+                if (moved <= 0) return;
+                left -= static_cast<std::size_t>(moved);
+            }
+            if (!unsupported) {
+                if (!socket.writeAll(&BridgeProtocol::lineTerminator, 1)) return;
+                continue;
+            }
+        }
+#endif
         while (left > 0) {
             const std::size_t size = std::min(left, bodySliceSize);
             if (slice.size() < size + 1) slice.resize(size + 1);

@@ -6,6 +6,7 @@
 #include "browser-host/HostRelay.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@ namespace {
 
 constexpr int connectionAttempts = 8;
 constexpr useconds_t retryDelayMicroseconds = 250000;
+constexpr int pipeSize = 1024 * 1024;
 
 // Either thread may end the process; nothing is left to flush, so leave without running
 // destructors the other thread may still depend on.
@@ -48,6 +50,13 @@ int main()
 {
     // A browser that has closed our standard output must end us with status 0, not SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
+
+#ifdef F_SETPIPE_SZ
+    // Larger pipes to and from the browser mean fewer wake-ups per large image; purely a speed-up,
+    // so a refusal (not a pipe, over the system's limit) changes nothing.
+    ::fcntl(STDIN_FILENO, F_SETPIPE_SZ, pipeSize);
+    ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, pipeSize);
+#endif
 
     static std::mutex outputLock;
     const int socket = connectToApplication();

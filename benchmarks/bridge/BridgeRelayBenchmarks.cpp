@@ -1,0 +1,177 @@
+// Throughput of ZorvaneBrowserHost beside a plain loopback copy of the same bytes, and the
+// latency of one small message from the application to the extension's side of the host.
+// The host is the real program; this process plays both the browser and the application.
+
+#include "app/bridge/BridgeProtocol.h"
+#include "fakes/FakeBridgePeers.h"
+#include "host/HostProcess.h"
+
+#include <benchmark/benchmark.h>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace {
+
+using namespace zorvane;
+using fakes::LoopbackListener;
+using fakes::LoopbackSocket;
+using test_support::HostProcess;
+
+constexpr int smallMessages = 100000;
+const std::string smallMessage =
+    R"({"type":"selectionStarted","selectionID":"0E984725-C51C-4BF4-9960-E1C80E27ABA0","title":"Botón de enviar"})";
+
+void writeAll(int fd, std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
+        if (count <= 0) throw std::runtime_error("write failed");
+        bytes.remove_prefix(static_cast<std::size_t>(count));
+    }
+}
+
+void drain(int fd, std::size_t size)
+{
+    static char chunk[1 << 16];
+    while (size > 0) {
+        const ssize_t count = ::read(fd, chunk, std::min(size, sizeof chunk));
+        if (count <= 0) throw std::runtime_error("read failed");
+        size -= static_cast<std::size_t>(count);
+    }
+}
+
+// The real host, connected to this process standing in for the application.
+struct RelayThroughHost {
+    LoopbackListener application {BridgeProtocol::port};
+    HostProcess host {ZORVANE_BENCHMARK_HOST_EXECUTABLE};
+    LoopbackSocket link = application.accept();
+
+    RelayThroughHost()
+    {
+        if (!link.isOpen() || link.receiveLine() != std::string(BridgeProtocol::helloLine))
+            throw std::runtime_error("the host did not connect");
+    }
+};
+
+// A plain loopback connection: the same bytes without a host in between.
+struct PlainLoopback {
+    LoopbackListener listener;
+    LoopbackSocket sender = LoopbackSocket::connectTo(listener.port());
+    LoopbackSocket receiver = listener.accept();
+};
+
+std::string framesOf(const std::string& body, int count)
+{
+    std::string bytes;
+    for (int i = 0; i < count; ++i) bytes += HostProcess::frame(body);
+    return bytes;
+}
+
+std::string linesOf(const std::string& body, int count)
+{
+    std::string bytes;
+    for (int i = 0; i < count; ++i) bytes += body + "\n";
+    return bytes;
+}
+
+// Browser → application: frames in on standard input, lines out on the socket.
+void relayFramesThroughHost(benchmark::State& state, const std::string& frames, std::size_t lineBytes)
+{
+    RelayThroughHost relay;
+    for (auto _ : state) {
+        std::thread browser([&] { writeAll(relay.host.stdinDescriptor(), frames); });
+        drain(relay.link.descriptor(), lineBytes);
+        browser.join();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * frames.size()));
+}
+
+void copyOverLoopback(benchmark::State& state, const std::string& bytes)
+{
+    PlainLoopback loopback;
+    for (auto _ : state) {
+        std::thread sender([&] { loopback.sender.send(bytes); });
+        drain(loopback.receiver.descriptor(), bytes.size());
+        sender.join();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
+void BM_HostLargestFrameToApplication(benchmark::State& state)
+{
+    const std::string body(BridgeProtocol::maxFrameBodySize, 'A');
+    relayFramesThroughHost(state, HostProcess::frame(body), body.size() + 1);
+}
+
+void BM_LoopbackCopyOfLargestFrame(benchmark::State& state)
+{
+    copyOverLoopback(state, HostProcess::frame(std::string(BridgeProtocol::maxFrameBodySize, 'A')));
+}
+
+void BM_HostSmallMessagesToApplication(benchmark::State& state)
+{
+    relayFramesThroughHost(state, framesOf(smallMessage, smallMessages), (smallMessage.size() + 1) * smallMessages);
+}
+
+void BM_LoopbackCopyOfSmallMessageFrames(benchmark::State& state)
+{
+    copyOverLoopback(state, framesOf(smallMessage, smallMessages));
+}
+
+// Application → browser: lines in on the socket, frames out on standard output.
+void BM_HostSmallMessagesToExtension(benchmark::State& state)
+{
+    RelayThroughHost relay;
+    const std::string lines = linesOf(smallMessage, smallMessages);
+    for (auto _ : state) {
+        std::thread application([&] { relay.link.send(lines); });
+        drain(relay.host.stdoutDescriptor(), (smallMessage.size() + 4) * smallMessages);
+        application.join();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * lines.size()));
+}
+
+void BM_LoopbackCopyOfSmallMessageLines(benchmark::State& state)
+{
+    copyOverLoopback(state, linesOf(smallMessage, smallMessages));
+}
+
+// One {"type":"activate"} from the application until its frame leaves the host.
+void BM_HostRoundTripApplicationToExtension(benchmark::State& state)
+{
+    RelayThroughHost relay;
+    const std::string_view line = BridgeProtocol::activateLine;
+    for (auto _ : state) {
+        relay.link.send(line);
+        drain(relay.host.stdoutDescriptor(), line.size() - 1 + 4);
+    }
+}
+
+void BM_LoopbackRoundTripOfTheSameLine(benchmark::State& state)
+{
+    PlainLoopback loopback;
+    const std::string_view line = BridgeProtocol::activateLine;
+    for (auto _ : state) {
+        loopback.sender.send(line);
+        drain(loopback.receiver.descriptor(), line.size());
+    }
+}
+
+BENCHMARK(BM_HostLargestFrameToApplication)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoopbackCopyOfLargestFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_HostSmallMessagesToApplication)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoopbackCopyOfSmallMessageFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_HostSmallMessagesToExtension)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LoopbackCopyOfSmallMessageLines)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_HostRoundTripApplicationToExtension)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_LoopbackRoundTripOfTheSameLine)->Unit(benchmark::kMicrosecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -38,7 +38,9 @@ public:
     const MotionGestureDetector& detector() const { return detector_; }
 
 private:
-    struct Token {};
+    struct Token {
+        explicit Token() = default;
+    };
 
 public:
     MotionGestureMonitor(Token, std::shared_ptr<EventMonitors> eventMonitors, std::shared_ptr<UserDefaults> defaults,

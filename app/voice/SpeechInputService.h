@@ -69,7 +69,9 @@ public:
     const float voiceThreshold = 0.012f;
 
 private:
-    struct Token {};
+    struct Token {
+        explicit Token() = default;
+    };
     class ChangeScope;
 
 public:

@@ -157,17 +157,21 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
 
     fakes::FakeClock clock;
     fakes::ManualMainQueue queue(clock);
-    auto service = BrowserBridgeService::create(queue);
     std::vector<bool> connections;
     std::vector<BrowserBridgeService::SelectionStarted> started;
     std::vector<BrowserBridgeService::Selection> selections;
     int cancels = 0;
     std::vector<std::string> order;
-    service->onConnectionChange = [&](bool connected) { connections.push_back(connected); };
-    service->onSelectionStarted = [&](const auto& s) { started.push_back(s); order.push_back("started"); };
-    service->onSelection = [&](const auto& s) { selections.push_back(s); order.push_back("selection"); };
-    service->onCancel = [&] { ++cancels; order.push_back("cancel"); };
-    service->start();
+    const auto startApplication = [&] {
+        auto service = BrowserBridgeService::create(queue);
+        service->onConnectionChange = [&](bool connected) { connections.push_back(connected); };
+        service->onSelectionStarted = [&](const auto& s) { started.push_back(s); order.push_back("started"); };
+        service->onSelection = [&](const auto& s) { selections.push_back(s); order.push_back("selection"); };
+        service->onCancel = [&] { ++cancels; order.push_back("cancel"); };
+        service->start();
+        return service;
+    };
+    auto service = startApplication();
     ASSERT_EQ(service->listeningPort(), BridgeProtocol::port) << "127.0.0.1:38473 is taken by another program";
 
     PageServer server;
@@ -236,6 +240,14 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     ASSERT_TRUE(eventually(pickerShown, 10s));
     ASSERT_TRUE(service->requestCancellation());
     EXPECT_TRUE(eventually(pickerGone, 10s));
+
+    // The application quits and starts again a little later: the extension finds it by itself.
+    service.reset();
+    connections.clear();
+    std::this_thread::sleep_for(3s); // long enough for one host to give up in between
+    service = startApplication();
+    ASSERT_EQ(service->listeningPort(), BridgeProtocol::port);
+    ASSERT_TRUE(queue.runUntil(connected, 20s)) << "the extension did not reconnect\n" << tail(log);
 
     // Quit: the host must notice and leave, closing its link.
     browser.post("Browser.close");

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -103,6 +104,28 @@ void copyOverLoopback(benchmark::State& state, const std::string& bytes)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
+// The two hops a relay cannot avoid, pipe then loopback, joined by a plain bulk copy.
+void copyThroughPipeAndLoopback(benchmark::State& state, const std::string& bytes)
+{
+    PlainLoopback loopback;
+    int pipe[2];
+    if (::pipe(pipe) != 0) throw std::runtime_error("pipe failed");
+    std::thread relay([&] {
+        std::vector<char> chunk(1 << 20);
+        for (ssize_t count; (count = ::read(pipe[0], chunk.data(), chunk.size())) > 0;)
+            loopback.sender.send(std::string_view(chunk.data(), static_cast<std::size_t>(count)));
+    });
+    for (auto _ : state) {
+        std::thread browser([&] { writeAll(pipe[1], bytes); });
+        drain(loopback.receiver.descriptor(), bytes.size());
+        browser.join();
+    }
+    ::close(pipe[1]);
+    relay.join();
+    ::close(pipe[0]);
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
+}
+
 void BM_HostLargestFrameToApplication(benchmark::State& state)
 {
     const std::string body(BridgeProtocol::maxFrameBodySize, 'A');
@@ -114,6 +137,11 @@ void BM_LoopbackCopyOfLargestFrame(benchmark::State& state)
     copyOverLoopback(state, HostProcess::frame(std::string(BridgeProtocol::maxFrameBodySize, 'A')));
 }
 
+void BM_PipeAndLoopbackCopyOfLargestFrame(benchmark::State& state)
+{
+    copyThroughPipeAndLoopback(state, HostProcess::frame(std::string(BridgeProtocol::maxFrameBodySize, 'A')));
+}
+
 void BM_HostSmallMessagesToApplication(benchmark::State& state)
 {
     relayFramesThroughHost(state, framesOf(smallMessage, smallMessages), (smallMessage.size() + 1) * smallMessages);
@@ -122,6 +150,11 @@ void BM_HostSmallMessagesToApplication(benchmark::State& state)
 void BM_LoopbackCopyOfSmallMessageFrames(benchmark::State& state)
 {
     copyOverLoopback(state, framesOf(smallMessage, smallMessages));
+}
+
+void BM_PipeAndLoopbackCopyOfSmallMessageFrames(benchmark::State& state)
+{
+    copyThroughPipeAndLoopback(state, framesOf(smallMessage, smallMessages));
 }
 
 // Application → browser: lines in on the socket, frames out on standard output.
@@ -165,8 +198,10 @@ void BM_LoopbackRoundTripOfTheSameLine(benchmark::State& state)
 
 BENCHMARK(BM_HostLargestFrameToApplication)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoopbackCopyOfLargestFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PipeAndLoopbackCopyOfLargestFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HostSmallMessagesToApplication)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoopbackCopyOfSmallMessageFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PipeAndLoopbackCopyOfSmallMessageFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HostSmallMessagesToExtension)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_LoopbackCopyOfSmallMessageLines)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HostRoundTripApplicationToExtension)->Unit(benchmark::kMicrosecond)->UseRealTime();

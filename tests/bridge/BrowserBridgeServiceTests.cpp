@@ -174,6 +174,27 @@ TEST_F(BrowserBridgeServiceTest, AHostLeavingIsReportedOnce)
     EXPECT_EQ(events, (std::vector<std::string> {"disconnected", "connected", "disconnected", "disconnected", "connected"}));
 }
 
+TEST_F(BrowserBridgeServiceTest, AHostResetMidwayIsReportedOnceWhicheverSideNoticesFirst)
+{
+    // A reset makes the next write fail or the reader end, in either order; the model must hear
+    // of it exactly once either way.
+    LoopbackSocket host = authenticatedHost();
+    const linger abort {1, 0};
+    ::setsockopt(host.descriptor(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    host.close();
+    bool failed = false;
+    for (int attempt = 0; attempt < 200 && !failed; ++attempt) {
+        failed = !service->requestActivation();
+        if (!failed) std::this_thread::sleep_for(1ms);
+    }
+    EXPECT_TRUE(failed);
+    ASSERT_TRUE(waitForEvents(3));
+
+    LoopbackSocket next = authenticatedHost();
+    queue.runPending();
+    EXPECT_EQ(events, (std::vector<std::string> {"disconnected", "connected", "disconnected", "disconnected", "connected"}));
+}
+
 TEST_F(BrowserBridgeServiceTest, ALineThatCanNeverFitLosesTheConnection)
 {
     LoopbackSocket host = authenticatedHost();

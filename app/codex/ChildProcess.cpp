@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -81,14 +82,15 @@ Pipe makePipe()
 
 void setNonBlocking(int fd)
 {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) throwErrno(errno, "fcntl");
+    // A pipe's status flags hold nothing else we would keep.
+    if (::fcntl(fd, F_SETFL, O_NONBLOCK) < 0) throwErrno(errno, "fcntl");
 }
 
 // A write into a pipe whose reader is gone raises SIGPIPE, which would end the whole program.
 // Changing its disposition is process-wide and leaks into every child, so instead the signal is
-// blocked for this thread while we talk to the child, and one we caused is taken off the pending
-// set before the old mask comes back. A SIGPIPE that was already pending is left alone.
+// blocked for this thread while we feed the child, and one that our write raised is taken off
+// the pending set before the old mask comes back. A SIGPIPE that was already pending before is
+// left alone; it can only be pending if the thread had it blocked already.
 class SigpipeBlock {
 public:
     SigpipeBlock()
@@ -96,21 +98,18 @@ public:
         sigemptyset(&pipeSignal_);
         sigaddset(&pipeSignal_, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipeSignal_, &previousMask_);
-        sigset_t pending;
-        sigemptyset(&pending);
-        sigpending(&pending);
-        wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-    }
-    ~SigpipeBlock()
-    {
-        if (!wasPending_) {
+        if (sigismember(&previousMask_, SIGPIPE) == 1) {
             sigset_t pending;
             sigemptyset(&pending);
             sigpending(&pending);
-            if (sigismember(&pending, SIGPIPE) == 1) {
-                const timespec immediately {0, 0};
-                while (sigtimedwait(&pipeSignal_, nullptr, &immediately) < 0 && errno == EINTR) {
-                }
+            wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+        }
+    }
+    ~SigpipeBlock()
+    {
+        if (raised_ && !wasPending_) {
+            const timespec immediately {0, 0};
+            while (sigtimedwait(&pipeSignal_, nullptr, &immediately) < 0 && errno == EINTR) {
             }
         }
         pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
@@ -118,10 +117,13 @@ public:
     SigpipeBlock(const SigpipeBlock&) = delete;
     SigpipeBlock& operator=(const SigpipeBlock&) = delete;
 
+    void noteBrokenPipe() { raised_ = true; }
+
 private:
     sigset_t pipeSignal_ {};
     sigset_t previousMask_ {};
     bool wasPending_ = false;
+    bool raised_ = false;
 };
 
 class SpawnSetup {
@@ -174,8 +176,9 @@ public:
         do {
             result = ::waitpid(pid_, &status, 0);
         } while (result < 0 && errno == EINTR);
-        if (result < 0) throwErrno(errno, "waitpid");
-        pid_ = -1;
+        const int error = errno;
+        pid_ = -1; // reaped, or not ours to reap (SIGCHLD ignored): never signal that pid again
+        if (result < 0) throwErrno(error, "waitpid");
         if (WIFEXITED(status)) return WEXITSTATUS(status);
         if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
         return 1;
@@ -187,7 +190,7 @@ private:
 
 constexpr std::size_t kChunk = 64 * 1024;
 
-// Reads what is there now; false at end of file or on an error that ends the stream.
+// Reads what poll reported; false at end of file or on an error that ends the stream.
 bool readAvailable(int fd, std::string& into)
 {
     char buffer[kChunk];
@@ -196,8 +199,7 @@ bool readAvailable(int fd, std::string& into)
         into.append(buffer, static_cast<std::size_t>(n));
         return true;
     }
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return true;
-    return false;
+    return n < 0 && errno == EINTR;
 }
 
 // After the child has ended, whatever it wrote is already in the pipe: take exactly that much,
@@ -254,7 +256,9 @@ ChildResult runChild(const ChildRequest& request)
     for (std::string& entry : environmentEntries) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    SigpipeBlock sigpipeBlock;
+    // Only a child we write to can raise SIGPIPE.
+    std::optional<SigpipeBlock> sigpipeBlock;
+    if (request.input) sigpipeBlock.emplace();
 
     std::optional<Pipe> inputPipe;
     std::optional<Pipe> outputPipe;
@@ -293,28 +297,50 @@ ChildResult runChild(const ChildRequest& request)
     }
     Reaper reaper(pid);
 
-    // Only the child keeps its ends; ours see end of file once the child and its heirs are done.
-    errorPipe.write.reset();
-    if (outputPipe) outputPipe->write.reset();
     if (inputPipe) inputPipe->read.reset();
+
+    // Tells us when the child itself has ended, whoever else holds its pipes. Called through
+    // syscall: the C library's wrapper is not declared for C++ in this glibc.
+    Fd exitWatch(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (!exitWatch.isOpen()) {
+        // Without it (old kernels, some sandboxes) the end of the output is our only sign, so
+        // only the child may hold the writing ends.
+        errorPipe.write.reset();
+        if (outputPipe) outputPipe->write.reset();
+    }
+    // Otherwise we keep our writing ends until the child has ended: the pipes then never report
+    // a hang-up on their own, and we are woken once, at the end, as a plain wait would be.
 
     Fd& errorEnd = errorPipe.read;
     Fd noOutput;
     Fd& outputEnd = outputPipe ? outputPipe->read : noOutput;
     Fd noInput;
     Fd& inputEnd = inputPipe ? inputPipe->write : noInput;
-    setNonBlocking(errorEnd.get());
-    if (outputEnd.isOpen()) setNonBlocking(outputEnd.get());
-    if (inputEnd.isOpen()) setNonBlocking(inputEnd.get());
-
-    // Tells us when the child itself has ended, whoever else holds its pipes. Without it (old
-    // kernels, some sandboxes) we fall back to reading to end of file. Called through syscall:
-    // the C library's wrapper is not declared for C++ in this glibc.
-    Fd exitWatch(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    // The read ends stay blocking: we read only after poll reports data or end of file, and after
+    // the child's end only as much as the pipe holds.
 
     const std::string_view input = request.input ? std::string_view(*request.input) : std::string_view();
     std::size_t written = 0;
-    if (inputEnd.isOpen() && input.empty()) inputEnd.reset();
+    auto writeInput = [&](std::size_t size) {
+        const ssize_t n = ::write(inputEnd.get(), input.data() + written, size);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+            if (written == input.size()) inputEnd.reset();
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            if (errno == EPIPE) sigpipeBlock->noteBrokenPipe();
+            inputEnd.reset(); // the child will not read the rest
+        }
+    };
+    if (inputEnd.isOpen()) {
+        // An empty pipe takes PIPE_BUF bytes without blocking, which is all of a usual prompt;
+        // only a longer one needs the non-blocking end and the loop.
+        if (!input.empty()) writeInput(std::min(input.size(), static_cast<std::size_t>(PIPE_BUF)));
+        if (written == input.size()) {
+            inputEnd.reset();
+        } else if (inputEnd.isOpen()) {
+            setNonBlocking(inputEnd.get());
+        }
+    }
 
     ChildResult result;
     bool exited = false;
@@ -348,14 +374,7 @@ ChildResult runChild(const ChildRequest& request)
             if (fds[inputIndex].revents & (POLLERR | POLLHUP)) {
                 inputEnd.reset(); // the child closed its input: the rest of the prompt is not wanted
             } else {
-                const std::size_t size = std::min(input.size() - written, kChunk);
-                const ssize_t n = ::write(inputEnd.get(), input.data() + written, size);
-                if (n > 0) {
-                    written += static_cast<std::size_t>(n);
-                    if (written == input.size()) inputEnd.reset();
-                } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
-                    inputEnd.reset(); // EPIPE among others; the signal it raised is blocked
-                }
+                writeInput(std::min(input.size() - written, kChunk));
             }
         }
         if (exitIndex >= 0 && fds[exitIndex].revents != 0) exited = true;

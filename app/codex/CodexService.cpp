@@ -95,6 +95,8 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size)
 
 // Written under a name of its own and moved into place once complete, so the tool never sees a
 // partial image; readable by the user only. A crash mid-write leaves a name the sweep removes.
+// No fsync: the file lives for one query and is swept after a crash, so durability buys nothing,
+// and on a disk-backed /tmp it cost several milliseconds per question.
 fs::path writeTransportImage(const fs::path& directory, const std::vector<std::uint8_t>& bytes)
 {
     const std::string name = std::string(kImagePrefix) + UUID().uuidString() + ".png";
@@ -104,7 +106,6 @@ fs::path writeTransportImage(const fs::path& directory, const std::vector<std::u
     if (fd < 0) throwErrno(errno, "No se pudo crear la imagen de la selección");
     try {
         writeAll(fd, bytes.data(), bytes.size());
-        if (::fsync(fd) != 0) throwErrno(errno, "No se pudo escribir la imagen de la selección");
     } catch (...) {
         ::close(fd);
         ::unlink(partial.c_str());
@@ -132,18 +133,26 @@ std::optional<std::string> readAnswer(const fs::path& path)
     std::optional<std::string> text;
     struct stat status {};
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
-        text.emplace();
-        char buffer[16384];
+        // The tool has ended, so the size is final; one byte more tells end of file at once.
+        text.emplace(static_cast<std::size_t>(status.st_size) + 1, '\0');
+        std::size_t filled = 0;
         for (;;) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (filled == text->size()) text->resize(text->size() * 2);
+            const ssize_t n = ::read(fd, text->data() + filled, text->size() - filled);
             if (n > 0) {
-                text->append(buffer, static_cast<std::size_t>(n));
+                filled += static_cast<std::size_t>(n);
+                if (filled < text->size()) break;
             } else if (n < 0 && errno == EINTR) {
                 continue;
             } else {
-                if (n < 0) text.reset();
+                if (n < 0) filled = std::string::npos;
                 break;
             }
+        }
+        if (filled == std::string::npos) {
+            text.reset(); // unreadable
+        } else {
+            text->resize(filled);
         }
     }
     ::close(fd);
@@ -172,7 +181,8 @@ CodexService::CodexService(Options options)
       environment_(options.environment ? std::move(*options.environment) : processEnvironment()),
       home_(options.home ? std::move(options.home) : homeFrom(environment_)),
       temporaryDirectory_(options.temporaryDirectory ? std::move(*options.temporaryDirectory)
-                                                     : temporaryDirectoryFrom(environment_))
+                                                     : temporaryDirectoryFrom(environment_)),
+      candidates_(executableCandidates())
 {
     removeStaleTransportImages(temporaryDirectory_);
 }
@@ -196,7 +206,8 @@ std::vector<fs::path> CodexService::executableCandidates() const
 
 std::optional<fs::path> CodexService::findExecutable() const
 {
-    for (const fs::path& candidate : executableCandidates()) {
+    // The list is fixed for the service; what is installed there is checked on every call.
+    for (const fs::path& candidate : candidates_) {
         if (isExecutableFile(candidate)) return candidate;
     }
     return std::nullopt;

@@ -83,6 +83,7 @@ private:
     Environment environment_;
     std::optional<std::filesystem::path> home_;
     std::filesystem::path temporaryDirectory_;
+    std::vector<std::filesystem::path> candidates_;
     std::atomic<bool> subscriptionLoginVerified_ {false};
 };
 

@@ -35,16 +35,6 @@ TEST(CodexQueryArguments, FastNamesTheModelAndTurnsReasoningOffWithLowVerbosity)
                       {"/tmp/zorvane-A.txt", "-"}}));
     EXPECT_EQ(CodexService::queryArguments(AIResponseMode::thinking, "/tmp/a.txt", std::nullopt),
               concat({{"exec", "--config", "model_reasoning_effort=\"high\""}, kCommonBlock, {"/tmp/a.txt", "-"}}));
-}
-
-TEST(CodexQueryArguments, PromptMarkerStaysLastAndAloneWithAnImage)
-{
-    // `--image` takes one or more values, so a separate path argument would swallow the `-`.
-    const Args arguments = CodexService::queryArguments(AIResponseMode::fast, "/t/zorvane-x.txt", std::filesystem::path("/t/img.png"));
-    ASSERT_GE(arguments.size(), 2u);
-    EXPECT_EQ(arguments.back(), "-");
-    EXPECT_EQ(arguments[arguments.size() - 2], "--image=/t/img.png");
-    EXPECT_EQ(std::count(arguments.begin(), arguments.end(), "--image"), 0);
     EXPECT_EQ(CodexService::statusArguments(), (Args {"login", "status"}));
 }
 

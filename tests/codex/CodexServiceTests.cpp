@@ -184,15 +184,6 @@ TEST(CodexCapturedRun, BackgroundProcessHoldingTheStreamsDoesNotHoldTheCaller)
     if (!straggler.empty()) ::kill(std::stoi(straggler), SIGKILL);
 }
 
-TEST(CodexCapturedRun, UnstartableProgramThrowsTheLaunchError)
-{
-    CodexSandbox sandbox;
-    installUnstartable(sandbox);
-    CodexService service(sandbox.options());
-    EXPECT_THROW(service.runCaptured(sandbox.systemCodex(), {}), std::system_error);
-    EXPECT_THROW(service.runCaptured(sandbox.file("missing"), {}), std::system_error);
-}
-
 // ---------------------------------------------------------------------------------------------
 
 struct StatusCase {

@@ -2,6 +2,7 @@
 
 #include "app/platform/SpeechRecognizer.h"
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -17,56 +18,64 @@ namespace zorvane::fakes {
 class FakeSpeechRecognitionRequest : public SpeechRecognitionRequest {
 public:
     explicit FakeSpeechRecognitionRequest(bool reportsPartialResults) : reportsPartialResults_(reportsPartialResults) {}
-    void append(const AudioBuffer& buffer) override;
-    void endAudio() override;
+    void append(const AudioBuffer&) override { blocks_ += ended_ ? 0 : 1; }
+    void endAudio() override { ended_ = true; }
 
     bool reportsPartialResults() const { return reportsPartialResults_; }
-    std::size_t appendedBlockCount() const;
-    bool hasEndedAudio() const;
+    std::size_t appendedBlockCount() const { return blocks_; }
+    bool hasEndedAudio() const { return ended_; }
 
 private:
     const bool reportsPartialResults_;
-    mutable std::mutex mutex_;
-    std::size_t blocks_ = 0;
-    bool ended_ = false;
+    std::atomic<std::size_t> blocks_ = 0;
+    std::atomic<bool> ended_ = false;
 };
 
 // The test speaks for the recogniser through report*(), on whatever thread it likes.
 class FakeSpeechRecognitionTask : public SpeechRecognitionTask {
 public:
-    FakeSpeechRecognitionTask(std::shared_ptr<SpeechRecognitionRequest> request, SpeechRecognizer::ResultHandler handler)
-        : request_(std::move(request)), handler_(std::move(handler))
-    {
-    }
-    void cancel() override;
-
-    bool isCancelled() const;
-    std::shared_ptr<SpeechRecognitionRequest> request() const { return request_; }
+    explicit FakeSpeechRecognitionTask(SpeechRecognizer::ResultHandler handler) : handler_(std::move(handler)) {}
+    void cancel() override { cancelled_ = true; }
+    bool isCancelled() const { return cancelled_; }
 
     void reportPartial(const std::string& text) { report(SpeechRecognitionResult {text, false}, std::nullopt); }
     void reportFinal(const std::string& text) { report(SpeechRecognitionResult {text, true}, std::nullopt); }
     void reportError(const std::string& error) { report(std::nullopt, error); }
-    void report(const std::optional<SpeechRecognitionResult>& result, const std::optional<std::string>& error);
+    void report(const std::optional<SpeechRecognitionResult>& result, const std::optional<std::string>& error)
+    {
+        if (handler_) handler_(result, error);
+    }
     // The same report made from a separate thread, as platform recognisers do.
     void reportOnOtherThread(const std::optional<SpeechRecognitionResult>& result, const std::optional<std::string>& error);
 
 private:
-    std::shared_ptr<SpeechRecognitionRequest> request_;
-    SpeechRecognizer::ResultHandler handler_;
-    mutable std::mutex mutex_;
-    bool cancelled_ = false;
+    const SpeechRecognizer::ResultHandler handler_;
+    std::atomic<bool> cancelled_ = false;
 };
 
 class FakeSpeechRecognizer : public SpeechRecognizer {
-public:
-    std::shared_ptr<SpeechRecognitionRequest> makeRequest(bool shouldReportPartialResults) override;
-    std::shared_ptr<SpeechRecognitionTask> recognitionTask(
-        std::shared_ptr<SpeechRecognitionRequest> request, ResultHandler resultHandler) override;
+    template <typename F>
+    auto locked(F f) const
+    {
+        std::lock_guard lock(mutex_);
+        return f();
+    }
 
-    std::vector<std::shared_ptr<FakeSpeechRecognitionRequest>> requests() const;
-    std::vector<std::shared_ptr<FakeSpeechRecognitionTask>> tasks() const;
-    // The most recent task, or null before the first.
-    std::shared_ptr<FakeSpeechRecognitionTask> lastTask() const;
+public:
+    std::shared_ptr<SpeechRecognitionRequest> makeRequest(bool shouldReportPartialResults) override
+    {
+        auto request = std::make_shared<FakeSpeechRecognitionRequest>(shouldReportPartialResults);
+        return locked([&] { return requests_.emplace_back(std::move(request)); });
+    }
+    std::shared_ptr<SpeechRecognitionTask> recognitionTask(
+        std::shared_ptr<SpeechRecognitionRequest>, ResultHandler resultHandler) override
+    {
+        auto task = std::make_shared<FakeSpeechRecognitionTask>(std::move(resultHandler));
+        return locked([&] { return tasks_.emplace_back(std::move(task)); });
+    }
+
+    std::vector<std::shared_ptr<FakeSpeechRecognitionRequest>> requests() const { return locked([&] { return requests_; }); }
+    std::vector<std::shared_ptr<FakeSpeechRecognitionTask>> tasks() const { return locked([&] { return tasks_; }); }
 
 private:
     mutable std::mutex mutex_;
@@ -76,21 +85,37 @@ private:
 
 // Recognisers for the locales the test installs; none for the others.
 class FakeSpeechRecognizers : public SpeechRecognizers {
+    template <typename F>
+    auto locked(F f) const
+    {
+        std::lock_guard lock(mutex_);
+        return f();
+    }
+
 public:
-    std::shared_ptr<FakeSpeechRecognizer> install(const std::string& localeIdentifier);
+    std::shared_ptr<FakeSpeechRecognizer> install(const std::string& localeIdentifier)
+    {
+        return locked([&] { return recognizers_[localeIdentifier] = std::make_shared<FakeSpeechRecognizer>(); });
+    }
+    std::shared_ptr<SpeechRecognizer> recognizerForLocale(const std::string& localeIdentifier) override
+    {
+        return locked([&] {
+            const auto it = recognizers_.find(localeIdentifier);
+            return it == recognizers_.end() ? nullptr : it->second;
+        });
+    }
+    void requestAuthorization(std::function<void()> completion) override
+    {
+        locked([&] { authorizationRequests_.push_back(std::move(completion)); });
+    }
 
-    std::shared_ptr<SpeechRecognizer> recognizerForLocale(const std::string& localeIdentifier) override;
-    void requestAuthorization(std::function<void()> completion) override;
-
-    std::vector<std::string> requestedLocales() const;
-    std::size_t pendingAuthorizationRequestCount() const;
+    std::size_t pendingAuthorizationRequestCount() const { return locked([&] { return authorizationRequests_.size(); }); }
     // Answers every pending request from a separate thread, as the platform would.
     void answerAuthorizationRequests();
 
 private:
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<FakeSpeechRecognizer>> recognizers_;
-    std::vector<std::string> requestedLocales_;
     std::vector<std::function<void()>> authorizationRequests_;
 };
 

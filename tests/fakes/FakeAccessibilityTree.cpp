@@ -73,10 +73,9 @@ std::optional<FakeAccessibilityTree::NodeID> FakeAccessibilityTree::nodeOf(const
     return node->id;
 }
 
-std::optional<AccessibilityElement> FakeAccessibilityTree::elementAtPoint(ProcessID pid, Point quartzPoint)
+std::optional<AccessibilityElement> FakeAccessibilityTree::elementAtPoint(ProcessID pid, Point)
 {
     ++elementAtPointCount;
-    elementAtPointRequests.emplace_back(pid, quartzPoint);
     const auto hit = hits_.find(pid);
     if (hit == hits_.end()) return std::nullopt;
     return element(hit->second);

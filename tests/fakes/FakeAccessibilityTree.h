@@ -39,10 +39,8 @@ public:
     std::optional<std::string> applicationName(const AccessibilityElement& element) override;
 
     std::size_t readsOf(NodeID node) const;
-    std::size_t nodeCount() const { return nodes_.size(); }
 
     std::size_t elementAtPointCount = 0;
-    std::vector<std::pair<ProcessID, Point>> elementAtPointRequests;
     std::size_t attributeReadCount = 0;
 
 private:

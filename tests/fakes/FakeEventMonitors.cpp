@@ -41,7 +41,6 @@ void FakeEventMonitors::removeMonitor(MonitorToken token)
 Point FakeEventMonitors::currentPointerLocation()
 {
     std::lock_guard lock(mutex_);
-    ++pointerQueries_;
     return pointer_;
 }
 
@@ -54,13 +53,13 @@ void FakeEventMonitors::setPointerLocation(Point location)
 void FakeEventMonitors::movePointerGlobally(Point location)
 {
     setPointerLocation(location);
-    deliverGlobalPointerMoved();
+    deliverPointerMoved(Kind::globalPointerMoved);
 }
 
 void FakeEventMonitors::movePointerLocally(Point location)
 {
     setPointerLocation(location);
-    deliverLocalPointerMoved();
+    deliverPointerMoved(Kind::localPointerMoved);
 }
 
 bool FakeEventMonitors::lookUp(MonitorToken token, Monitor& out) const
@@ -83,48 +82,30 @@ std::vector<MonitorToken> tokensOf(const Map& monitors, Kind kind)
 }
 } // namespace
 
-std::size_t FakeEventMonitors::deliverPointerMoved(Kind kind)
+void FakeEventMonitors::deliverPointerMoved(Kind kind)
 {
     std::vector<MonitorToken> tokens;
     {
         std::lock_guard lock(mutex_);
         tokens = tokensOf(monitors_, kind);
     }
-    std::size_t ran = 0;
     for (const MonitorToken token : tokens) {
         Monitor monitor;
-        if (!lookUp(token, monitor)) continue;
-        if (monitor.pointerHandler) monitor.pointerHandler();
-        ++ran;
+        if (lookUp(token, monitor) && monitor.pointerHandler) monitor.pointerHandler();
     }
-    return ran;
 }
 
-std::size_t FakeEventMonitors::deliverGlobalPointerMoved()
-{
-    return deliverPointerMoved(Kind::globalPointerMoved);
-}
-
-std::size_t FakeEventMonitors::deliverLocalPointerMoved()
-{
-    return deliverPointerMoved(Kind::localPointerMoved);
-}
-
-std::size_t FakeEventMonitors::deliverGlobalKeyDown(KeyEvent event)
+void FakeEventMonitors::deliverGlobalKeyDown(KeyEvent event)
 {
     std::vector<MonitorToken> tokens;
     {
         std::lock_guard lock(mutex_);
         tokens = tokensOf(monitors_, Kind::globalKeyDown);
     }
-    std::size_t ran = 0;
     for (const MonitorToken token : tokens) {
         Monitor monitor;
-        if (!lookUp(token, monitor)) continue;
-        if (monitor.globalKeyHandler) monitor.globalKeyHandler(event);
-        ++ran;
+        if (lookUp(token, monitor) && monitor.globalKeyHandler) monitor.globalKeyHandler(event);
     }
-    return ran;
 }
 
 bool FakeEventMonitors::deliverLocalKeyDown(KeyEvent event)
@@ -150,8 +131,6 @@ std::size_t FakeEventMonitors::count(Kind kind) const
 
 std::size_t FakeEventMonitors::globalPointerMovedMonitorCount() const { return count(Kind::globalPointerMoved); }
 std::size_t FakeEventMonitors::localPointerMovedMonitorCount() const { return count(Kind::localPointerMoved); }
-std::size_t FakeEventMonitors::globalKeyDownMonitorCount() const { return count(Kind::globalKeyDown); }
-std::size_t FakeEventMonitors::localKeyDownMonitorCount() const { return count(Kind::localKeyDown); }
 
 std::size_t FakeEventMonitors::installedMonitorCount() const
 {
@@ -159,22 +138,10 @@ std::size_t FakeEventMonitors::installedMonitorCount() const
     return monitors_.size();
 }
 
-bool FakeEventMonitors::isInstalled(MonitorToken token) const
-{
-    std::lock_guard lock(mutex_);
-    return monitors_.count(token) != 0;
-}
-
 std::size_t FakeEventMonitors::strayRemovalCount() const
 {
     std::lock_guard lock(mutex_);
     return strayRemovals_;
-}
-
-std::size_t FakeEventMonitors::pointerLocationQueryCount() const
-{
-    std::lock_guard lock(mutex_);
-    return pointerQueries_;
 }
 
 } // namespace zorvane::fakes

@@ -26,24 +26,18 @@ public:
     // Places the pointer, then tells the global (or local) pointer-moved monitors.
     void movePointerGlobally(Point location);
     void movePointerLocally(Point location);
-    // Calls every installed monitor of that kind, in the order they were added. Returns how many ran.
-    std::size_t deliverGlobalPointerMoved();
-    std::size_t deliverLocalPointerMoved();
-    std::size_t deliverGlobalKeyDown(KeyEvent event);
+    // Calls every installed global key monitor, in the order they were added.
+    void deliverGlobalKeyDown(KeyEvent event);
     // Local key monitors run in the order they were added until one swallows the event.
     // Returns true when the event was swallowed (it would not reach the application).
     bool deliverLocalKeyDown(KeyEvent event);
 
     std::size_t globalPointerMovedMonitorCount() const;
     std::size_t localPointerMovedMonitorCount() const;
-    std::size_t globalKeyDownMonitorCount() const;
-    std::size_t localKeyDownMonitorCount() const;
     // Every monitor of any kind still installed.
     std::size_t installedMonitorCount() const;
-    bool isInstalled(MonitorToken token) const;
     // removeMonitor calls with a token that was not installed (never issued, or already removed).
     std::size_t strayRemovalCount() const;
-    std::size_t pointerLocationQueryCount() const;
 
 private:
     enum class Kind { globalPointerMoved, localPointerMoved, globalKeyDown, localKeyDown };
@@ -56,7 +50,7 @@ private:
 
     MonitorToken add(Monitor monitor);
     std::size_t count(Kind kind) const;
-    std::size_t deliverPointerMoved(Kind kind);
+    void deliverPointerMoved(Kind kind);
     // The handler of `token` if it is still installed; delivery re-checks before every call, so a
     // handler that removes another monitor keeps that one from running.
     bool lookUp(MonitorToken token, Monitor& out) const;
@@ -66,7 +60,6 @@ private:
     MonitorToken nextToken_ = 1;
     Point pointer_;
     std::size_t strayRemovals_ = 0;
-    mutable std::size_t pointerQueries_ = 0;
 };
 
 } // namespace zorvane::fakes

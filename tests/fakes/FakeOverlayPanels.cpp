@@ -18,7 +18,6 @@ public:
     {
         record_->highlightRect = highlightRect;
         record_->label = label;
-        ++record_->redrawRequests;
     }
     void orderOut() override { record_->onScreen = false; }
 

@@ -2,7 +2,6 @@
 
 #include "app/platform/OverlayPanels.h"
 
-#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,7 +19,6 @@ public:
         OverlayPanelHandlers handlers;
         std::optional<Rect> highlightRect;
         std::string label = "Área visual";
-        std::size_t redrawRequests = 0;
         bool onScreen = true;
         bool released = false;
     };

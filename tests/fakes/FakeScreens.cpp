@@ -2,12 +2,6 @@
 
 namespace zorvane::fakes {
 
-std::vector<ScreenDescription> FakeScreens::screens()
-{
-    ++readCount;
-    return described;
-}
-
 ScreenDescription& FakeScreens::addScreen(const Rect& quartzBounds)
 {
     const double primaryHeight = described.empty() ? quartzBounds.height() : described.front().quartzBounds.height();

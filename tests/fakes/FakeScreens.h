@@ -2,7 +2,6 @@
 
 #include "app/platform/Screens.h"
 
-#include <cstddef>
 #include <vector>
 
 namespace zorvane::fakes {
@@ -10,7 +9,7 @@ namespace zorvane::fakes {
 // Screens the test describes, in the order it adds them; the first added is the primary screen.
 class FakeScreens : public Screens {
 public:
-    std::vector<ScreenDescription> screens() override;
+    std::vector<ScreenDescription> screens() override { return described; }
 
     // A screen with the next display number whose Quartz bounds are given; its AppKit frame is
     // derived by flipping against the primary screen's height, and its visible frame is the
@@ -21,7 +20,6 @@ public:
     void removeAll();
 
     std::vector<ScreenDescription> described;
-    std::size_t readCount = 0;
 };
 
 } // namespace zorvane::fakes

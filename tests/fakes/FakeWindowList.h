@@ -2,7 +2,6 @@
 
 #include "app/platform/WindowList.h"
 
-#include <cstddef>
 #include <optional>
 #include <vector>
 
@@ -11,18 +10,13 @@ namespace zorvane::fakes {
 // A window list the test lays out, front to back.
 class FakeWindowList : public WindowList {
 public:
-    std::optional<std::vector<WindowInfo>> onScreenWindows() override
-    {
-        ++readCount;
-        return windows;
-    }
+    std::optional<std::vector<WindowInfo>> onScreenWindows() override { return windows; }
 
     // An ordinary window (layer 0) behind those added before.
     void addWindow(ProcessID pid, const Rect& bounds, int layer = 0) { windows->push_back(WindowInfo {pid, layer, bounds}); }
 
     // None: the window server gives no list.
     std::optional<std::vector<WindowInfo>> windows = std::vector<WindowInfo> {};
-    std::size_t readCount = 0;
 };
 
 } // namespace zorvane::fakes

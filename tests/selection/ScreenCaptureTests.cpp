@@ -5,63 +5,26 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
-#include <cstring>
-
 namespace zorvane {
 namespace {
 
 using Code = ScreenCaptureService::CaptureError::Code;
+using fakes::FakeWindowImages;
 
-struct Decoded {
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::vector<std::uint8_t> rgb; // 3 bytes a pixel, rows packed
-};
-
-// Decodes with libpng itself, independently of how the bytes were written.
-std::optional<Decoded> decodePNG(const std::vector<std::uint8_t>& bytes)
-{
-    png_image image;
-    std::memset(&image, 0, sizeof image);
-    image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) return std::nullopt;
-    image.format = PNG_FORMAT_RGB;
-    Decoded decoded;
-    decoded.width = image.width;
-    decoded.height = image.height;
-    decoded.rgb.resize(PNG_IMAGE_SIZE(image));
-    if (!png_image_finish_read(&image, nullptr, decoded.rgb.data(), 0, nullptr)) return std::nullopt;
-    return decoded;
-}
-
+// Distinct red, green and blue in every pixel, so a swapped channel or a shifted row shows.
 std::uint32_t pattern(std::uint32_t x, std::uint32_t y)
 {
-    // Distinct red, green and blue in every pixel, so a swapped channel or a shifted row shows.
     return 0xFF000000u | ((x * 7 + y) & 0xFF) << 16 | ((y * 13) & 0xFF) << 8 | ((x * 3 + y * 5 + 1) & 0xFF);
-}
-
-void expectPixelsMatch(const Decoded& decoded, std::uint32_t width, std::uint32_t height)
-{
-    ASSERT_EQ(decoded.width, width);
-    ASSERT_EQ(decoded.height, height);
-    for (std::uint32_t y = 0; y < height; ++y)
-        for (std::uint32_t x = 0; x < width; ++x) {
-            const std::uint32_t want = pattern(x, y);
-            const std::uint8_t* got = &decoded.rgb[(y * width + x) * 3];
-            ASSERT_EQ(got[0], (want >> 16) & 0xFF) << "red at " << x << "," << y;
-            ASSERT_EQ(got[1], (want >> 8) & 0xFF) << "green at " << x << "," << y;
-            ASSERT_EQ(got[2], want & 0xFF) << "blue at " << x << "," << y;
-        }
 }
 
 class ScreenCaptureTest : public ::testing::Test {
 protected:
     void SetUp() override { permissions->screenRecording = true; }
 
-    Code failureOf(const Rect& rect, std::optional<std::int64_t> window = std::nullopt)
+    Code failureOf(std::optional<std::int64_t> window = std::nullopt)
     {
         try {
-            service.capture(rect, window);
+            service.capture(Rect(0, 0, 10, 10), window);
         } catch (const ScreenCaptureService::CaptureError& error) {
             return error.code();
         }
@@ -70,102 +33,89 @@ protected:
     }
 
     std::shared_ptr<fakes::FakePermissions> permissions = std::make_shared<fakes::FakePermissions>();
-    std::shared_ptr<fakes::FakeWindowImages> images = std::make_shared<fakes::FakeWindowImages>();
+    std::shared_ptr<FakeWindowImages> images = std::make_shared<FakeWindowImages>();
     ScreenCaptureService service {permissions, images};
 };
 
-TEST_F(ScreenCaptureTest, ThePNGHoldsExactlyThePixelsOfTheRectangle)
+TEST_F(ScreenCaptureTest, ThePNGHoldsExactlyThePixelsOfTheRectangleAtTheDisplaysDensity)
 {
     const Rect rect(100, 50, 200, 80);
-    images->setImage(fakes::FakeWindowImages::makeImage(rect, 1, pattern));
-    const auto png = service.capture(rect, std::nullopt);
-    const auto decoded = decodePNG(png);
-    ASSERT_TRUE(decoded);
-    expectPixelsMatch(*decoded, 200, 80);
+    for (const double scale : {1.0, 2.0}) {
+        // Rows padded, as window servers align them.
+        images->setImage(FakeWindowImages::makeImage(rect, scale, pattern, 64));
+        const std::vector<std::uint8_t> png = service.capture(rect, std::nullopt);
+
+        // Decoded with libpng itself, independently of how the bytes were written.
+        png_image image {};
+        image.version = PNG_IMAGE_VERSION;
+        ASSERT_TRUE(png_image_begin_read_from_memory(&image, png.data(), png.size()));
+        image.format = PNG_FORMAT_RGB;
+        std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
+        ASSERT_TRUE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr));
+        ASSERT_EQ(image.width, static_cast<std::uint32_t>(200 * scale));
+        ASSERT_EQ(image.height, static_cast<std::uint32_t>(80 * scale));
+        for (std::uint32_t y = 0; y < image.height; ++y)
+            for (std::uint32_t x = 0; x < image.width; ++x) {
+                const std::uint32_t want = pattern(x, y);
+                const std::uint8_t* got = &rgb[(y * image.width + x) * 3];
+                ASSERT_EQ(std::uint32_t {got[0]} << 16 | got[1] << 8 | got[2], want & 0xFFFFFF) << "at " << x << "," << y << " scale " << scale;
+            }
+    }
 }
 
-TEST_F(ScreenCaptureTest, OnADoubleDensityDisplayTheImageHasTwiceThePixels)
+TEST_F(ScreenCaptureTest, NothingIsAskedForWithoutPermissionOrWithAWindowNumberThatNamesNoWindow)
 {
-    const Rect rect(100, 50, 200, 80);
-    // Rows padded, as window servers align them.
-    images->setImage(fakes::FakeWindowImages::makeImage(rect, 2, pattern, 64));
-    const auto decoded = decodePNG(service.capture(rect, std::nullopt));
-    ASSERT_TRUE(decoded);
-    expectPixelsMatch(*decoded, 400, 160);
-}
-
-TEST_F(ScreenCaptureTest, TheExcludedWindowIsPassedOnAndOtherwiseAllWindowsAreAsked)
-{
-    const Rect rect(0, 0, 10, 10);
-    images->setImage(fakes::FakeWindowImages::makeImage(rect, 1, pattern));
-    service.capture(rect, std::nullopt);
-    service.capture(rect, 4242);
-    service.capture(rect, 0xFFFFFFFFll);
-    const auto requests = images->requests();
-    ASSERT_EQ(requests.size(), 3u);
-    EXPECT_EQ(requests[0].quartzRect, rect);
-    EXPECT_EQ(requests[0].belowWindow, std::nullopt);
-    EXPECT_EQ(requests[1].belowWindow, WindowNumber {4242});
-    EXPECT_EQ(requests[2].belowWindow, WindowNumber {0xFFFFFFFFu});
-}
-
-TEST_F(ScreenCaptureTest, AWindowNumberThatNamesNoWindowIsRefusedRatherThanCapturingTheWrongWindows)
-{
-    images->setImage(fakes::FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern));
-    EXPECT_EQ(failureOf(Rect(0, 0, 10, 10), -1), Code::captureFailed);
-    EXPECT_EQ(failureOf(Rect(0, 0, 10, 10), 0x100000000ll), Code::captureFailed);
-    EXPECT_TRUE(images->requests().empty());
-}
-
-TEST_F(ScreenCaptureTest, WithoutPermissionNoImageIsAskedFor)
-{
+    images->setImage(FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern));
+    // Out of range: refused rather than capturing the wrong windows.
+    EXPECT_EQ(failureOf(-1), Code::captureFailed);
+    EXPECT_EQ(failureOf(0x100000000ll), Code::captureFailed);
     permissions->screenRecording = false;
-    images->setImage(fakes::FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern));
-    EXPECT_EQ(failureOf(Rect(0, 0, 10, 10)), Code::permissionMissing);
+    EXPECT_EQ(failureOf(), Code::permissionMissing);
     EXPECT_TRUE(images->requests().empty());
+
+    permissions->screenRecording = true;
+
+    service.capture(Rect(0, 0, 10, 10), std::nullopt);
+    service.capture(Rect(0, 0, 10, 10), 0xFFFFFFFFll);
+    const auto requests = images->requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].quartzRect, Rect(0, 0, 10, 10));
+    EXPECT_EQ(requests[0].belowWindow, std::nullopt);
+    EXPECT_EQ(requests[1].belowWindow, WindowNumber {0xFFFFFFFFu});
 }
 
-TEST_F(ScreenCaptureTest, NoImageOrAnUnusableOneIsACaptureFailure)
+TEST_F(ScreenCaptureTest, MissingOrMalformedImagesAreRefusedAndNeverReadPastTheirEnd)
 {
-    images->setImage(std::nullopt);
-    EXPECT_EQ(failureOf(Rect(0, 0, 10, 10)), Code::captureFailed);
-
-    images->setImage(WindowImage {});
-    EXPECT_EQ(failureOf(Rect(0, 0, 10, 10)), Code::captureFailed);
-
-    // Claims more rows than the buffer holds: refused, never read past its end.
-    WindowImage truncated = fakes::FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern);
-    truncated.pixels.resize(truncated.stride * 9);
-    images->setImage(truncated);
-    EXPECT_EQ(failureOf(Rect(0, 0, 10, 10)), Code::captureFailed);
-
-    WindowImage shortRows = fakes::FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern);
+    WindowImage truncated = FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern);
+    truncated.pixels.resize(truncated.stride * 9); // claims more rows than it holds
+    WindowImage shortRows = FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern);
     shortRows.stride = 39;
-    images->setImage(shortRows);
-    EXPECT_EQ(failureOf(Rect(0, 0, 10, 10)), Code::captureFailed);
+    for (const std::optional<WindowImage>& image : {std::optional<WindowImage>(), std::optional(WindowImage {}),
+             std::optional(truncated), std::optional(shortRows)}) {
+        images->setImage(image);
+        EXPECT_EQ(failureOf(), Code::captureFailed);
+    }
 }
 
-TEST_F(ScreenCaptureTest, AnImageTheEncoderCannotWriteIsAnEncodingFailure)
+TEST_F(ScreenCaptureTest, AnImageTheEncoderCannotWriteFailsQuietly)
 {
-    // Wider than PNG encoders accept.
-    WindowImage wide;
+    WindowImage wide; // wider than PNG encoders accept
     wide.width = 1'100'000;
     wide.height = 1;
     wide.stride = static_cast<std::size_t>(wide.width) * 4;
     wide.pixels.assign(wide.stride, 0);
     images->setImage(wide);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(failureOf(Rect(0, 0, 1'100'000, 1)), Code::encodingFailed);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), ""); // the encoder's complaints stay quiet
+    EXPECT_EQ(failureOf(), Code::encodingFailed);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), ""); // libpng's complaints stay quiet
 }
 
 TEST(CaptureErrorTexts, AreTheSpanishSentencesTheUserSees)
 {
     using Error = ScreenCaptureService::CaptureError;
-    EXPECT_EQ(Error(Code::permissionMissing).localizedDescription(), "Activa Grabación de pantalla para adjuntar contenido visual.");
-    EXPECT_EQ(Error(Code::captureFailed).localizedDescription(), "No se pudo capturar el elemento seleccionado.");
-    EXPECT_EQ(Error(Code::encodingFailed).localizedDescription(), "No se pudo preparar la captura para Codex.");
+    EXPECT_EQ(describe(Error(Code::permissionMissing)), "Activa Grabación de pantalla para adjuntar contenido visual.");
     EXPECT_EQ(describe(Error(Code::captureFailed)), "No se pudo capturar el elemento seleccionado.");
+    EXPECT_EQ(describe(Error(Code::encodingFailed)), "No se pudo preparar la captura para Codex.");
 }
 
 } // namespace

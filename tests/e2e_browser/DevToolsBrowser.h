@@ -6,26 +6,24 @@
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
 #include <map>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
-extern char** environ;
-
 namespace zorvane::test_support {
 
 class DevToolsBrowser {
 public:
+    // Runs without a display, with `environment` set on top of this process's own.
     DevToolsBrowser(const std::string& executable, const std::vector<std::string>& arguments,
                     const std::map<std::string, std::string>& environment, const std::filesystem::path& logFile)
     {
@@ -38,27 +36,14 @@ public:
         ::close(toBrowser[0]);
         ::close(fromBrowser[1]);
 
-        std::vector<std::string> argv {executable};
+        std::vector<std::string> argv {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY"};
+        for (const auto& [key, value] : environment) argv.push_back(key + "=" + value);
+        argv.push_back(executable);
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         argv.push_back("--remote-debugging-pipe");
         std::vector<char*> args;
         for (auto& a : argv) args.push_back(a.data());
         args.push_back(nullptr);
-
-        std::map<std::string, std::string> merged;
-        for (char** e = environ; *e; ++e) {
-            const std::string entry(*e);
-            const auto equals = entry.find('=');
-            if (equals != std::string::npos) merged[entry.substr(0, equals)] = entry.substr(equals + 1);
-        }
-        merged.erase("DISPLAY");
-        merged.erase("WAYLAND_DISPLAY");
-        for (const auto& [key, value] : environment) merged[key] = value;
-        std::vector<std::string> envStrings;
-        for (const auto& [key, value] : merged) envStrings.push_back(key + "=" + value);
-        std::vector<char*> envp;
-        for (auto& e : envStrings) envp.push_back(e.data());
-        envp.push_back(nullptr);
 
         const int log = ::open(logFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         pid_ = ::fork();
@@ -67,70 +52,69 @@ public:
             ::setpgid(0, 0);
             ::dup2(childReads, 3);
             ::dup2(childWrites, 4);
-            const int null = ::open("/dev/null", O_RDONLY);
-            ::dup2(null, STDIN_FILENO);
-            if (log >= 0) {
-                ::dup2(log, STDOUT_FILENO);
-                ::dup2(log, STDERR_FILENO);
-            }
-            ::execve(args[0], args.data(), envp.data());
+            ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+            ::dup2(log, STDOUT_FILENO);
+            ::dup2(log, STDERR_FILENO);
+            ::execv(args[0], args.data());
             ::_exit(127);
         }
         ::setpgid(pid_, pid_);
-        if (log >= 0) ::close(log);
+        ::close(log);
         ::close(childReads);
         ::close(childWrites);
         write_ = toBrowser[1];
         read_ = fromBrowser[0];
-        reader_ = std::thread([this] { readReplies(); });
     }
 
     ~DevToolsBrowser()
     {
         kill();
-        if (write_ >= 0) ::close(write_);
-        if (reader_.joinable()) reader_.join();
-        if (read_ >= 0) ::close(read_);
+        ::close(write_);
+        ::close(read_);
     }
 
     DevToolsBrowser(const DevToolsBrowser&) = delete;
     DevToolsBrowser& operator=(const DevToolsBrowser&) = delete;
 
-    // The result of one command; throws when it fails or gets no answer in time.
+    // The result of one command; throws when it fails or gets no answer in time. Whatever else
+    // the browser says meanwhile is skipped.
     nlohmann::json call(const std::string& method, nlohmann::json params = nlohmann::json::object(),
                         const std::string& session = "", std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         const int id = post(method, std::move(params), session);
-        std::unique_lock lock(mutex_);
-        if (!arrived_.wait_for(lock, timeout, [&] { return replies_.count(id) > 0 || closed_; }))
-            throw std::runtime_error("no answer to " + method);
-        if (!replies_.count(id)) throw std::runtime_error("the browser went away during " + method);
-        nlohmann::json reply = std::move(replies_[id]);
-        replies_.erase(id);
-        if (reply.contains("error")) throw std::runtime_error(method + ": " + reply["error"].dump());
-        return reply["result"];
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            for (std::size_t end; (end = buffer_.find('\0')) != std::string::npos;) {
+                auto message = nlohmann::json::parse(buffer_.substr(0, end), nullptr, false);
+                buffer_.erase(0, end + 1);
+                if (!message.is_object() || !message.contains("id") || message["id"] != id) continue;
+                if (message.contains("error")) throw std::runtime_error(method + ": " + message["error"].dump());
+                return message["result"];
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd watched {read_, POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&watched, 1, static_cast<int>(left.count())) <= 0)
+                throw std::runtime_error("no answer to " + method);
+            char chunk[65536];
+            const ssize_t count = ::read(read_, chunk, sizeof chunk);
+            if (count <= 0) throw std::runtime_error("the browser went away during " + method);
+            buffer_.append(chunk, static_cast<std::size_t>(count));
+        }
     }
 
     // Sends a command without waiting for its answer (for one that ends the browser).
     int post(const std::string& method, nlohmann::json params = nlohmann::json::object(), const std::string& session = "")
     {
-        int id;
-        {
-            std::lock_guard lock(mutex_);
-            id = ++lastID_;
-        }
-        nlohmann::json message {{"id", id}, {"method", method}, {"params", std::move(params)}};
+        nlohmann::json message {{"id", ++lastID_}, {"method", method}, {"params", std::move(params)}};
         if (!session.empty()) message["sessionId"] = session;
         std::string bytes = message.dump();
         bytes.push_back('\0');
-        std::lock_guard lock(writeMutex_);
-        std::string_view left(bytes);
-        while (!left.empty()) {
+        for (std::string_view left(bytes); !left.empty();) {
             const ssize_t count = ::write(write_, left.data(), left.size());
             if (count <= 0) break;
             left.remove_prefix(static_cast<std::size_t>(count));
         }
-        return id;
+        return lastID_;
     }
 
     // The value of a JavaScript expression in a page or worker session (promises awaited).
@@ -146,12 +130,7 @@ public:
     bool waitForExit(std::chrono::milliseconds timeout)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!exited_) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exited_ = true;
-                break;
-            }
+        while (!exited_ && !(exited_ = ::waitpid(pid_, nullptr, WNOHANG) == pid_)) {
             if (std::chrono::steady_clock::now() >= deadline) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
@@ -161,52 +140,18 @@ public:
     // Ends whatever of the browser's own process group is left.
     void kill()
     {
-        if (pid_ <= 0) return;
         ::kill(-pid_, SIGKILL);
-        if (!exited_) {
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
-            exited_ = true;
-        }
+        if (!exited_) ::waitpid(pid_, nullptr, 0);
+        exited_ = true;
     }
-
-    pid_t pid() const { return pid_; }
 
 private:
-    void readReplies()
-    {
-        std::string buffer;
-        char chunk[65536];
-        for (;;) {
-            const ssize_t count = ::read(read_, chunk, sizeof chunk);
-            if (count <= 0) break;
-            buffer.append(chunk, static_cast<std::size_t>(count));
-            for (std::size_t end; (end = buffer.find('\0')) != std::string::npos;) {
-                auto message = nlohmann::json::parse(buffer.substr(0, end), nullptr, false);
-                buffer.erase(0, end + 1);
-                if (message.is_object() && message.contains("id") && message["id"].is_number_integer()) {
-                    const int id = message["id"].get<int>();
-                    std::lock_guard lock(mutex_);
-                    replies_[id] = std::move(message);
-                    arrived_.notify_all();
-                }
-            }
-        }
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-        arrived_.notify_all();
-    }
-
     pid_t pid_ = -1;
     bool exited_ = false;
     int write_ = -1;
     int read_ = -1;
-    std::thread reader_;
-    std::mutex mutex_, writeMutex_;
-    std::condition_variable arrived_;
-    std::map<int, nlohmann::json> replies_;
+    std::string buffer_;
     int lastID_ = 0;
-    bool closed_ = false;
 };
 
 } // namespace zorvane::test_support

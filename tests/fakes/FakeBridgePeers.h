@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
@@ -21,19 +22,25 @@
 
 namespace zorvane::fakes {
 
+inline sockaddr_in loopbackAddress(std::uint16_t port)
+{
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
 // One end of a loopback TCP connection.
 class LoopbackSocket {
 public:
     LoopbackSocket() = default;
     explicit LoopbackSocket(int fd) : fd_(fd) {}
-    LoopbackSocket(LoopbackSocket&& other) noexcept : fd_(std::exchange(other.fd_, -1)), pending_(std::move(other.pending_)) {}
-    LoopbackSocket& operator=(LoopbackSocket&& other) noexcept
+    LoopbackSocket(LoopbackSocket&& other) noexcept { *this = std::move(other); }
+    LoopbackSocket& operator=(LoopbackSocket&& other) noexcept // the old end closes with `other`
     {
-        if (this != &other) {
-            close();
-            fd_ = std::exchange(other.fd_, -1);
-            pending_ = std::move(other.pending_);
-        }
+        std::swap(fd_, other.fd_);
+        std::swap(pending_, other.pending_);
         return *this;
     }
     ~LoopbackSocket() { close(); }
@@ -43,10 +50,7 @@ public:
     {
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const sockaddr_in address = loopbackAddress(port);
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             ::close(fd);
             return LoopbackSocket();
@@ -69,73 +73,33 @@ public:
         return true;
     }
 
-    // Bytes available within the timeout: some bytes, "" once the peer has closed, none on timeout.
-    std::optional<std::string> receive(std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        if (!pending_.empty()) return std::exchange(pending_, {});
-        pollfd watched {fd_, POLLIN, 0};
-        int ready;
-        do {
-            ready = ::poll(&watched, 1, static_cast<int>(timeout.count()));
-        } while (ready < 0 && errno == EINTR);
-        if (ready <= 0) return std::nullopt;
-        char buffer[65536];
-        const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
-        if (count <= 0) return std::string();
-        return std::string(buffer, static_cast<std::size_t>(count));
-    }
-
     // The next line with its terminator, or none when the peer closed or the time ran out first.
     std::optional<std::string> receiveLine(std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        std::string line = std::exchange(pending_, {});
-        for (;;) {
-            if (const auto end = line.find('\n'); end != std::string::npos) {
-                pending_ = line.substr(end + 1);
-                line.resize(end + 1);
-                return line;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            auto more = receive(left);
-            if (!more || more->empty()) {
-                pending_ = line;
-                return std::nullopt;
-            }
-            line += *more;
-        }
+        std::size_t end;
+        while ((end = pending_.find('\n')) == std::string::npos)
+            if (readMore(deadline) <= 0) return std::nullopt;
+        return take(end + 1);
     }
 
     // Exactly `size` bytes, or none when the peer closed or the time ran out first.
     std::optional<std::string> receiveExactly(std::size_t size, std::chrono::milliseconds timeout = std::chrono::seconds(20))
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        std::string bytes = std::exchange(pending_, {});
-        while (bytes.size() < size) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            auto more = receive(left);
-            if (!more || more->empty()) return std::nullopt;
-            bytes += *more;
-        }
-        pending_ = bytes.substr(size);
-        bytes.resize(size);
-        return bytes;
+        while (pending_.size() < size)
+            if (readMore(deadline) <= 0) return std::nullopt;
+        return take(size);
     }
 
-    // True when the peer closes (after any bytes still unread) within the timeout.
+    // True when the peer closes (after any bytes still unread, which go to `unread`) within the timeout.
     bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10), std::string* unread = nullptr)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            auto more = receive(left);
-            if (!more) return false;
-            if (more->empty()) return true;
-            if (unread) *unread += *more;
-        }
+        for (int got; (got = readMore(deadline)) != 0;)
+            if (got < 0) return false;
+        if (unread) *unread += take(pending_.size());
+        return true;
     }
 
     void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
@@ -147,6 +111,27 @@ public:
     }
 
 private:
+    std::string take(std::size_t size)
+    {
+        std::string bytes = pending_.substr(0, size);
+        pending_.erase(0, size);
+        return bytes;
+    }
+
+    // Appends what arrives before the deadline to pending_: 1 for bytes, 0 once the peer has
+    // closed, -1 when the time ran out.
+    int readMore(std::chrono::steady_clock::time_point deadline)
+    {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd watched {fd_, POLLIN, 0};
+        if (::poll(&watched, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) <= 0) return -1;
+        char buffer[65536];
+        const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (count <= 0) return 0;
+        pending_.append(buffer, static_cast<std::size_t>(count));
+        return 1;
+    }
+
     int fd_ = -1;
     std::string pending_;
 };
@@ -161,10 +146,7 @@ public:
         if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
         const int on = 1;
         ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_in address = loopbackAddress(port);
         if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 8) != 0) {
             const int error = errno;
             ::close(fd_);
@@ -182,7 +164,6 @@ public:
     LoopbackListener& operator=(const LoopbackListener&) = delete;
 
     std::uint16_t port() const { return port_; }
-    int descriptor() const { return fd_; }
 
     // The next connection, or an unconnected socket when none came within the timeout.
     LoopbackSocket accept(std::chrono::milliseconds timeout = std::chrono::seconds(10))

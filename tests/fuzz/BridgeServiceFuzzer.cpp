@@ -4,13 +4,10 @@
 
 #include "app/bridge/BrowserBridgeService.h"
 #include "fakes/FakeBridgePeers.h"
+#include "fakes/VirtualTime.h"
 
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
 #include <cstdlib>
-#include <deque>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,42 +15,9 @@ namespace {
 
 using namespace zorvane;
 
-class QueueForFuzzing final : public MainQueue {
-public:
-    void post(std::function<void()> task) override
-    {
-        {
-            std::lock_guard lock(mutex_);
-            tasks_.push_back(std::move(task));
-        }
-        posted_.notify_all();
-    }
-    void postAfter(double, std::function<void()> task) override { post(std::move(task)); }
-
-    // Runs tasks as they come until `done` holds; false when nothing more came for five seconds.
-    bool runUntil(const std::function<bool()>& done)
-    {
-        for (;;) {
-            std::function<void()> task;
-            {
-                std::unique_lock lock(mutex_);
-                if (!posted_.wait_for(lock, std::chrono::seconds(5), [&] { return !tasks_.empty(); })) return false;
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-            }
-            task();
-            if (done()) return true;
-        }
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<std::function<void()>> tasks_;
-};
-
 struct Session {
-    QueueForFuzzing queue;
+    fakes::FakeClock clock;
+    fakes::ManualMainQueue queue {clock};
     std::shared_ptr<BrowserBridgeService> service = BrowserBridgeService::create(queue, 0);
     std::vector<std::string> events;
 
@@ -86,9 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t at = 0; at < bytes.size(); at += step) peer.send(bytes.substr(at, step));
     peer.shutdownWrite();
 
-    // The peer's end is reported last, after everything it sent.
-    int downs = 0;
-    if (!session.queue.runUntil([&] { return !session.events.empty() && session.events.back() == "down" && ++downs == 2; }))
+    // Its arrival and its end are both reported as "down", the end last, after everything it sent.
+    if (!session.queue.runUntil([&] { return std::count(session.events.begin(), session.events.end(), "down") == 2; }))
         std::abort();
     bool authenticated = false;
     for (const std::string& event : session.events) {

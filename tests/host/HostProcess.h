@@ -50,10 +50,9 @@ public:
     {
         closeStdin();
         closeStdout();
-        if (pid_ > 0 && !status_) {
+        if (!status_) {
             ::kill(pid_, SIGKILL);
-            int status = 0;
-            ::waitpid(pid_, &status, 0);
+            ::waitpid(pid_, nullptr, 0);
         }
     }
 
@@ -63,10 +62,7 @@ public:
     static std::string frame(std::string_view body)
     {
         const auto length = static_cast<std::uint32_t>(body.size());
-        std::string bytes(4, '\0');
-        std::memcpy(bytes.data(), &length, 4);
-        bytes.append(body);
-        return bytes;
+        return std::string(reinterpret_cast<const char*>(&length), 4).append(body);
     }
 
     // False once the host has stopped reading (its end of the pipe is closed).
@@ -81,45 +77,23 @@ public:
         return true;
     }
 
-    void closeStdin()
-    {
-        if (stdin_ >= 0) ::close(stdin_);
-        stdin_ = -1;
-    }
+    void closeStdin() { closeDescriptor(stdin_); }
+    void closeStdout() { closeDescriptor(stdout_); }
 
-    void closeStdout()
-    {
-        if (stdout_ >= 0) ::close(stdout_);
-        stdout_ = -1;
-    }
-
-    // The next frame body the host wrote to its standard output, or none when it ended or the
-    // time ran out first.
+    // The next frame body the host wrote to its standard output, or none when its output ended
+    // or the time ran out first.
     std::optional<std::string> readFrame(std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            if (buffered_.size() >= 4) {
-                std::uint32_t length = 0;
-                std::memcpy(&length, buffered_.data(), 4);
-                if (buffered_.size() >= 4 + static_cast<std::size_t>(length)) {
-                    std::string body = buffered_.substr(4, length);
-                    buffered_.erase(0, 4 + static_cast<std::size_t>(length));
-                    return body;
-                }
+        for (std::uint32_t length = 0;;) {
+            if (buffered_.size() >= 4) std::memcpy(&length, buffered_.data(), 4);
+            if (buffered_.size() >= 4 && buffered_.size() - 4 >= length) {
+                std::string body = buffered_.substr(4, length);
+                buffered_.erase(0, 4 + static_cast<std::size_t>(length));
+                return body;
             }
             if (!readMore(deadline)) return std::nullopt;
         }
-    }
-
-    // True when the host's standard output reaches its end with nothing more written.
-    bool stdoutEndsWithoutMore(std::chrono::milliseconds timeout = std::chrono::seconds(10))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (buffered_.empty()) {
-            if (!readMore(deadline)) return buffered_.empty() && atEnd_;
-        }
-        return false;
     }
 
     // The exit status, 128 + signal for a host killed by a signal, or none while still running
@@ -129,13 +103,12 @@ public:
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!status_) {
             int status = 0;
-            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-            if (done == pid_) {
+            if (::waitpid(pid_, &status, WNOHANG) == pid_)
                 status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-                break;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) return std::nullopt;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            else if (std::chrono::steady_clock::now() >= deadline)
+                return std::nullopt;
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return status_;
     }
@@ -145,28 +118,27 @@ public:
     int stdoutDescriptor() const { return stdout_; }
 
 private:
+    static void closeDescriptor(int& fd)
+    {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+
     bool readMore(std::chrono::steady_clock::time_point deadline)
     {
-        if (stdout_ < 0 || atEnd_) return false;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
         pollfd watched {stdout_, POLLIN, 0};
-        if (::poll(&watched, 1, static_cast<int>(left.count())) <= 0) return false;
+        if (stdout_ < 0 || left.count() <= 0 || ::poll(&watched, 1, static_cast<int>(left.count())) <= 0) return false;
         char chunk[65536];
         const ssize_t count = ::read(stdout_, chunk, sizeof chunk);
-        if (count <= 0) {
-            atEnd_ = true;
-            return false;
-        }
-        buffered_.append(chunk, static_cast<std::size_t>(count));
-        return true;
+        if (count > 0) buffered_.append(chunk, static_cast<std::size_t>(count));
+        return count > 0;
     }
 
     pid_t pid_ = -1;
     int stdin_ = -1;
     int stdout_ = -1;
     std::string buffered_;
-    bool atEnd_ = false;
     std::optional<int> status_;
 };
 

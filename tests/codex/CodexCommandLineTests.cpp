@@ -1,4 +1,5 @@
 #include "app/codex/CodexService.h"
+#include "app/codex/PromptBuilder.h"
 
 #include <gtest/gtest.h>
 
@@ -7,48 +8,43 @@ namespace {
 
 using Args = std::vector<std::string>;
 
-const Args kCommonBlock = {"--ephemeral", "--ignore-user-config", "--skip-git-repo-check", "--ignore-rules",
-                           "--sandbox", "read-only", "--color", "never", "--output-last-message"};
-
-Args concat(std::initializer_list<Args> parts)
+TEST(CodexQueryArguments, EachModeAsksForItsModelAndEffortAndTheImageTakesOneJoinedArgument)
 {
-    Args all;
-    for (const Args& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
+    const Args common = {"--ephemeral", "--ignore-user-config", "--skip-git-repo-check", "--ignore-rules", "--sandbox",
+                         "read-only",   "--color",              "never",                "--output-last-message", "/t/a.txt"};
+    Args thinking = {"exec", "--config", "model_reasoning_effort=\"high\""};
+    thinking.insert(thinking.end(), common.begin(), common.end());
+    // As two arguments `--image` would swallow the final `-` as a second image.
+    thinking.insert(thinking.end(), {"--image=/t/zorvane-selection-B.png", "-"});
+    EXPECT_EQ(CodexService::queryArguments(AIResponseMode::thinking, "/t/a.txt", std::filesystem::path("/t/zorvane-selection-B.png")),
+              thinking);
+
+    Args fast = {"exec", "--model", "gpt-5.6-luna", "--config", "model_reasoning_effort=\"none\"", "--config", "model_verbosity=\"low\""};
+    fast.insert(fast.end(), common.begin(), common.end());
+    fast.push_back("-");
+    EXPECT_EQ(CodexService::queryArguments(AIResponseMode::fast, "/t/a.txt", std::nullopt), fast);
 }
 
-TEST(CodexQueryArguments, ThinkingWithImageAsksForHighEffortAndAttachesExactlyOneImage)
+TEST(PromptBuilder, InstructionsThenTheImageSentenceOnlyWithImageDataThenTheQuestionVerbatim)
 {
-    const Args arguments = CodexService::queryArguments(AIResponseMode::thinking, "/tmp/zorvane-A.txt",
-                                                        std::filesystem::path("/tmp/zorvane-selection-B.png"));
-    EXPECT_EQ(arguments, concat({{"exec", "--config", "model_reasoning_effort=\"high\""},
-                                 kCommonBlock,
-                                 {"/tmp/zorvane-A.txt", "--image=/tmp/zorvane-selection-B.png", "-"}}));
-}
+    const std::string instructions =
+        "Responde como un asistente general de escritorio, de forma directa y útil.\n\n"
+        "No modifiques archivos, no ejecutes comandos y no realices acciones externas.\n\n"
+        "Responde en el idioma de la pregunta.\n\n";
+    const std::string image = "La imagen adjunta es el único contenido seleccionado. Analízala para responder a la pregunta.\n\n";
+    CapturedContext withoutImage;
+    withoutImage.title = "Botón Guardar";
+    withoutImage.content = "texto que no debe viajar";
+    CapturedContext withImage = withoutImage;
+    withImage.imageData = std::vector<std::uint8_t> {0x89, 'P', 'N', 'G'};
+    CapturedContext emptyImage = withoutImage;
+    emptyImage.imageData = std::vector<std::uint8_t> {}; // presence decides, not length
+    const std::string markdown = "  línea uno\n\n\n**dos** `tres`\n  ";
 
-TEST(CodexQueryArguments, FastNamesTheModelAndTurnsReasoningOffWithLowVerbosity)
-{
-    EXPECT_EQ(CodexService::queryArguments(AIResponseMode::fast, "/tmp/zorvane-A.txt", std::nullopt),
-              concat({{"exec", "--model", "gpt-5.6-luna", "--config", "model_reasoning_effort=\"none\"", "--config",
-                       "model_verbosity=\"low\""},
-                      kCommonBlock,
-                      {"/tmp/zorvane-A.txt", "-"}}));
-    EXPECT_EQ(CodexService::queryArguments(AIResponseMode::thinking, "/tmp/a.txt", std::nullopt),
-              concat({{"exec", "--config", "model_reasoning_effort=\"high\""}, kCommonBlock, {"/tmp/a.txt", "-"}}));
-    EXPECT_EQ(CodexService::statusArguments(), (Args {"login", "status"}));
-}
-
-TEST(CodexEnvironment, KeysAndTokensNeverReachTheChildAndTermIsDumb)
-{
-    const Environment inherited = {
-        {"OPENAI_API_KEY", "sk-secret"}, {"CODEX_API_KEY", "sk-other"}, {"CODEX_ACCESS_TOKEN", "tok"},
-        {"TERM", "xterm-256color"},      {"PATH", "/usr/bin:/bin"},      {"OPENAI_BASE_URL", "http://x"},
-        {"MULTI", "a b\nc=d"},           {"EMPTY", ""},
-    };
-    EXPECT_EQ(CodexService::sanitizedEnvironment(inherited),
-              (Environment {{"TERM", "dumb"}, {"PATH", "/usr/bin:/bin"}, {"OPENAI_BASE_URL", "http://x"},
-                            {"MULTI", "a b\nc=d"}, {"EMPTY", ""}}));
-    EXPECT_EQ(CodexService::sanitizedEnvironment({}), (Environment {{"TERM", "dumb"}}));
+    EXPECT_EQ(PromptBuilder::makePrompt(markdown, std::nullopt), instructions + "Pregunta del usuario:\n" + markdown);
+    EXPECT_EQ(PromptBuilder::makePrompt("", withoutImage), instructions + "Pregunta del usuario:\n");
+    EXPECT_EQ(PromptBuilder::makePrompt("¿Y esto?", withImage), instructions + image + "Pregunta del usuario:\n¿Y esto?");
+    EXPECT_EQ(PromptBuilder::makePrompt("q", emptyImage), instructions + image + "Pregunta del usuario:\nq");
 }
 
 TEST(CodexServiceError, DescriptionsAreTheFixedSpanishTexts)
@@ -56,13 +52,10 @@ TEST(CodexServiceError, DescriptionsAreTheFixedSpanishTexts)
     using E = CodexService::ServiceError;
     EXPECT_EQ(E::subscriptionLoginRequired("Not logged in").localizedDescription(),
               "Para evitar consumo de API, inicia sesión en Codex con ChatGPT. Estado actual: Not logged in");
-    EXPECT_EQ(E::subscriptionLoginRequired("").localizedDescription(),
-              "Para evitar consumo de API, inicia sesión en Codex con ChatGPT. Estado actual: ");
     EXPECT_EQ(E::commandFailed("error: límite alcanzado").localizedDescription(), "error: límite alcanzado");
     EXPECT_EQ(E::commandFailed("").localizedDescription(), "Codex no pudo completar la consulta.");
     EXPECT_EQ(E::executableMissing().localizedDescription(),
               "No encuentro Codex en este Mac. Instala o abre la app de Codex y vuelve a intentarlo.");
-    EXPECT_EQ(E::emptyResponse().localizedDescription(), "Codex terminó sin devolver una respuesta.");
     // Callers that only know the base see the same text.
     EXPECT_EQ(describe(E::emptyResponse()), "Codex terminó sin devolver una respuesta.");
 }

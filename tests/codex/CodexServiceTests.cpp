@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -16,37 +15,30 @@ namespace fs = std::filesystem;
 using fakes::CodexSandbox;
 using Case = CodexService::ServiceError::Case;
 
+const std::string kAnswers = "echo respuesta > \"$answer\"";
+
 // Runs `action`, which must throw a ServiceError of `expected`; returns its payload.
 template <typename Action>
 std::string expectServiceError(Case expected, Action action)
 {
     try {
         action();
-        ADD_FAILURE() << "no ServiceError was thrown";
     } catch (const CodexService::ServiceError& error) {
         EXPECT_EQ(error.errorCase(), expected) << error.localizedDescription();
         return error.payload();
     }
+    ADD_FAILURE() << "no ServiceError was thrown";
     return {};
 }
 
-CapturedContext contextWithImage(std::vector<std::uint8_t> bytes)
+CapturedContext withImage(std::vector<std::uint8_t> bytes)
 {
     CapturedContext context;
-    context.title = "Gráfico";
     context.imageData = std::move(bytes);
     return context;
 }
 
-// A `codex` whose interpreter does not exist: executable, but it cannot be started.
-void installUnstartable(const CodexSandbox& sandbox)
-{
-    std::ofstream(sandbox.systemCodex(), std::ios::trunc) << "#!/nonexistent/interpreter\n";
-}
-
-// ---------------------------------------------------------------------------------------------
-
-TEST(CodexDiscovery, CandidatesAreTriedHomeThenUsrLocalThenUsrBin)
+TEST(CodexDiscovery, FixedCandidatesAreTriedInOrderAfreshSkippingWhatCannotRun)
 {
     CodexSandbox sandbox;
     const fs::path local = sandbox.root() / "usr/local/bin/codex";
@@ -54,33 +46,19 @@ TEST(CodexDiscovery, CandidatesAreTriedHomeThenUsrLocalThenUsrBin)
     sandbox.writeScript(local, "exit 0");
     sandbox.writeScript(sandbox.homeCodex(), "exit 0");
     CodexService service(sandbox.options());
-
     EXPECT_EQ(service.findExecutable(), sandbox.homeCodex());
-    fs::remove(sandbox.homeCodex());
-    EXPECT_EQ(service.findExecutable(), local); // looked up afresh, never cached
+    fs::permissions(sandbox.homeCodex(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(service.findExecutable(), local);
     fs::remove(local);
+    fs::create_directories(local);
     EXPECT_EQ(service.findExecutable(), sandbox.systemCodex());
-}
 
-TEST(CodexDiscovery, HomeComesFromTheEnvironmentWhenNotGiven)
-{
-    CodexSandbox sandbox;
-    sandbox.writeScript(sandbox.systemCodex(), "exit 0");
+    // Without a home given, HOME names it.
     sandbox.writeScript(sandbox.root() / "home/other/.local/bin/codex", "exit 0");
     CodexService::Options options = sandbox.options();
     options.home.reset();
     options.environment = Environment {{"HOME", "/home/other"}};
     EXPECT_EQ(CodexService(options).findExecutable(), sandbox.root() / "home/other/.local/bin/codex");
-}
-
-TEST(CodexDiscovery, CandidatesThatCannotBeExecutedAreSkipped)
-{
-    CodexSandbox sandbox;
-    sandbox.writeScript(sandbox.homeCodex(), "exit 0");
-    fs::permissions(sandbox.homeCodex(), fs::perms::owner_read | fs::perms::owner_write);
-    fs::create_directories(sandbox.root() / "usr/local/bin/codex");
-    sandbox.writeScript(sandbox.systemCodex(), "exit 0");
-    EXPECT_EQ(CodexService(sandbox.options()).findExecutable(), sandbox.systemCodex());
 }
 
 TEST(CodexDiscovery, ToolReachableOnlyThroughTheSearchPathIsNotFound)
@@ -90,185 +68,90 @@ TEST(CodexDiscovery, ToolReachableOnlyThroughTheSearchPathIsNotFound)
     CodexService::Options options = sandbox.options();
     options.environment->insert_or_assign("PATH", onPath.parent_path().string() + ":/usr/bin:/bin");
     CodexService service(options);
-
-    EXPECT_EQ(service.findExecutable(), std::nullopt);
     EXPECT_EQ(service.authenticationStatus(), "Codex no encontrado");
     expectServiceError(Case::executableMissing, [&] { service.send("hola", std::nullopt, AIResponseMode::fast); });
 }
 
-// ---------------------------------------------------------------------------------------------
-
-TEST(CodexCapturedRun, ExitStatusAndBothStreamsAreReturnedNotThrown)
+TEST(CodexCapturedRun, ChildGetsItsArgumentsAndASafeEnvironmentAndBothStreamsComeBackWhole)
 {
+    struct RunCase {
+        std::string script;
+        std::vector<std::string> arguments;
+        int status;
+        std::string output, errorOutput;
+    };
+    const std::string flood = "head -c 10485760 /dev/zero | tr '\\0' ";
     CodexSandbox sandbox;
-    CodexService service(sandbox.options());
-    const fs::path failing = sandbox.writeScript(sandbox.file("failing"), "printf 'sin sesión' >&2\nexit 1");
-    const CodexService::CapturedRun failed = service.runCaptured(failing, {});
-    EXPECT_EQ(failed.terminationStatus, 1);
-    EXPECT_EQ(failed.standardOutput, "");
-    EXPECT_EQ(failed.standardError, "sin sesión");
-
-    const fs::path echoing = sandbox.writeScript(sandbox.file("echoing"), "printf '%s|' \"$@\"\nprintf 'ok' >&2");
-    const CodexService::CapturedRun echoed = service.runCaptured(echoing, {"uno dos", "", "\"tres\""});
-    EXPECT_EQ(echoed.terminationStatus, 0);
-    EXPECT_EQ(echoed.standardOutput, "uno dos||\"tres\"|"); // each argument arrives whole, no shell between
-    EXPECT_EQ(echoed.standardError, "ok");
-}
-
-TEST(CodexCapturedRun, ChildKilledBySignalReportsANonZeroStatus)
-{
-    CodexSandbox sandbox;
-    const fs::path killed = sandbox.writeScript(sandbox.file("killed"), "echo antes\nkill -KILL $$");
-    const CodexService::CapturedRun run = CodexService(sandbox.options()).runCaptured(killed, {});
-    EXPECT_EQ(run.terminationStatus, 128 + SIGKILL);
-    EXPECT_EQ(run.standardOutput, "antes\n");
-}
-
-TEST(CodexCapturedRun, InvalidUTF8IsReplacedNotRejected)
-{
-    CodexSandbox sandbox;
-    const fs::path script = sandbox.writeScript(sandbox.file("bytes"), "printf 'a\\377b\\300' \nprintf '\\342\\202x' >&2");
-    const CodexService::CapturedRun run = CodexService(sandbox.options()).runCaptured(script, {});
-    EXPECT_EQ(run.standardOutput, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
-    EXPECT_EQ(run.standardError, "\xEF\xBF\xBDx");
-}
-
-TEST(CodexCapturedRun, TenMegabytesOnEachStreamArriveComplete)
-{
-    CodexSandbox sandbox;
-    constexpr std::size_t size = 10 * 1024 * 1024;
-    const fs::path script = sandbox.writeScript(
-        sandbox.file("flood"), "head -c " + std::to_string(size) + " /dev/zero | tr '\\0' e >&2 &\n"
-                               "head -c " + std::to_string(size) + " /dev/zero | tr '\\0' o\nwait");
-    const CodexService::CapturedRun run = CodexService(sandbox.options()).runCaptured(script, {});
-    EXPECT_EQ(run.terminationStatus, 0);
-    EXPECT_EQ(run.standardOutput, std::string(size, 'o'));
-    EXPECT_EQ(run.standardError, std::string(size, 'e'));
-}
-
-TEST(CodexCapturedRun, ChildGetsTheSanitizedEnvironmentExactly)
-{
-    CodexSandbox sandbox;
-    fs::create_directories(sandbox.systemCodex().parent_path());
-    fs::create_symlink("/usr/bin/env", sandbox.systemCodex());
+    const std::vector<RunCase> cases = {
+        {"printf 'sin sesión' >&2\nexit 1", {}, 1, "", "sin sesión"},
+        {"printf '%s|' \"$@\"", {"uno dos", "", "\"tres\""}, 0, "uno dos||\"tres\"|", ""}, // no shell in between
+        {"echo antes\nkill -KILL $$", {}, 128 + SIGKILL, "antes\n", ""},
+        {"printf 'a\\377b\\300'\nprintf '\\342\\202x' >&2", {}, 0, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD", "\xEF\xBF\xBDx"},
+        // No key or token reaches the tool, so it can only use the ChatGPT sign-in.
+        {"printf '%s|' \"${OPENAI_API_KEY+k}${CODEX_API_KEY+k}${CODEX_ACCESS_TOKEN+k}\" \"$TERM\" \"$WITH_LINES\"", {}, 0,
+         "|dumb|a\nb = c|", ""},
+        // Far more than a pipe holds, on both streams at once.
+        {flood + "e >&2 &\n" + flood + "o\nwait", {}, 0, std::string(10485760, 'o'), std::string(10485760, 'e')},
+        // A descendant still holding the streams does not hold the caller.
+        {"sleep 600 &\necho $! > " + sandbox.file("straggler").string() + "\necho listo >&2", {}, 0, "", "listo\n"},
+    };
     CodexService::Options options = sandbox.options();
-    options.environment = Environment {
-        {"OPENAI_API_KEY", "sk-1"}, {"CODEX_API_KEY", "sk-2"}, {"CODEX_ACCESS_TOKEN", "t"}, {"TERM", "xterm-kitty"},
-        {"PATH", "/usr/bin:/bin"},  {"LANG", "es_ES.UTF-8"}, {"WITH_LINES", "a\nb = c"},
-    };
+    options.environment->insert({{"OPENAI_API_KEY", "sk-1"}, {"CODEX_API_KEY", "sk-2"}, {"CODEX_ACCESS_TOKEN", "t"},
+                                 {"TERM", "xterm-kitty"}, {"WITH_LINES", "a\nb = c"}});
     CodexService service(options);
-    const fs::path env = *service.findExecutable();
-    const CodexService::CapturedRun run = service.runCaptured(env, {"-0"});
-
-    Environment received;
-    std::string_view rest = run.standardOutput;
-    while (!rest.empty()) {
-        const std::string_view entry = rest.substr(0, rest.find('\0'));
-        rest.remove_prefix(std::min(rest.size(), entry.size() + 1));
-        const std::size_t equals = entry.find('=');
-        received.emplace(std::string(entry.substr(0, equals)), std::string(entry.substr(equals + 1)));
+    for (const RunCase& c : cases) {
+        const CodexService::CapturedRun run = service.runCaptured(sandbox.writeScript(sandbox.file("tool"), c.script), c.arguments);
+        EXPECT_EQ(run.terminationStatus, c.status) << c.script;
+        EXPECT_EQ(run.standardOutput, c.output) << c.script;
+        EXPECT_EQ(run.standardError, c.errorOutput) << c.script;
     }
-    EXPECT_EQ(received, (Environment {{"TERM", "dumb"}, {"PATH", "/usr/bin:/bin"}, {"LANG", "es_ES.UTF-8"},
-                                      {"WITH_LINES", "a\nb = c"}}));
+    if (const std::string straggler = sandbox.read(sandbox.file("straggler")); !straggler.empty()) ::kill(std::stoi(straggler), SIGKILL);
 }
 
-TEST(CodexCapturedRun, BackgroundProcessHoldingTheStreamsDoesNotHoldTheCaller)
+TEST(CodexStatus, OnlyASuccessfulRunMentioningChatGPTCountsAsSignedInElseNothingIsSent)
 {
-    CodexSandbox sandbox;
-    const fs::path script = sandbox.writeScript(
-        sandbox.file("forks"), "sleep 600 &\necho $! > " + sandbox.file("straggler").string() + "\necho 'Logged in using ChatGPT' >&2");
-    const CodexService::CapturedRun run = CodexService(sandbox.options()).runCaptured(script, {});
-    EXPECT_EQ(run.terminationStatus, 0);
-    EXPECT_EQ(run.standardError, "Logged in using ChatGPT\n");
-    const std::string straggler = sandbox.read(sandbox.file("straggler"));
-    if (!straggler.empty()) ::kill(std::stoi(straggler), SIGKILL);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-struct StatusCase {
-    std::string script;
-    std::string shown;
-    bool verified;
-};
-
-TEST(CodexStatus, OnlyASuccessfulRunMentioningChatGPTCountsAsSignedIn)
-{
-    const std::vector<StatusCase> cases = {
-        {"echo 'Logged in using ChatGPT' >&2", "Logged in using ChatGPT", true},
-        {"echo '  logged in using chatgpt  ' >&2", "logged in using chatgpt", true},
-        {"echo 'Logged in using chatgpt' >&2; exit 1", "Logged in using chatgpt", false},
-        {"echo 'API key configured - sk-…' >&2", "API key configured - sk-…", false},
-        {"printf 'salida\\n'; printf 'error\\n' >&2", "salida\n error", false},
-        {"exit 0", "Estado desconocido", false},
+    struct StatusCase {
+        std::string script;
+        std::string shown;
+        std::optional<std::string> refusal; // none: signed in
     };
-    for (const StatusCase& c : cases) {
-        CodexSandbox sandbox;
-        sandbox.installFakeCodex(c.script, "");
-        CodexService service(sandbox.options());
-        EXPECT_EQ(service.authenticationStatus(), c.shown) << c.script;
-        EXPECT_EQ(service.isSubscriptionLoginVerified(), c.verified) << c.script;
-    }
-}
-
-TEST(CodexStatus, UnstartableToolShowsTheLaunchErrorAndClearsTheSignIn)
-{
-    CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "");
-    CodexService service(sandbox.options());
-    service.authenticationStatus();
-    ASSERT_TRUE(service.isSubscriptionLoginVerified());
-
-    installUnstartable(sandbox);
-    const std::string shown = service.authenticationStatus();
-    EXPECT_NE(shown.find(sandbox.systemCodex().string()), std::string::npos) << shown;
-    EXPECT_FALSE(service.isSubscriptionLoginVerified());
-}
-
-// ---------------------------------------------------------------------------------------------
-
-TEST(CodexSignInGate, StatusIsCheckedOnceThenQueriesGoStraightToTheTool)
-{
-    CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "echo respuesta > \"$answer\"");
-    CodexService service(sandbox.options());
-    EXPECT_EQ(service.send("uno", std::nullopt, AIResponseMode::fast), "respuesta");
-    EXPECT_EQ(service.send("dos", std::nullopt, AIResponseMode::thinking), "respuesta");
-    EXPECT_EQ(sandbox.lines(sandbox.file("calls")), (std::vector<std::string> {"login", "exec", "exec"}));
-}
-
-TEST(CodexSignInGate, QueryIsRefusedWithTheStatusTextAndNothingIsSent)
-{
-    for (const auto& [status, payload] : std::vector<std::pair<std::string, std::string>> {
-             {"echo 'Not logged in' >&2; exit 1", "Not logged in"},
-             {"echo 'Logged in using ChatGPT' >&2; exit 1", "Logged in using ChatGPT"},
-             {"printf 'API key configured\\n'; printf 'Checked later.\\n' >&2", "API key configured\n Checked later."},
-             {"exit 0", ""},
+    for (const StatusCase& c : std::vector<StatusCase> {
+             {"echo 'Logged in using ChatGPT' >&2", "Logged in using ChatGPT", std::nullopt},
+             {"echo '  logged in using chatgpt  ' >&2", "logged in using chatgpt", std::nullopt},
+             {"echo 'Logged in using chatgpt' >&2; exit 1", "Logged in using chatgpt", "Logged in using chatgpt"},
+             {"echo 'API key configured - sk-…' >&2", "API key configured - sk-…", "API key configured - sk-…"},
+             {"printf 'salida\\n'; printf 'error\\n' >&2", "salida\n error", "salida\n error"},
+             {"exit 0", "Estado desconocido", ""},
          }) {
         CodexSandbox sandbox;
-        sandbox.installFakeCodex(status, "echo respuesta > \"$answer\"");
+        sandbox.installFakeCodex(c.script, kAnswers);
         CodexService service(sandbox.options());
+        EXPECT_EQ(service.authenticationStatus(), c.shown) << c.script;
+        EXPECT_EQ(service.isSubscriptionLoginVerified(), !c.refusal) << c.script;
+        if (!c.refusal) continue;
         EXPECT_EQ(expectServiceError(Case::subscriptionLoginRequired,
-                                     [&] { service.send("hola", contextWithImage({1, 2, 3}), AIResponseMode::fast); }),
-                  payload);
-        EXPECT_EQ(sandbox.lines(sandbox.file("calls")), std::vector<std::string> {"login"});
+                                     [&] { service.send("hola", withImage({1, 2, 3}), AIResponseMode::fast); }),
+                  *c.refusal)
+            << c.script;
+        EXPECT_EQ(sandbox.lines(sandbox.file("calls")), (std::vector<std::string> {"login", "login"})) << "nothing was sent";
         EXPECT_TRUE(sandbox.temporaryEntries().empty());
     }
 }
 
-TEST(CodexSignInGate, StatusRefreshThatFindsNoSignInClosesTheGateAgain)
+TEST(CodexSignInGate, StatusIsCheckedOnceUntilARefreshFindsNoSignIn)
 {
     CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "echo respuesta > \"$answer\"");
+    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), kAnswers);
     CodexService service(sandbox.options());
-    ASSERT_EQ(service.send("uno", std::nullopt, AIResponseMode::fast), "respuesta");
+    EXPECT_EQ(service.send("uno", std::nullopt, AIResponseMode::fast), "respuesta");
+    EXPECT_EQ(service.send("dos", std::nullopt, AIResponseMode::thinking), "respuesta");
+    EXPECT_EQ(sandbox.lines(sandbox.file("calls")), (std::vector<std::string> {"login", "exec", "exec"}));
 
-    sandbox.installFakeCodex("echo 'Not logged in' >&2; exit 1", "echo respuesta > \"$answer\"");
+    sandbox.installFakeCodex("echo 'Not logged in' >&2; exit 1", kAnswers);
     EXPECT_EQ(service.authenticationStatus(), "Not logged in");
-    expectServiceError(Case::subscriptionLoginRequired, [&] { service.send("dos", std::nullopt, AIResponseMode::fast); });
+    EXPECT_EQ(expectServiceError(Case::subscriptionLoginRequired, [&] { service.send("tres", std::nullopt, AIResponseMode::fast); }),
+              "Not logged in");
 }
-
-// ---------------------------------------------------------------------------------------------
 
 TEST(CodexQuery, ToolReceivesTheBuiltArgumentsPromptAndImage)
 {
@@ -276,7 +159,7 @@ TEST(CodexQuery, ToolReceivesTheBuiltArgumentsPromptAndImage)
     sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "printf '  \\n respuesta\\n\\nlínea 2 \\n\\n' > \"$answer\"");
     CodexService service(sandbox.options());
     const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0xFF, 0x00, 7};
-    const CapturedContext context = contextWithImage(png);
+    const CapturedContext context = withImage(png);
 
     // Surrounding blanks go, inner line breaks stay.
     EXPECT_EQ(service.send("¿Qué es esto?\n\nDetalles", context, AIResponseMode::thinking), "respuesta\n\nlínea 2");
@@ -288,32 +171,13 @@ TEST(CodexQuery, ToolReceivesTheBuiltArgumentsPromptAndImage)
     EXPECT_EQ(arguments, CodexService::queryArguments(AIResponseMode::thinking, answer, image));
     EXPECT_EQ(answer.parent_path(), sandbox.temporaryDirectory());
     EXPECT_EQ(image.parent_path(), sandbox.temporaryDirectory());
-    EXPECT_TRUE(answer.filename().string().starts_with("zorvane-")) << answer;
-    EXPECT_EQ(answer.extension(), ".txt");
-    EXPECT_TRUE(image.filename().string().starts_with("zorvane-selection-")) << image;
-    EXPECT_EQ(image.extension(), ".png");
-    EXPECT_NE(answer.stem().string().substr(8), image.stem().string().substr(18)); // a fresh UUID each
+    EXPECT_TRUE(image.filename().string().starts_with("zorvane-selection-")) << image; // what the sweep removes
 
     EXPECT_EQ(sandbox.read(sandbox.file("prompt")), PromptBuilder::makePrompt("¿Qué es esto?\n\nDetalles", context));
-    const std::string copied = sandbox.read(sandbox.file("image"));
-    EXPECT_EQ(std::vector<std::uint8_t>(copied.begin(), copied.end()), png);
+    EXPECT_EQ(sandbox.read(sandbox.file("image")), std::string(png.begin(), png.end()));
     EXPECT_EQ(sandbox.read(sandbox.file("image-mode")), "600\n");
     EXPECT_EQ(sandbox.read(sandbox.file("cwd")), sandbox.temporaryDirectory().string() + "\n");
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
-}
-
-TEST(CodexQuery, ContextWithoutImageDataSendsNoImage)
-{
-    CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "echo ok > \"$answer\"");
-    CodexService service(sandbox.options());
-    CapturedContext context;
-    context.title = "Sin imagen";
-    ASSERT_EQ(service.send("q", context, AIResponseMode::fast), "ok");
-    const std::vector<std::string> arguments = sandbox.lines(sandbox.file("args"));
-    EXPECT_EQ(arguments, CodexService::queryArguments(AIResponseMode::fast, arguments.at(arguments.size() - 2), std::nullopt));
-    EXPECT_FALSE(fs::exists(sandbox.file("image")));
-    EXPECT_EQ(sandbox.read(sandbox.file("prompt")), PromptBuilder::makePrompt("q", std::nullopt));
 }
 
 TEST(CodexQuery, FailuresOfTheToolBecomeTheirErrorsAndLeaveNoFiles)
@@ -323,65 +187,54 @@ TEST(CodexQuery, FailuresOfTheToolBecomeTheirErrorsAndLeaveNoFiles)
         Case expected;
         std::string payload;
     };
-    const std::vector<FailureCase> cases = {
-        {"exit 2", Case::commandFailed, ""},
-        {"echo respuesta > \"$answer\"; printf '  Límite de uso alcanzado.\\n\\n' >&2; exit 3", Case::commandFailed,
-         "Límite de uso alcanzado."},
-        {"kill -TERM $$", Case::commandFailed, ""},
-        {"printf ' \\n\\t\\n' > \"$answer\"", Case::emptyResponse, ""},
-        {"exit 0", Case::emptyResponse, ""},
-        {": > \"$answer\"", Case::emptyResponse, ""},
-        {"printf 'resp\\377uesta' > \"$answer\"", Case::emptyResponse, ""},
-        {"mkdir \"$answer\"", Case::emptyResponse, ""},
-    };
-    for (const FailureCase& c : cases) {
+    for (const FailureCase& c : std::vector<FailureCase> {
+             {"exit 2", Case::commandFailed, ""},
+             {kAnswers + "; printf '  Límite de uso alcanzado.\\n\\n' >&2; exit 3", Case::commandFailed, "Límite de uso alcanzado."},
+             {"printf ' \\n\\t\\n' > \"$answer\"", Case::emptyResponse, ""},
+             {"exit 0", Case::emptyResponse, ""},
+             {"printf 'resp\\377uesta' > \"$answer\"", Case::emptyResponse, ""},
+             {"mkfifo \"$answer\"", Case::emptyResponse, ""}, // must not wait for a writer
+         }) {
         CodexSandbox sandbox;
         sandbox.installFakeCodex(CodexSandbox::signedInStatus(), c.execBody);
         CodexService service(sandbox.options());
-        EXPECT_EQ(expectServiceError(c.expected, [&] { service.send("q", contextWithImage({1}), AIResponseMode::fast); }),
-                  c.payload)
+        EXPECT_EQ(expectServiceError(c.expected, [&] { service.send("q", withImage({1}), AIResponseMode::fast); }), c.payload)
             << c.execBody;
-        EXPECT_TRUE(fs::exists(sandbox.file("image"))) << "the image was attached: " << c.execBody;
-        if (c.execBody.starts_with("mkdir")) continue; // a directory in its place is the tool's own doing
+        EXPECT_TRUE(fs::exists(sandbox.file("image"))) << c.execBody;
         EXPECT_TRUE(sandbox.temporaryEntries().empty()) << c.execBody;
     }
 }
 
-TEST(CodexQuery, ToolThatCannotStartFailsWithTheLaunchErrorAndLeavesNoFiles)
+TEST(CodexQuery, ImageThatCannotBeWrittenOrToolThatCannotStartFailsAndLeavesNoFiles)
 {
     CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "echo ok > \"$answer\"");
+    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), kAnswers);
+    CodexService::Options unwritable = sandbox.options();
+    unwritable.temporaryDirectory = sandbox.file("no-such-directory");
+    EXPECT_THROW(CodexService(unwritable).send("q", withImage({1, 2}), AIResponseMode::fast), std::system_error);
+    EXPECT_EQ(sandbox.lines(sandbox.file("calls")), std::vector<std::string> {"login"}) << "never asked without the image";
+
     CodexService service(sandbox.options());
-    ASSERT_EQ(service.authenticationStatus(), "Logged in using ChatGPT");
-
-    installUnstartable(sandbox);
-    EXPECT_THROW(service.send("q", contextWithImage({1, 2}), AIResponseMode::thinking), std::system_error);
+    ASSERT_EQ(service.send("q", std::nullopt, AIResponseMode::fast), "respuesta");
+    std::ofstream(sandbox.systemCodex(), std::ios::trunc) << "#!/nonexistent/interpreter\n";
+    EXPECT_THROW(service.send("q", withImage({1, 2}), AIResponseMode::thinking), std::system_error);
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
-}
-
-TEST(CodexQuery, ImageThatCannotBeWrittenFailsBeforeTheToolRuns)
-{
-    CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "echo ok > \"$answer\"");
-    CodexService::Options options = sandbox.options();
-    options.temporaryDirectory = sandbox.file("no-such-directory");
-    CodexService service(options);
-    EXPECT_THROW(service.send("q", contextWithImage({1, 2}), AIResponseMode::fast), std::system_error);
-    EXPECT_EQ(sandbox.lines(sandbox.file("calls")), std::vector<std::string> {"login"});
+    const std::string shown = service.authenticationStatus();
+    EXPECT_NE(shown.find(sandbox.systemCodex().string()), std::string::npos) << shown;
+    EXPECT_FALSE(service.isSubscriptionLoginVerified());
 }
 
 TEST(CodexQuery, ToolThatNeverReadsItsInputDoesNotHangOrBreakTheProgram)
 {
     CodexSandbox sandbox;
-    const std::string findAnswer = "for a in \"$@\"; do [ \"$prev\" = --output-last-message ] && answer=\"$a\"; prev=\"$a\"; done\n";
     const std::string question(4 * 1024 * 1024, 'x'); // far more than a pipe holds
-    for (const std::string& body : {
+    for (const char* body : {
              // Exits at once without touching its input.
-             findAnswer + "echo 'sin leer' > \"$answer\"",
+             "echo 'sin leer' > \"$answer\"",
              // Closes its input, then keeps the pipe of its errors busy.
-             findAnswer + "exec 0<&-\nhead -c 3000000 /dev/zero >&2\necho 'sin leer' > \"$answer\"",
+             "exec 0<&-\nhead -c 3000000 /dev/zero >&2\necho 'sin leer' > \"$answer\"",
          }) {
-        sandbox.writeScript(sandbox.systemCodex(), "[ \"$1\" = login ] && { echo ChatGPT; exit 0; }\n" + body);
+        sandbox.installFakeCodex(CodexSandbox::signedInStatus(), body, false);
         CodexService service(sandbox.options());
         EXPECT_EQ(service.send(question, std::nullopt, AIResponseMode::fast), "sin leer");
         EXPECT_TRUE(sandbox.temporaryEntries().empty());
@@ -391,24 +244,14 @@ TEST(CodexQuery, ToolThatNeverReadsItsInputDoesNotHangOrBreakTheProgram)
 TEST(CodexQuery, OverlappingQueriesEachGetTheirOwnFilesAndAnswer)
 {
     CodexSandbox sandbox;
-    sandbox.writeScript(sandbox.systemCodex(),
-                        "[ \"$1\" = login ] && { echo 'Logged in using ChatGPT'; exit 0; }\n"
-                        "for a in \"$@\"; do\n"
-                        "  [ \"$prev\" = --output-last-message ] && answer=\"$a\"\n"
-                        "  case \"$a\" in --image=*) image=\"${a#--image=}\";; esac\n"
-                        "  prev=\"$a\"\n"
-                        "done\n"
-                        "question=$(tail -n 1)\n"
-                        "printf '%s %s' \"$question\" \"$(cat \"$image\")\" > \"$answer\"");
+    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "printf '%s %s' \"$(tail -n 1)\" \"$(cat \"$image\")\" > \"$answer\"", false);
     CodexService service(sandbox.options());
-    constexpr int count = 8;
-    std::vector<std::string> answers(count);
+    std::vector<std::string> answers(8);
     std::vector<std::thread> threads;
-    for (int i = 0; i < count; ++i) {
+    for (int i = 0; i < 8; ++i) {
         threads.emplace_back([&, i] {
-            const std::string tag = std::to_string(i);
             try {
-                answers[i] = service.send("pregunta " + tag, contextWithImage({'i', 'm', 'g', static_cast<std::uint8_t>('0' + i)}),
+                answers[i] = service.send("pregunta " + std::to_string(i), withImage({'i', static_cast<std::uint8_t>('0' + i)}),
                                           i % 2 ? AIResponseMode::fast : AIResponseMode::thinking);
             } catch (const std::exception& error) {
                 answers[i] = describe(error);
@@ -416,13 +259,11 @@ TEST(CodexQuery, OverlappingQueriesEachGetTheirOwnFilesAndAnswer)
         });
     }
     for (std::thread& thread : threads) thread.join();
-    for (int i = 0; i < count; ++i) EXPECT_EQ(answers[i], "pregunta " + std::to_string(i) + " img" + std::to_string(i));
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(answers[i], "pregunta " + std::to_string(i) + " i" + std::to_string(i));
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
 }
 
-// ---------------------------------------------------------------------------------------------
-
-TEST(CodexStaleImages, CreatingTheServiceRemovesEveryLeftoverImageAndNothingElse)
+TEST(CodexTemporaryDirectory, LeftoverImagesAndNothingElseAreSweptAndTMPDIRCountsOnlyAsADirectory)
 {
     CodexSandbox sandbox;
     const fs::path tmp = sandbox.temporaryDirectory();
@@ -434,19 +275,14 @@ TEST(CodexStaleImages, CreatingTheServiceRemovesEveryLeftoverImageAndNothingElse
     CodexService service(sandbox.options());
     EXPECT_EQ(sandbox.temporaryEntries(), (std::vector<std::string> {".zorvane-selection-hidden", "notas.txt", "zorvane-1234.txt"}));
 
-    CodexService::Options missing = sandbox.options();
-    missing.temporaryDirectory = sandbox.file("gone");
-    EXPECT_NO_THROW(CodexService {missing});
-}
-
-TEST(CodexStaleImages, TemporaryDirectoryIsTMPDIROnlyWhenItNamesADirectory)
-{
-    CodexSandbox sandbox;
     CodexService::Options options = sandbox.options();
+    options.temporaryDirectory = sandbox.file("gone");
+    EXPECT_NO_THROW(CodexService {options});
+
+    // Left unset, it is TMPDIR when that names a directory.
     options.temporaryDirectory.reset();
     options.environment->insert_or_assign("TMPDIR", sandbox.temporaryDirectory().string());
     EXPECT_EQ(CodexService(options).temporaryDirectory(), sandbox.temporaryDirectory());
-
     std::ofstream(sandbox.file("plain-file")) << "x";
     options.environment->insert_or_assign("TMPDIR", sandbox.file("plain-file").string());
     EXPECT_EQ(CodexService(options).temporaryDirectory(), "/tmp");

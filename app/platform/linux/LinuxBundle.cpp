@@ -1,43 +1,23 @@
 #include "app/platform/linux/LinuxBundle.h"
 
-#include <plist/plist.h>
+#include "app/platform/linux/PropertyListFile.h"
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
-#include <memory>
 
 namespace zorvane::linux_platform {
 
 LinuxBundle::LinuxBundle(std::filesystem::path bundlePath) : root_(std::move(bundlePath))
 {
-    std::ifstream in(root_ / "Contents" / "Info.plist", std::ios::binary);
-    if (!in) return;
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    plist_t raw = nullptr;
-    if (!bytes.empty() && bytes.size() < UINT32_MAX) plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
-    std::unique_ptr<void, void (*)(plist_t)> root(raw, plist_free);
+    bool exists = false;
+    const PlistPtr root = readPropertyList(root_ / "Contents" / "Info.plist", exists);
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return;
-
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(root.get(), &it);
-    for (;;) {
-        char* key = nullptr;
-        plist_t node = nullptr;
-        plist_dict_next_item(root.get(), it, &key, &node);
-        if (!node) {
-            std::free(key);
-            break;
-        }
-        if (key && plist_get_node_type(node) == PLIST_STRING) {
-            char* value = nullptr;
-            plist_get_string_val(node, &value);
-            info_[key] = value ? value : "";
-            std::free(value);
-        }
-        std::free(key);
-    }
-    std::free(it);
+    forEachEntry(root.get(), [&](const std::string& key, plist_t node) {
+        if (plist_get_node_type(node) != PLIST_STRING) return;
+        char* value = nullptr;
+        plist_get_string_val(node, &value);
+        info_[key] = value ? value : "";
+        std::free(value);
+    });
 }
 
 LinuxBundle LinuxBundle::forRunningExecutable()

@@ -1,5 +1,7 @@
 #include "app/platform/linux/PlistPreferencesStore.h"
 
+#include "app/platform/linux/PropertyListFile.h"
+
 #include <plist/plist.h>
 
 #include <cerrno>
@@ -16,11 +18,6 @@
 
 namespace zorvane::linux_platform {
 namespace {
-
-struct PlistDeleter {
-    void operator()(plist_t node) const { plist_free(node); }
-};
-using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 std::system_error lastError(const std::string& what)
 {
@@ -98,36 +95,17 @@ std::filesystem::path PlistPreferencesStore::defaultPath()
 PreferenceDomain PlistPreferencesStore::load()
 {
     std::lock_guard lock(mutex_);
-    std::ifstream in(file_, std::ios::binary);
-    if (!in) return {};
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
-
-    plist_t raw = nullptr;
-    if (!bytes.empty() && bytes.size() < UINT32_MAX) plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &raw);
-    PlistPtr root(raw);
+    bool exists = false;
+    PlistPtr root = readPropertyList(file_, exists);
+    if (!exists) return {};
     if (!root || plist_get_node_type(root.get()) != PLIST_DICT) {
         moveAside();
         return {};
     }
-
     PreferenceDomain domain;
-    plist_dict_iter it = nullptr;
-    plist_dict_new_iter(root.get(), &it);
-    for (;;) {
-        char* key = nullptr;
-        plist_t node = nullptr;
-        plist_dict_next_item(root.get(), it, &key, &node);
-        if (!node) {
-            std::free(key);
-            break;
-        }
-        if (key) {
-            if (auto value = valueOf(node)) domain.emplace(key, std::move(*value));
-        }
-        std::free(key);
-    }
-    std::free(it);
+    forEachEntry(root.get(), [&](const std::string& key, plist_t node) {
+        if (auto value = valueOf(node)) domain.emplace(key, std::move(*value));
+    });
     return domain;
 }
 

@@ -64,7 +64,9 @@ std::string atomName(Display* display, Atom atom)
 std::vector<X11Monitor> randrMonitors(Display* display, Window root)
 {
     std::vector<X11Monitor> result;
-    int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    int opcode = 0, eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    // Asked with the core request first: libXrandr leaks its bookkeeping on servers without it.
+    if (!XQueryExtension(display, "RANDR", &opcode, &eventBase, &errorBase)) return result;
     if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor)) return result;
 
     if (major > 1 || (major == 1 && minor >= 5)) {

@@ -1,5 +1,7 @@
 #include "app/platform/linux/x11/X11Screens.h"
 
+#include "app/platform/linux/x11/X11Support.h"
+
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
@@ -224,14 +226,24 @@ QtScaleSettings QtScaleSettings::read(Display* display)
     return settings;
 }
 
-double QtScaleSettings::scaleFor(const X11Monitor& monitor, std::size_t position) const
+std::vector<double> QtScaleSettings::scalesFor(const std::vector<X11Monitor>& monitors) const
 {
-    double screenFactor = 1;
-    if (auto named = namedScreenFactors.find(monitor.name); named != namedScreenFactors.end()) {
-        screenFactor = named->second;
-    } else if (auto byPosition = positionalScreenFactors.find(position); byPosition != positionalScreenFactors.end()) {
-        screenFactor = byPosition->second;
-    } else if (highDpiScaling) {
+    std::vector<std::optional<double>> assigned(monitors.size());
+    bool anyNotOne = false;
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        if (auto named = namedScreenFactors.find(monitors[i].name); named != namedScreenFactors.end())
+            assigned[i] = named->second;
+        else if (auto byPosition = positionalScreenFactors.find(i); byPosition != positionalScreenFactors.end())
+            assigned[i] = byPosition->second;
+        if (assigned[i] && std::fabs(*assigned[i] - 1) > 1e-9) anyNotOne = true;
+    }
+    std::vector<double> result;
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        const X11Monitor& monitor = monitors[i];
+        double screenFactor = 1;
+        if (anyNotOne && assigned[i]) {
+            screenFactor = *assigned[i];
+        } else if (highDpiScaling) {
         double dpi = 96;
         if (usePhysicalDpi && monitor.widthMillimeters > 0 && monitor.heightMillimeters > 0) {
             const double horizontal = 25.4 * monitor.pixels.width / monitor.widthMillimeters;
@@ -242,9 +254,11 @@ double QtScaleSettings::scaleFor(const X11Monitor& monitor, std::size_t position
         } else if (xftDpi) {
             dpi = *xftDpi;
         }
-        screenFactor = std::max(1.0, roundFactor(dpi / 96.0, roundingPolicy));
+            screenFactor = std::max(1.0, roundFactor(dpi / 96.0, roundingPolicy));
+        }
+        result.push_back(screenFactor * globalFactor.value_or(1.0));
     }
-    return screenFactor * globalFactor.value_or(1.0);
+    return result;
 }
 
 X11MonitorLayout::X11MonitorLayout(std::vector<X11Monitor> monitors) : monitors_(std::move(monitors)) {}
@@ -270,10 +284,10 @@ X11MonitorLayout X11MonitorLayout::read(Display* display)
     for (std::size_t i = 1; i < monitors.size(); ++i) monitors[i].primary = false;
 
     const auto reserved = struts(display, root, rootWidth, rootHeight);
-    const auto settings = QtScaleSettings::read(display);
+    const auto scales = QtScaleSettings::read(display).scalesFor(monitors);
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         monitors[i].visiblePixels = visibleArea(monitors[i].pixels, reserved);
-        monitors[i].scale = settings.scaleFor(monitors[i], i);
+        monitors[i].scale = scales[i];
     }
     return X11MonitorLayout(std::move(monitors));
 }

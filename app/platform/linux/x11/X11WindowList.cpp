@@ -1,5 +1,7 @@
 #include "app/platform/linux/x11/X11WindowList.h"
 
+#include "app/platform/linux/x11/X11Support.h"
+
 #include <algorithm>
 #include <cstring>
 

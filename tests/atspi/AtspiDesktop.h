@@ -31,8 +31,8 @@ public:
     // session's switch says.
     std::optional<TestApplication> startGtk(const std::string& title);
     std::optional<TestApplication> startQt(const std::string& title, bool alwaysOn = true);
-    // Chromium showing a local page with a picture at (40, 40) 240×160 and a paragraph at (40, 240)
-    // 420 wide, in a window placed at the top-left of the right-hand monitor.
+    // Chromium showing a local page with a picture at (40, 40) 240×160, a paragraph at (40, 240)
+    // 420 wide and a button at (40, 420) 160×40, in a window at the top-left of the right-hand monitor.
     pid_t startChromium();
     static Rect chromiumWindowBounds() { return Rect(1440, 0, 1440, 900); }
 

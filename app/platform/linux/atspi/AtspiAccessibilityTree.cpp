@@ -9,6 +9,7 @@
 #include <cmath>
 #include <fstream>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 namespace zorvane {
@@ -135,6 +136,12 @@ public:
 
     // A second request made inside one counted call.
     void another() { ++tree_.busCalls_; }
+    Facts& facts() { return *tree_.facts_; }
+    // The application is paused or the lookup's time is up: no request will be made.
+    bool refused() const
+    {
+        return tree_.unresponsive(pid_) || (deadline_ && SteadyClock::now() >= *deadline_);
+    }
     // libatspi asks an object once for its interface list, then keeps it.
     void interfacesOf(AtspiAccessible* accessible)
     {
@@ -147,19 +154,46 @@ private:
     const Deadline* deadline_;
 };
 
+// What one lookup has learnt of each object it met. The overlay's scoring reads the same role,
+// frame and children several times per lookup; each is asked for once. Kept only while the lookup
+// runs (cleared when the next one starts or the time is up), so nothing stale outlives it.
+struct AtspiAccessibilityTree::Facts {
+    struct Entry {
+        Owned<AtspiAccessible> keep; // the key stays the same object while it is here
+        std::optional<AtspiRole> role;
+        std::optional<std::optional<AtspiRect>> extents;
+        std::optional<bool> showing;
+        std::optional<std::vector<Owned<AtspiAccessible>>> children;
+        std::optional<std::string> name;
+        std::optional<std::string> description;
+        // Outer: read or not; inner: the value, or none when the element has none.
+        std::optional<std::optional<AccessibilityValue>> value;
+    };
+    Entry& of(AtspiAccessible* accessible)
+    {
+        Entry& entry = entries[accessible];
+        if (!entry.keep) entry.keep.reset(static_cast<AtspiAccessible*>(g_object_ref(accessible)));
+        return entry;
+    }
+    std::unordered_map<AtspiAccessible*, Entry> entries;
+    SteadyClock::time_point until;
+};
+
 namespace {
 
-// Each of these is one bus request (or none, where libatspi already holds the answer).
+// Each of these is one bus request the first time in a lookup, none after.
 
 template <typename Call>
 std::optional<AtspiRect> extents(Call& call, AtspiAccessible* accessible)
 {
-    // The interface list is fetched once per object and kept by libatspi.
+    auto& known = call.facts().of(accessible);
+    if (known.extents) return *known.extents;
     std::optional<AtspiRect> result;
-    auto ask = [&](auto& c) {
+    const bool answered = call([&](auto& c) {
         c.interfacesOf(accessible);
         Owned<AtspiComponent> component(atspi_accessible_get_component_iface(accessible));
-        if (!component) return true; // answered: no component
+        // No component, or no interface list because the application did not answer.
+        if (!component) return (accessible->cached_properties & ATSPI_CACHE_INTERFACES) != 0;
         GErrorSlot error;
         AtspiRect* rect = atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, &error);
         if (!rect || error) {
@@ -169,61 +203,68 @@ std::optional<AtspiRect> extents(Call& call, AtspiAccessible* accessible)
         result = *rect;
         g_free(rect);
         return true;
-    };
-    call(ask);
+    });
+    if (answered) known.extents = result;
     return result;
 }
 
 template <typename Call>
 std::optional<bool> showing(Call& call, AtspiAccessible* accessible)
 {
-    std::optional<bool> result;
+    auto& known = call.facts().of(accessible);
+    if (known.showing) return known.showing;
     call([&](auto&) {
         Owned<AtspiStateSet> states(atspi_accessible_get_state_set(accessible));
         if (!states) return false;
-        result = atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING) &&
+        known.showing = atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING) &&
             !atspi_state_set_contains(states.get(), ATSPI_STATE_DEFUNCT);
         return true;
     });
-    return result;
+    return known.showing;
 }
 
 template <typename Call>
-int childCount(Call& call, AtspiAccessible* accessible)
+const std::vector<Owned<AtspiAccessible>>& children(Call& call, AtspiAccessible* accessible, int limit)
 {
+    auto& known = call.facts().of(accessible);
+    if (known.children) return *known.children;
+    static const std::vector<Owned<AtspiAccessible>> none;
     int count = -1;
     call([&](auto&) {
         GErrorSlot error;
         count = atspi_accessible_get_child_count(accessible, &error);
         return !error && count >= 0;
     });
-    return std::max(count, 0);
-}
-
-template <typename Call>
-Owned<AtspiAccessible> child(Call& call, AtspiAccessible* accessible, int index)
-{
-    Owned<AtspiAccessible> result;
-    call([&](auto&) {
-        GErrorSlot error;
-        result.reset(atspi_accessible_get_child_at_index(accessible, index, &error));
-        return !error;
-    });
-    return result;
+    if (count < 0) return none;
+    std::vector<Owned<AtspiAccessible>> list;
+    for (int i = 0; i < std::min(count, limit); ++i) {
+        Owned<AtspiAccessible> child;
+        const bool answered = call([&](auto&) {
+            GErrorSlot error;
+            child.reset(atspi_accessible_get_child_at_index(accessible, i, &error));
+            return !error;
+        });
+        if (!answered && call.refused()) return none;
+        // A child that names its parent as itself would make every walk a loop.
+        if (child && child.get() != accessible) list.push_back(std::move(child));
+    }
+    known.children = std::move(list);
+    return *known.children;
 }
 
 template <typename Call>
 std::optional<AtspiRole> role(Call& call, AtspiAccessible* accessible)
 {
-    std::optional<AtspiRole> result;
+    auto& known = call.facts().of(accessible);
+    if (known.role) return known.role;
     call([&](auto&) {
         GErrorSlot error;
         const AtspiRole value = atspi_accessible_get_role(accessible, &error);
         if (error) return false;
-        result = value;
+        known.role = value;
         return true;
     });
-    return result;
+    return known.role;
 }
 
 } // namespace
@@ -234,8 +275,15 @@ AtspiAccessibilityTree::AtspiAccessibilityTree(RootCoordinates coordinates)
 }
 
 AtspiAccessibilityTree::AtspiAccessibilityTree(RootCoordinates coordinates, Bounds bounds)
-    : coordinates_(std::move(coordinates)), bounds_(bounds)
+    : coordinates_(std::move(coordinates)), bounds_(bounds), facts_(std::make_unique<Facts>())
 {
+}
+
+void AtspiAccessibilityTree::forgetStaleFacts(bool newLookup)
+{
+    const auto now = SteadyClock::now();
+    if (newLookup || now >= facts_->until) facts_->entries.clear();
+    if (newLookup) facts_->until = now + bounds_.lookup + bounds_.factsAfterLookup;
 }
 
 AtspiAccessibilityTree::~AtspiAccessibilityTree() = default;
@@ -289,11 +337,9 @@ bool AtspiAccessibilityTree::refreshApplications(const Deadline& deadline)
         return desktop != nullptr;
     });
     if (!desktop) return false;
-    const int count = childCount(registry, desktop.get());
     std::map<ProcessID, std::unique_ptr<Application>> found;
-    for (int i = 0; i < count; ++i) {
-        Owned<AtspiAccessible> root = child(registry, desktop.get(), i);
-        if (!root) continue;
+    for (const auto& listed : children(registry, desktop.get(), maximumChildren)) {
+        Owned<AtspiAccessible> root(static_cast<AtspiAccessible*>(g_object_ref(listed.get())));
         guint pid = 0;
         registry([&](auto&) {
             GErrorSlot error;
@@ -322,6 +368,7 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
 {
     if (pid <= 0 || unresponsive(pid) || !connect()) return std::nullopt;
     const Deadline deadline = SteadyClock::now() + bounds_.lookup;
+    forgetStaleFacts(true);
     const Point pixel = coordinates_.rootPixelsOf(quartzPoint);
     if (!std::isfinite(pixel.x) || !std::isfinite(pixel.y) || std::fabs(pixel.x) > 1e9 || std::fabs(pixel.y) > 1e9) return std::nullopt;
     const int x = static_cast<int>(std::floor(pixel.x));
@@ -332,8 +379,8 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
     for (int attempt = 0; attempt < 2 && !current; ++attempt) {
         Application* app = application(pid, deadline);
         if (!app) return std::nullopt;
-        const int topLevels = childCount(call, app->root.get());
-        if (topLevels == 0 && attempt == 0) {
+        const auto& topLevels = children(call, app->root.get(), maximumTopLevels);
+        if (topLevels.empty() && attempt == 0) {
             // A stale entry (the process exited and its id was reused, or the application
             // re-registered): read the map again once.
             applications_.erase(pid);
@@ -343,9 +390,7 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
         // active one, else the smallest (a dialog over its main window).
         double bestArea = 0;
         bool bestActive = false;
-        for (int i = 0; i < std::min(topLevels, maximumTopLevels); ++i) {
-            Owned<AtspiAccessible> window = child(call, app->root.get(), i);
-            if (!window) continue;
+        for (const auto& window : topLevels) {
             bool isShowing = false;
             bool isActive = false;
             call([&](auto&) {
@@ -360,7 +405,7 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
             if (!r || !contains(*r, x, y)) continue;
             const double area = double(r->width) * r->height;
             if (!current || (isActive && !bestActive) || (isActive == bestActive && area < bestArea)) {
-                current = std::move(window);
+                current.reset(static_cast<AtspiAccessible*>(g_object_ref(window.get())));
                 bestArea = area;
                 bestActive = isActive;
             }
@@ -384,30 +429,21 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
         call([&](auto& c) {
             c.interfacesOf(current.get());
             Owned<AtspiComponent> component(atspi_accessible_get_component_iface(current.get()));
-            if (!component) return true;
+            if (!component) return (current->cached_properties & ATSPI_CACHE_INTERFACES) != 0;
             GErrorSlot error;
             next.reset(atspi_component_get_accessible_at_point(component.get(), x, y, ATSPI_COORD_TYPE_SCREEN, &error));
             return !error;
         });
         if (!acceptable(next.get())) next.reset();
         if (!next) {
-            const int count = std::min(childCount(call, current.get()), maximumScannedChildren);
-            std::vector<Owned<AtspiAccessible>> children;
-            for (int i = count - 1; i >= 0 && !next; --i) {
-                Owned<AtspiAccessible> c = child(call, current.get(), i);
-                if (acceptable(c.get()))
-                    next = std::move(c);
-                else if (c)
-                    children.push_back(std::move(c));
-            }
+            const auto& listed = children(call, current.get(), maximumScannedChildren);
+            for (auto c = listed.rbegin(); c != listed.rend() && !next; ++c)
+                if (acceptable(c->get())) next.reset(static_cast<AtspiAccessible*>(g_object_ref(c->get())));
             // A notebook's page tab has the tab's extents while its child is the whole page.
-            for (auto& c : children) {
-                if (next) break;
-                const int grandchildren = std::min(childCount(call, c.get()), maximumScannedGrandchildren);
-                for (int j = grandchildren - 1; j >= 0 && !next; --j) {
-                    Owned<AtspiAccessible> g = child(call, c.get(), j);
-                    if (acceptable(g.get())) next = std::move(g);
-                }
+            for (auto c = listed.rbegin(); c != listed.rend() && !next && !call.refused(); ++c) {
+                const auto& grandchildren = children(call, c->get(), maximumScannedGrandchildren);
+                for (auto g = grandchildren.rbegin(); g != grandchildren.rend() && !next; ++g)
+                    if (acceptable(g->get())) next.reset(static_cast<AtspiAccessible*>(g_object_ref(g->get())));
             }
         }
         if (!next) break;
@@ -422,6 +458,7 @@ std::optional<Rect> AtspiAccessibilityTree::frame(const AccessibilityElement& el
 {
     const Node* node = element.handle<Node>();
     if (!node) return std::nullopt;
+    forgetStaleFacts(false);
     Call call(*this, node->pid);
     const auto r = extents(call, node->accessible);
     if (!r || !plausible(*r)) return std::nullopt;
@@ -433,6 +470,7 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
     const Node* node = element.handle<Node>();
     if (!node) return std::nullopt;
     AtspiAccessible* accessible = node->accessible;
+    forgetStaleFacts(false);
     Call call(*this, node->pid);
 
     if (name == Attr::role) {
@@ -452,7 +490,9 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
         return std::string(dgettext(roleCatalogue, english.c_str()));
     }
     if (name == Attr::title || name == Attr::description) {
-        std::optional<std::string> text;
+        auto& known = facts_->of(accessible);
+        std::optional<std::string>& text = name == Attr::title ? known.name : known.description;
+        if (text) return *text;
         call([&](auto&) {
             GErrorSlot error;
             gchar* value = name == Attr::title ? atspi_accessible_get_name(accessible, &error)
@@ -473,11 +513,13 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
         return std::nullopt;
     }
     if (name == Attr::value) {
+        auto& known = facts_->of(accessible);
+        if (known.value) return *known.value;
         std::optional<AccessibilityValue> result;
-        call([&](auto& c) {
+        const bool textAnswered = call([&](auto& c) {
             c.interfacesOf(accessible);
             Owned<AtspiText> text(atspi_accessible_get_text_iface(accessible));
-            if (!text) return true;
+            if (!text) return (accessible->cached_properties & ATSPI_CACHE_INTERFACES) != 0;
             GErrorSlot error;
             const gint count = atspi_text_get_character_count(text.get(), &error);
             if (error) return false;
@@ -494,17 +536,22 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
             }
             return true;
         });
-        if (result || unresponsive(node->pid)) return result;
-        call([&](auto& c) {
+        if (result) {
+            known.value = result;
+            return result;
+        }
+        if (!textAnswered) return std::nullopt;
+        const bool valueAnswered = call([&](auto& c) {
             c.interfacesOf(accessible);
             Owned<AtspiValue> value(atspi_accessible_get_value_iface(accessible));
-            if (!value) return true;
+            if (!value) return (accessible->cached_properties & ATSPI_CACHE_INTERFACES) != 0;
             GErrorSlot error;
             const gdouble number = atspi_value_get_current_value(value.get(), &error);
             if (error) return false;
             if (std::isfinite(number)) result = static_cast<double>(number);
             return true;
         });
+        if (valueAnswered) known.value = result;
         return result;
     }
     if (name == Attr::position || name == Attr::size) {
@@ -532,10 +579,7 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
     if (name == Attr::children || name == Attr::visibleChildren) {
         const bool onlyShowing = name == Attr::visibleChildren;
         std::vector<AccessibilityElement> list;
-        const int count = std::min(childCount(call, accessible), maximumChildren);
-        for (int i = 0; i < count && !unresponsive(node->pid); ++i) {
-            Owned<AtspiAccessible> c = child(call, accessible, i);
-            if (!c || c.get() == accessible) continue;
+        for (const auto& c : children(call, accessible, maximumChildren)) {
             if (onlyShowing && showing(call, c.get()) != true) continue;
             list.push_back(makeElement(c.get(), node->pid));
         }

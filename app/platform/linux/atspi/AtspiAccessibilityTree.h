@@ -31,12 +31,17 @@ struct RootCoordinates {
 class AtspiAccessibilityTree : public AccessibilityTree {
 public:
     struct Bounds {
-        // The longest one bus call may wait for an answer.
+        // The longest one bus call may wait for an answer. libatspi may wait up to twice this
+        // when it talks to the application directly (its wait loop counts whole milliseconds).
         std::chrono::milliseconds call {120};
-        // elementAtPoint gives up when its own calls have taken this long.
-        std::chrono::milliseconds lookup {200};
+        // elementAtPoint makes no new request after this long, so that with the wait above it
+        // ends within 300 ms.
+        std::chrono::milliseconds lookup {150};
         // How long an application that did not answer is not asked again.
         std::chrono::milliseconds unresponsivePause {1500};
+        // What a lookup learnt of an object (role, frame, children) is reused this long after it
+        // ends, for the scoring's repeated reads; never across lookups.
+        std::chrono::milliseconds factsAfterLookup {300};
     };
 
     explicit AtspiAccessibilityTree(RootCoordinates coordinates);
@@ -57,6 +62,7 @@ public:
 private:
     struct Node;
     struct Application;
+    struct Facts;
     class Call;
     using Deadline = std::chrono::steady_clock::time_point;
 
@@ -64,6 +70,7 @@ private:
     Application* application(ProcessID pid, const Deadline& deadline);
     bool refreshApplications(const Deadline& deadline);
     bool unresponsive(ProcessID pid);
+    void forgetStaleFacts(bool newLookup);
     AccessibilityElement makeElement(void* accessible, ProcessID pid) const;
 
     RootCoordinates coordinates_;
@@ -71,6 +78,7 @@ private:
     bool connected_ = false;
     std::map<ProcessID, std::unique_ptr<Application>> applications_;
     std::map<ProcessID, std::chrono::steady_clock::time_point> unresponsiveUntil_;
+    std::unique_ptr<Facts> facts_;
     std::uint64_t busCalls_ = 0;
 };
 

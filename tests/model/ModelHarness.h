@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/core/Defaults.h"
 #include "fakes/CodexSandbox.h"
 #include "fakes/FakeAccessibilityTree.h"

@@ -1,4 +1,4 @@
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 
 #include "app/core/Defaults.h"
 #include "app/core/LocalizedError.h"

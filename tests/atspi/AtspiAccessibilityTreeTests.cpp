@@ -1,15 +1,16 @@
 // The accessibility adapter against real GTK 3, Qt 6 and Chromium windows on a private desktop,
 // through the core's element selection, as the overlay uses it.
+#include <glib.h>
+#include <gtest/gtest.h>
+
 #include "app/platform/linux/atspi/AtspiAccessibilityStatus.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakePermissions.h"
-#include "fakes/FakeScreens.h"
-#include "fakes/FakeWindowList.h"
 #include "tests/atspi/AtspiDesktop.h"
-
-#include <glib.h>
-#include <gtest/gtest.h>
+// Xlib's macros last.
+#include "app/platform/linux/atspi/X11RootCoordinates.h"
+#include "app/platform/linux/x11/X11WindowList.h"
 
 #include <signal.h>
 
@@ -30,13 +31,12 @@ void runPendingEvents()
     }
 }
 
+// The overlay's element lookup as the program builds it: the real window list and screens.
 struct Overlay {
     explicit Overlay(AtspiAccessibilityTree::Bounds bounds = {})
-        : tree(std::make_shared<AtspiAccessibilityTree>(RootCoordinates::identity(), bounds))
+        : tree(std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens), bounds))
     {
         permissions->accessibility = true;
-        screens->addScreen(Rect(0, 0, 1440, 900));
-        screens->addScreen(Rect(1440, 0, 1440, 900));
     }
     std::optional<CapturedContext> context(Point at)
     {
@@ -45,8 +45,8 @@ struct Overlay {
     }
 
     std::shared_ptr<fakes::FakePermissions> permissions = std::make_shared<fakes::FakePermissions>();
-    std::shared_ptr<fakes::FakeWindowList> windows = std::make_shared<fakes::FakeWindowList>();
-    std::shared_ptr<fakes::FakeScreens> screens = std::make_shared<fakes::FakeScreens>();
+    std::shared_ptr<X11WindowList> windows {X11WindowList::create()};
+    std::shared_ptr<X11Screens> screens {X11Screens::create()};
     std::shared_ptr<AtspiAccessibilityTree> tree;
     AccessibilitySelectionService service {permissions, windows, tree, screens, static_cast<ProcessID>(getpid())};
 };
@@ -87,8 +87,7 @@ protected:
     {
         ASSERT_TRUE(gtk) << "the GTK window did not come up";
         ASSERT_TRUE(qt) << "the Qt window did not come up";
-        overlay.windows->windows->push_back(ordinaryWindow(gtk->pid, gtk->widgets.at("window")));
-        overlay.windows->windows->push_back(ordinaryWindow(qt->pid, qt->widgets.at("window")));
+        ASSERT_TRUE(overlay.windows && overlay.screens);
     }
 
     static inline AtspiDesktop* desktop = nullptr;
@@ -126,11 +125,9 @@ TEST_F(AtspiAccessibilityTreeTest, PicksTheButtonThePictureAndTheTextInGtkAndQtW
         EXPECT_NE(text->content.find("Primera línea del texto\nSegunda línea del texto"), std::string::npos);
     }
 
-    // A window list that says the GTK window covers the whole left monitor: the adapter itself
-    // must find that no window of the application lies under a point on the bare desktop.
-    Overlay wide;
-    wide.windows->addWindow(gtk->pid, Rect(0, 0, 1440, 900));
-    EXPECT_FALSE(wide.context(Point {1400, 880}));
+    // The bare desktop: no window there, and none of the application's top-levels either.
+    EXPECT_FALSE(overlay.context(Point {1400, 880}));
+    EXPECT_FALSE(overlay.tree->elementAtPoint(gtk->pid, Point {1400, 880}));
 }
 
 TEST_F(AtspiAccessibilityTreeTest, AnApplicationThatStopsAnsweringCostsOneShortWaitAndOthersStillWork)
@@ -138,7 +135,6 @@ TEST_F(AtspiAccessibilityTreeTest, AnApplicationThatStopsAnsweringCostsOneShortW
     AtspiAccessibilityTree::Bounds bounds;
     bounds.unresponsivePause = 400ms;
     Overlay bounded(bounds);
-    bounded.windows->windows = overlay.windows->windows;
     const Point gtkButton = centre(gtk->widgets.at("button"));
     const Point qtButton = centre(qt->widgets.at("button"));
     ASSERT_TRUE(contextWithin(bounded, gtkButton, 10s));
@@ -172,7 +168,6 @@ TEST_F(AtspiAccessibilityTreeTest, TheRequestTurnsOnTheSwitchAndQtWindowsStarted
     EXPECT_FALSE(status.isEnabled());
     const auto before = desktop->startQt("Qt antes del permiso", false);
     ASSERT_TRUE(before);
-    overlay.windows->windows->insert(overlay.windows->windows->begin(), ordinaryWindow(before->pid, before->widgets.at("window")));
     EXPECT_FALSE(overlay.context(centre(before->widgets.at("button"))));
     desktop->session().stop(before->pid);
 
@@ -180,7 +175,6 @@ TEST_F(AtspiAccessibilityTreeTest, TheRequestTurnsOnTheSwitchAndQtWindowsStarted
     EXPECT_TRUE(status.isEnabled());
     const auto after = desktop->startQt("Qt después del permiso", false);
     ASSERT_TRUE(after);
-    overlay.windows->windows->front() = ordinaryWindow(after->pid, after->widgets.at("window"));
     const auto found = contextWithin(overlay, centre(after->widgets.at("button")), 10s);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->title, "Enviar mensaje");
@@ -190,14 +184,19 @@ TEST_F(AtspiAccessibilityTreeTest, TheRequestTurnsOnTheSwitchAndQtWindowsStarted
 TEST_F(AtspiAccessibilityTreeTest, FindsAPictureAndAParagraphInChromium)
 {
     const pid_t chromium = desktop->startChromium();
-    overlay.windows->windows->push_back(ordinaryWindow(chromium, AtspiDesktop::chromiumWindowBounds()));
 
     // The page's top-left corner, from the web area that holds whatever lies mid-window.
+    const Point inside {1440 + 300, 300};
     std::optional<Rect> page;
     const auto deadline = std::chrono::steady_clock::now() + 40s;
     while (!page && std::chrono::steady_clock::now() < deadline) {
         runPendingEvents();
-        if (auto hit = overlay.tree->elementAtPoint(chromium, Point {1440 + 300, 300})) {
+        const auto window = overlay.windows->topmostApplicationWindow(inside, getpid());
+        if (!window || !window->ownerPID) {
+            std::this_thread::sleep_for(200ms);
+            continue;
+        }
+        if (auto hit = overlay.tree->elementAtPoint(*window->ownerPID, inside)) {
             AccessibilityElement element = *hit;
             for (int i = 0; i < 12 && !page; ++i) {
                 const auto role = overlay.tree->attribute(element, AccessibilityAttribute::role);

@@ -71,19 +71,13 @@ std::optional<TestApplication> AtspiDesktop::startQt(const std::string& title, b
 pid_t AtspiDesktop::startChromium()
 {
     const auto profile = session_.home() / ("chromium-" + std::to_string(++started_));
-    const Rect bounds = chromiumWindowBounds();
     return session_.spawn(
         {"chromium", "--no-sandbox", "--no-first-run", "--no-default-browser-check", "--disable-gpu", "--disable-extensions",
             "--disable-background-networking", "--disable-component-update", "--password-store=basic",
             "--force-renderer-accessibility", "--user-data-dir=" + profile.string(),
-            "--window-position=" + std::to_string(int(bounds.minX())) + ",0", "--window-size=900,700",
+            "--window-position=1440,0", "--window-size=900,700",
             "--app=file://" ZORVANE_ATSPI_TEST_DIR "/page.html"},
         {{"ACCESSIBILITY_ENABLED", "1"}});
-}
-
-WindowInfo ordinaryWindow(pid_t pid, const Rect& bounds)
-{
-    return WindowInfo {static_cast<ProcessID>(pid), 0, bounds};
 }
 
 Point centre(const Rect& r)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "app/core/Geometry.h"
-#include "app/platform/WindowList.h"
 #include "tests/support/DesktopSession.h"
 
 #include <filesystem>
@@ -34,7 +33,6 @@ public:
     // Chromium showing a local page with a picture at (40, 40) 240×160, a paragraph at (40, 240)
     // 420 wide and a button at (40, 420) 160×40, in a window at the top-left of the right-hand monitor.
     pid_t startChromium();
-    static Rect chromiumWindowBounds() { return Rect(1440, 0, 1440, 900); }
 
 private:
     std::optional<TestApplication> waitForReport(pid_t pid, const std::filesystem::path& report);
@@ -43,8 +41,6 @@ private:
     int started_ = 0;
 };
 
-// The topmost window of this test's world, on layer 0, owned by pid.
-WindowInfo ordinaryWindow(pid_t pid, const Rect& bounds);
 Point centre(const Rect& r);
 
 } // namespace zorvane::testing

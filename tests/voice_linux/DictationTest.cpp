@@ -6,6 +6,7 @@
 #include "fakes/FakePermissions.h"
 #include "fakes/FakeSystem.h"
 #include "tests/voice_linux/SoundServer.h"
+#include "tests/voice_linux/VoiceWatchingInput.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@ using linux_platform::SpeechRecognizerPlaces;
 using testing::RealTimeQueue;
 using testing::SoundServer;
 using testing::SteadyClock;
+using testing::VoiceWatchingInput;
 
 // The microphone and speech halves of the permissions, put together as the desktop program does.
 class DictationPermissions : public fakes::FakePermissions {
@@ -40,36 +42,6 @@ public:
 private:
     std::shared_ptr<AudioInput> input_;
     std::shared_ptr<LinuxSpeechRecognizers> recognizers_;
-};
-
-// Passes everything through, noting when the tap last saw a block with voice in it.
-class VoiceWatchingInput : public AudioInput {
-public:
-    VoiceWatchingInput(std::shared_ptr<AudioInput> input, std::shared_ptr<Clock> clock)
-        : input_(std::move(input)), clock_(std::move(clock))
-    {
-    }
-    double lastVoice() const { return lastVoice_; }
-
-    AudioFormat inputFormat() override { return input_->inputFormat(); }
-    void installTap(std::uint32_t bufferSize, const AudioFormat& format, TapBlock block) override
-    {
-        input_->installTap(bufferSize, format, [this, block = std::move(block)](const AudioBuffer& buffer) {
-            if (SpeechInputService::containsVoice(buffer, 0.012f)) lastVoice_ = clock_->now();
-            block(buffer);
-        });
-    }
-    void removeTap() override { input_->removeTap(); }
-    void prepare() override { input_->prepare(); }
-    void start() override { input_->start(); }
-    bool isRunning() override { return input_->isRunning(); }
-    void stop() override { input_->stop(); }
-    void requestAccess(std::function<void()> completion) override { input_->requestAccess(std::move(completion)); }
-
-private:
-    std::shared_ptr<AudioInput> input_;
-    std::shared_ptr<Clock> clock_;
-    std::atomic<double> lastVoice_ = 0;
 };
 
 SpeechRecognizerPlaces placesIn(const fs::path& folder)

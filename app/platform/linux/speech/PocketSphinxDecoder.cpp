@@ -94,7 +94,11 @@ std::unique_ptr<SpeechDecoder> loadPocketSphinx(const PocketSphinxModel& model)
         // Filler words inside a grammar made the result depend on where the speech fell in a frame.
         arguments.insert(arguments.end(), {"-jsgf", model.grammar->string(), "-fsgusefiller", "no"});
     } else {
-        arguments.insert(arguments.end(), {"-lm", model.languageModel().string()});
+        // One pass only, with tighter pruning: the final text must come within the moment the
+        // dictation waits for it after the audio ends, and decoding must keep pace with speech on
+        // a busy machine. The second passes cost seconds at the end and bought no accuracy here.
+        arguments.insert(arguments.end(), {"-lm", model.languageModel().string(), "-fwdflat", "no", "-bestpath", "no",
+            "-maxhmmpf", "3000", "-maxwpf", "10", "-pl_window", "10"});
     }
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(argument.data());

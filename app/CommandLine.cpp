@@ -21,7 +21,10 @@ namespace zorvane {
 
 std::string commandLineUsage()
 {
-    return "Uso: Zorvane --ask PREGUNTA [--image ARCHIVO.png] [--mode fast|thinking]\n"
+    return "Uso: Zorvane [--select | --settings]\n"
+           "       Zorvane --ask PREGUNTA [--image ARCHIVO.png] [--mode fast|thinking]\n"
+           "  --select          empieza una selección en pantalla (en el Zorvane que ya está abierto)\n"
+           "  --settings        abre los ajustes\n"
            "  --ask PREGUNTA    pregunta a Codex y escribe la respuesta\n"
            "  --image ARCHIVO   adjunta esa imagen PNG como selección\n"
            "  --mode MODO       fast o thinking (por omisión, el de los ajustes)\n";
@@ -52,6 +55,10 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& arguments)
             if (!mode) return {std::nullopt, "Falta el modo después de --mode."};
             request.mode = AIResponseModes::fromRawValue(*mode);
             if (!request.mode) return {std::nullopt, "Modo desconocido: " + *mode + " (usa fast o thinking)."};
+        } else if (arg == "--select") {
+            request.action = CommandLineRequest::Action::select;
+        } else if (arg == "--settings") {
+            request.action = CommandLineRequest::Action::openSettings;
         } else if (arg == "--ui-test") {
             request.uiTest = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -62,6 +69,9 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& arguments)
         }
     }
     if (asked) {
+        if (request.action != CommandLineRequest::Action::startApplication) {
+            return {std::nullopt, "--ask no se combina con --select ni con --settings."};
+        }
         request.action = CommandLineRequest::Action::ask;
     } else if (request.imagePath || request.mode) {
         return {std::nullopt, "--image y --mode solo valen junto con --ask."};

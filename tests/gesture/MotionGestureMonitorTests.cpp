@@ -33,10 +33,10 @@ protected:
 
     std::shared_ptr<fakes::FakeClock> clock = std::make_shared<fakes::FakeClock>();
     std::shared_ptr<fakes::ManualMainQueue> queue = std::make_shared<fakes::ManualMainQueue>(*clock);
-    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>();
+    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>(clock);
     std::shared_ptr<UserDefaults> defaults =
         std::make_shared<UserDefaults>(std::make_shared<fakes::MemoryPreferencesStore>());
-    std::shared_ptr<MotionGestureMonitor> monitor = MotionGestureMonitor::create(events, defaults, clock, queue);
+    std::shared_ptr<MotionGestureMonitor> monitor = MotionGestureMonitor::create(events, defaults, queue);
     int triggers = 0;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/core/Defaults.h"
 #include "fakes/CodexSandbox.h"
 #include "fakes/FakeAccessibilityTree.h"
@@ -140,7 +140,7 @@ protected:
     std::shared_ptr<fakes::FakeAccessibilityTree> tree = std::make_shared<fakes::FakeAccessibilityTree>();
     std::shared_ptr<fakes::FakeWindowImages> windowImages = std::make_shared<fakes::FakeWindowImages>();
     std::shared_ptr<fakes::FakeOverlayPanels> panels = std::make_shared<fakes::FakeOverlayPanels>();
-    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>();
+    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>(clock);
     std::shared_ptr<fakes::FakeAudioInput> audio = std::make_shared<fakes::FakeAudioInput>();
     std::shared_ptr<fakes::FakeSpeechRecognizers> recognizers = std::make_shared<fakes::FakeSpeechRecognizers>();
     std::shared_ptr<fakes::FakeWorkspace> workspace = std::make_shared<fakes::FakeWorkspace>();

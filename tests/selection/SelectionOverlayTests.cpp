@@ -64,7 +64,7 @@ protected:
     std::shared_ptr<fakes::FakeOverlayPanels> panels = std::make_shared<fakes::FakeOverlayPanels>();
     std::shared_ptr<fakes::FakeEventMonitors> monitors = std::make_shared<fakes::FakeEventMonitors>();
     std::shared_ptr<SelectionOverlayCoordinator> overlay = SelectionOverlayCoordinator::create(
-        std::make_shared<AccessibilitySelectionService>(permissions, windows, tree, screens, ownPID), screens, panels, monitors, queue,
+        std::make_shared<AccessibilitySelectionService>(permissions, windows, tree, screens, clock, ownPID), screens, panels, monitors, queue,
         clock);
     NodeID window = 0;
 

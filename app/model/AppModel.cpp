@@ -1,4 +1,4 @@
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 
 #include "app/core/Defaults.h"
 #include "app/core/LocalizedError.h"
@@ -49,11 +49,10 @@ AppModel::AppModel(AppPlatform platform)
     , updates_(std::make_shared<UpdateService>(*platform_.bundle, platform_.updater))
     , accessibility_(std::make_shared<AccessibilitySelectionService>(platform_.permissions, platform_.windowList,
                                                                      platform_.accessibilityTree, platform_.screens,
-                                                                     platform_.ownProcessID))
+                                                                     platform_.clock, platform_.ownProcessID))
     , screenCapture_(std::make_shared<ScreenCaptureService>(platform_.permissions, platform_.windowImages))
     , codex_(std::make_shared<CodexService>(platform_.codexOptions))
-    , motionMonitor_(MotionGestureMonitor::create(platform_.eventMonitors, platform_.defaults, platform_.clock,
-                                                  platform_.mainQueue))
+    , motionMonitor_(MotionGestureMonitor::create(platform_.eventMonitors, platform_.defaults, platform_.mainQueue))
     , browserBridge_(BrowserBridgeService::create(*platform_.mainQueue, platform_.bridgePort))
     , browserBridgeInstaller_(makeInstaller(platform_))
     , launchAtLogin_(std::make_unique<LaunchAtLoginService>(platform_.loginItem))

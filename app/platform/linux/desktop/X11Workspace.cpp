@@ -156,7 +156,7 @@ std::optional<std::string> property(xcb_connection_t* c, xcb_window_t window, xc
         xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, 1024), nullptr));
     if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
     const auto* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
-    return std::string(data, std::size_t(xcb_get_property_value_length(reply.get())) * (reply->format / 8));
+    return std::string(data, std::size_t(xcb_get_property_value_length(reply.get()))); // bytes
 }
 
 std::optional<std::uint32_t> cardinal(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type)

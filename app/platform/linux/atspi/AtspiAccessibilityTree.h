@@ -42,6 +42,8 @@ public:
         // What a lookup learnt of an object (role, frame, children) is reused this long after it
         // ends, for the scoring's repeated reads; never across lookups.
         std::chrono::milliseconds factsAfterLookup {300};
+        // The list of applications is read again on a miss, at most this often.
+        std::chrono::milliseconds rereadApplications {500};
     };
 
     explicit AtspiAccessibilityTree(RootCoordinates coordinates);
@@ -67,7 +69,8 @@ private:
     using Deadline = std::chrono::steady_clock::time_point;
 
     bool connect();
-    Application* application(ProcessID pid, const Deadline& deadline);
+    // stale: the entry found before was of no use; read the list whatever the time.
+    Application* application(ProcessID pid, const Deadline& deadline, bool stale);
     bool refreshApplications(const Deadline& deadline);
     bool unresponsive(ProcessID pid);
     void forgetStaleFacts(bool newLookup);
@@ -78,6 +81,7 @@ private:
     bool connected_ = false;
     std::map<ProcessID, std::unique_ptr<Application>> applications_;
     std::map<ProcessID, std::chrono::steady_clock::time_point> unresponsiveUntil_;
+    std::chrono::steady_clock::time_point lastRefresh_;
     std::unique_ptr<Facts> facts_;
     std::uint64_t busCalls_ = 0;
 };

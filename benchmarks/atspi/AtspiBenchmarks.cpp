@@ -48,7 +48,9 @@ public:
     auto count(const std::string& what, F&& f)
     {
         const auto before = tree_->busCalls();
+        const auto start = SteadyClock::now();
         auto result = f();
+        inside += SteadyClock::now() - start;
         auto& entry = requests[what];
         ++entry.first;
         entry.second += tree_->busCalls() - before;
@@ -67,6 +69,7 @@ public:
         return count("applicationName", [&] { return tree_->applicationName(element); });
     }
     std::map<std::string, std::pair<std::uint64_t, std::uint64_t>> requests; // asked → (times, bus requests)
+    SteadyClock::duration inside {}; // time spent in the adapter
 
 private:
     std::shared_ptr<AtspiAccessibilityTree> tree_;
@@ -88,21 +91,27 @@ void measure(World& world, const char* name, const Rect& button)
     std::uniform_real_distribution<double> across(button.minX() + 1, button.maxX() - 1);
     std::uniform_real_distribution<double> down(button.minY() + 1, button.maxY() - 1);
     std::vector<double> times;
+    std::vector<double> adapterTimes;
     int found = 0;
     const auto callsBefore = world.tree->busCalls();
     world.counting->requests.clear();
     for (int i = 0; i < lookups; ++i) {
         runPendingEvents();
         const Point at {across(random), down(random)};
+        world.counting->inside = {};
         const auto start = SteadyClock::now();
         const auto context = world.service.context(at);
         times.push_back(milliseconds(SteadyClock::now() - start));
+        adapterTimes.push_back(milliseconds(world.counting->inside));
         if (context && context->title.find("Enviar") != std::string::npos) ++found;
     }
     std::sort(times.begin(), times.end());
+    std::sort(adapterTimes.begin(), adapterTimes.end());
     const double calls = double(world.tree->busCalls() - callsBefore) / lookups;
     std::printf("%-10s p50 %6.2f ms   p99 %6.2f ms   max %6.2f ms   bus requests/lookup %5.1f   button found %d/%d\n", name,
         times[times.size() / 2], times[times.size() * 99 / 100], times.back(), calls, found, lookups);
+    std::printf("           in the adapter alone (without the window list and screens): p50 %6.2f ms   p99 %6.2f ms\n",
+        adapterTimes[adapterTimes.size() / 2], adapterTimes[adapterTimes.size() * 99 / 100]);
     std::printf("           per lookup:");
     for (const auto& [what, tally] : world.counting->requests)
         std::printf(" %s %.1f×/%.1f", what.c_str(), double(tally.first) / lookups, double(tally.second) / lookups);

@@ -1,5 +1,7 @@
 #include "app/platform/linux/x11/X11Screens.h"
 
+#include "app/platform/linux/x11/X11Support.h"
+
 #include <X11/extensions/Xrandr.h>
 
 #include <algorithm>
@@ -224,14 +226,24 @@ QtScaleSettings QtScaleSettings::read(Display* display)
     return settings;
 }
 
-double QtScaleSettings::scaleFor(const X11Monitor& monitor, std::size_t position) const
+std::vector<double> QtScaleSettings::scalesFor(const std::vector<X11Monitor>& monitors) const
 {
-    double screenFactor = 1;
-    if (auto named = namedScreenFactors.find(monitor.name); named != namedScreenFactors.end()) {
-        screenFactor = named->second;
-    } else if (auto byPosition = positionalScreenFactors.find(position); byPosition != positionalScreenFactors.end()) {
-        screenFactor = byPosition->second;
-    } else if (highDpiScaling) {
+    std::vector<std::optional<double>> assigned(monitors.size());
+    bool anyNotOne = false;
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        if (auto named = namedScreenFactors.find(monitors[i].name); named != namedScreenFactors.end())
+            assigned[i] = named->second;
+        else if (auto byPosition = positionalScreenFactors.find(i); byPosition != positionalScreenFactors.end())
+            assigned[i] = byPosition->second;
+        if (assigned[i] && std::fabs(*assigned[i] - 1) > 1e-9) anyNotOne = true;
+    }
+    std::vector<double> result;
+    for (std::size_t i = 0; i < monitors.size(); ++i) {
+        const X11Monitor& monitor = monitors[i];
+        double screenFactor = 1;
+        if (anyNotOne && assigned[i]) {
+            screenFactor = *assigned[i];
+        } else if (highDpiScaling) {
         double dpi = 96;
         if (usePhysicalDpi && monitor.widthMillimeters > 0 && monitor.heightMillimeters > 0) {
             const double horizontal = 25.4 * monitor.pixels.width / monitor.widthMillimeters;
@@ -242,14 +254,16 @@ double QtScaleSettings::scaleFor(const X11Monitor& monitor, std::size_t position
         } else if (xftDpi) {
             dpi = *xftDpi;
         }
-        screenFactor = std::max(1.0, roundFactor(dpi / 96.0, roundingPolicy));
+            screenFactor = std::max(1.0, roundFactor(dpi / 96.0, roundingPolicy));
+        }
+        result.push_back(screenFactor * globalFactor.value_or(1.0));
     }
-    return screenFactor * globalFactor.value_or(1.0);
+    return result;
 }
 
 X11MonitorLayout::X11MonitorLayout(std::vector<X11Monitor> monitors) : monitors_(std::move(monitors)) {}
 
-X11MonitorLayout X11MonitorLayout::read(Display* display)
+X11MonitorLayout X11MonitorLayout::read(Display* display, bool withVisibleFrames)
 {
     const Window root = DefaultRootWindow(display);
     const int screen = DefaultScreen(display);
@@ -269,11 +283,11 @@ X11MonitorLayout X11MonitorLayout::read(Display* display)
     monitors.front().primary = true;
     for (std::size_t i = 1; i < monitors.size(); ++i) monitors[i].primary = false;
 
-    const auto reserved = struts(display, root, rootWidth, rootHeight);
-    const auto settings = QtScaleSettings::read(display);
+    const auto reserved = withVisibleFrames ? struts(display, root, rootWidth, rootHeight) : std::vector<Strut> {};
+    const auto scales = QtScaleSettings::read(display).scalesFor(monitors);
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         monitors[i].visiblePixels = visibleArea(monitors[i].pixels, reserved);
-        monitors[i].scale = settings.scaleFor(monitors[i], i);
+        monitors[i].scale = scales[i];
     }
     return X11MonitorLayout(std::move(monitors));
 }
@@ -426,14 +440,16 @@ std::unique_ptr<X11Screens> X11Screens::create(const char* displayName)
     return std::unique_ptr<X11Screens>(new X11Screens(std::move(display)));
 }
 
-X11MonitorLayout X11Screens::layout()
+X11MonitorLayout X11Screens::layout() { return read(false); }
+
+X11MonitorLayout X11Screens::read(bool withVisibleFrames)
 {
     std::lock_guard lock(mutex_);
     x11::ErrorTrap trap(display_.get());
-    return X11MonitorLayout::read(display_.get());
+    return X11MonitorLayout::read(display_.get(), withVisibleFrames);
 }
 
-std::vector<ScreenDescription> X11Screens::screens() { return layout().screenDescriptions(); }
+std::vector<ScreenDescription> X11Screens::screens() { return read(true).screenDescriptions(); }
 
 Point X11Screens::quartzPoint(Point rootPixel) { return layout().quartzPoint(rootPixel); }
 

@@ -1,8 +1,7 @@
 #pragma once
 
-// Include Qt headers before this one (Xlib macros).
 #include "app/platform/Screens.h"
-#include "app/platform/linux/x11/X11Support.h"
+#include "app/platform/linux/x11/X11Handles.h"
 
 #include <map>
 #include <mutex>
@@ -38,7 +37,8 @@ struct X11Monitor {
 // The rule (Qt 6.4 xcb, checked against QScreen::devicePixelRatio() on this system):
 //   factor(screen) = QT_SCALE_FACTOR (when a positive number, else 1) × screenFactor(screen)
 //   screenFactor   = the screen's entry in QT_SCREEN_SCALE_FACTORS ("NAME=f" entries, or plain "f"
-//                    entries by position, primary first) when it is a positive number; else 1 when
+//                    entries by position, primary first) when it is a positive number and some entry
+//                    for an existing screen is not 1 (Qt ignores the variable otherwise); else 1 when
 //                    QT_ENABLE_HIGHDPI_SCALING=0; else max(1, round(dpi / 96)) where dpi is, in this
 //                    order, the monitor's physical DPI (rounded) under QT_USE_PHYSICAL_DPI=1,
 //                    QT_FONT_DPI, Xft.dpi from the root's RESOURCE_MANAGER, or 96; and round() follows
@@ -56,7 +56,8 @@ struct QtScaleSettings {
 
     // From this process's environment and the display's resources.
     static QtScaleSettings read(Display* display);
-    double scaleFor(const X11Monitor& monitor, std::size_t position) const;
+    // One scale per monitor, in the list's order (primary first).
+    std::vector<double> scalesFor(const std::vector<X11Monitor>& monitors) const;
 };
 
 // The monitors at one moment and the conversions between root pixels and Quartz points.
@@ -66,8 +67,9 @@ struct QtScaleSettings {
 class X11MonitorLayout {
 public:
     // Reads the monitors now: RandR 1.5 monitors, else active CRTCs, else the whole X screen.
-    // The primary monitor comes first.
-    static X11MonitorLayout read(Display* display);
+    // The primary monitor comes first. Without visible frames (the docks' struts are not read,
+    // visiblePixels is the whole monitor) it is cheaper, for conversions only.
+    static X11MonitorLayout read(Display* display, bool withVisibleFrames = true);
     explicit X11MonitorLayout(std::vector<X11Monitor> monitors);
 
     const std::vector<X11Monitor>& monitors() const { return monitors_; }
@@ -101,6 +103,7 @@ public:
     static std::unique_ptr<X11Screens> create(const char* displayName = nullptr);
 
     std::vector<ScreenDescription> screens() override;
+    // The monitors for conversions (visible frames not read).
     X11MonitorLayout layout();
 
     Point quartzPoint(Point rootPixel);
@@ -110,6 +113,7 @@ public:
 
 private:
     explicit X11Screens(x11::DisplayPtr display) : display_(std::move(display)) {}
+    X11MonitorLayout read(bool withVisibleFrames);
     std::mutex mutex_;
     x11::DisplayPtr display_;
 };

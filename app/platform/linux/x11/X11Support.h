@@ -3,6 +3,8 @@
 // Shared Xlib plumbing for the X11 adapters: owned connections and resources, a scoped error trap,
 // and typed property readers. Include Qt headers before this one (Xlib defines Status, Bool, None).
 
+#include "app/platform/linux/x11/X11Handles.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -15,16 +17,6 @@
 #include <vector>
 
 namespace zorvane::x11 {
-
-struct DisplayCloser {
-    void operator()(Display* display) const;
-};
-// A connection of our own. X errors on it never end the process: outside an ErrorTrap they are
-// dropped, inside one they are recorded by the trap.
-using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
-
-// Connects to `name` (DISPLAY when null). Null when the server cannot be reached.
-DisplayPtr openDisplay(const char* name = nullptr);
 
 // Anything Xlib hands out to be released with XFree (property data, query results, lists).
 struct XFreeDeleter {

@@ -1,5 +1,8 @@
 #include "app/platform/linux/x11/X11WindowImages.h"
 
+#include "app/platform/linux/x11/X11Support.h"
+
+#include <X11/extensions/XShm.h>
 #include <X11/extensions/Xcomposite.h>
 #include <X11/extensions/Xrender.h>
 
@@ -51,8 +54,15 @@ int shiftOf(unsigned long mask)
 }
 
 // Copies an XImage into the image at (dx, dy) as blue, green, red, unused bytes.
-void copyPixels(XImage* source, WindowImage& image, int dx, int dy)
+void copyPixels(Display* display, XImage* source, WindowImage& image, int dx, int dy)
 {
+    // Images of pixmaps carry no visual, hence no colour masks: ours have the screen's.
+    if (!source->red_mask && !source->green_mask && !source->blue_mask) {
+        const Visual* visual = DefaultVisual(display, DefaultScreen(display));
+        source->red_mask = visual->red_mask;
+        source->green_mask = visual->green_mask;
+        source->blue_mask = visual->blue_mask;
+    }
     const bool native = source->bits_per_pixel == 32 && source->byte_order == LSBFirst && source->red_mask == 0xff0000
         && source->green_mask == 0xff00 && source->blue_mask == 0xff;
     for (int y = 0; y < source->height; ++y) {
@@ -88,6 +98,12 @@ std::vector<Window> rootChildren(Display* display)
 
 } // namespace
 
+// A shared memory segment attached on both sides, reused while large enough.
+struct X11WindowImages::SharedSegment {
+    XShmSegmentInfo info {};
+    std::size_t bytes = 0;
+};
+
 std::unique_ptr<X11WindowImages> X11WindowImages::create(const char* displayName)
 {
     auto display = x11::openDisplay(displayName);
@@ -95,7 +111,8 @@ std::unique_ptr<X11WindowImages> X11WindowImages::create(const char* displayName
     return std::unique_ptr<X11WindowImages>(new X11WindowImages(std::move(display)));
 }
 
-X11WindowImages::X11WindowImages(x11::DisplayPtr display) : display_(std::move(display))
+X11WindowImages::X11WindowImages(x11::DisplayPtr display)
+    : display_(std::move(display)), segment_(std::make_unique<SharedSegment>())
 {
     Display* d = display_.get();
     shm_ = XShmQueryExtension(d);
@@ -122,7 +139,7 @@ X11WindowImages::~X11WindowImages()
 
 bool X11WindowImages::ensureSharedSegment(std::size_t bytes)
 {
-    if (segmentBytes_ >= bytes) return true;
+    if (segment_->bytes >= bytes) return true;
     releaseSharedSegment();
     Display* d = display_.get();
     const int id = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
@@ -132,35 +149,35 @@ bool X11WindowImages::ensureSharedSegment(std::size_t bytes)
         shmctl(id, IPC_RMID, nullptr);
         return false;
     }
-    segment_.shmid = id;
-    segment_.shmaddr = static_cast<char*>(address);
-    segment_.readOnly = False;
+    segment_->info.shmid = id;
+    segment_->info.shmaddr = static_cast<char*>(address);
+    segment_->info.readOnly = False;
     bool attached = false;
     {
         x11::ErrorTrap trap(d);
-        attached = XShmAttach(d, &segment_) && !trap.failed();
+        attached = XShmAttach(d, &segment_->info) && !trap.failed();
     }
     // Removed now, freed once both sides have detached.
     shmctl(id, IPC_RMID, nullptr);
     if (!attached) {
         shmdt(address);
-        segment_ = {};
+        segment_->info = {};
         return false;
     }
-    segmentBytes_ = bytes;
+    segment_->bytes = bytes;
     return true;
 }
 
 void X11WindowImages::releaseSharedSegment()
 {
-    if (!segmentBytes_) return;
+    if (!segment_->bytes) return;
     {
         x11::ErrorTrap trap(display_.get());
-        XShmDetach(display_.get(), &segment_);
+        XShmDetach(display_.get(), &segment_->info);
     }
-    shmdt(segment_.shmaddr);
-    segment_ = {};
-    segmentBytes_ = 0;
+    shmdt(segment_->info.shmaddr);
+    segment_->info = {};
+    segment_->bytes = 0;
 }
 
 bool X11WindowImages::readShared(Drawable drawable, const PixelRect& source, WindowImage& image, int dx, int dy)
@@ -168,16 +185,16 @@ bool X11WindowImages::readShared(Drawable drawable, const PixelRect& source, Win
     Display* d = display_.get();
     const int screen = DefaultScreen(d);
     XImage* header = XShmCreateImage(d, DefaultVisual(d, screen), static_cast<unsigned>(DefaultDepth(d, screen)), ZPixmap,
-        nullptr, &segment_, static_cast<unsigned>(source.width), static_cast<unsigned>(source.height));
+        nullptr, &segment_->info, static_cast<unsigned>(source.width), static_cast<unsigned>(source.height));
     if (!header) return false;
     const std::size_t bytes = static_cast<std::size_t>(header->bytes_per_line) * static_cast<std::size_t>(source.height);
     bool ok = ensureSharedSegment(bytes);
     if (ok) {
-        header->data = segment_.shmaddr;
-        header->obdata = reinterpret_cast<char*>(&segment_);
+        header->data = segment_->info.shmaddr;
+        header->obdata = reinterpret_cast<char*>(&segment_->info);
         x11::ErrorTrap trap(d);
         ok = XShmGetImage(d, drawable, header, source.x, source.y, AllPlanes) && !trap.failed();
-        if (ok) copyPixels(header, image, dx, dy);
+        if (ok) copyPixels(d, header, image, dx, dy);
     }
     header->data = nullptr; // the segment is ours, not the image's
     XDestroyImage(header);
@@ -189,14 +206,14 @@ bool X11WindowImages::read(Drawable drawable, const PixelRect& source, WindowIma
     if (shm_) {
         if (readShared(drawable, source, image, dx, dy)) return true;
         // Refused (a remote server, no shared memory left): plain requests from now on.
-        if (!segmentBytes_) shm_ = false;
+        if (!segment_->bytes) shm_ = false;
     }
     Display* d = display_.get();
     x11::ErrorTrap trap(d);
     x11::ImagePtr plain(XGetImage(d, drawable, source.x, source.y, static_cast<unsigned>(source.width),
         static_cast<unsigned>(source.height), AllPlanes, ZPixmap));
     if (!plain || trap.failed()) return false;
-    copyPixels(plain.get(), image, dx, dy);
+    copyPixels(d, plain.get(), image, dx, dy);
     return true;
 }
 
@@ -315,7 +332,7 @@ std::optional<WindowImage> X11WindowImages::compositeImage(const Rect& quartzRec
     {
         std::lock_guard lock(mutex_);
         x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get());
+        layout = X11MonitorLayout::read(display_.get(), false);
     }
     const Rect r = quartzRect.standardized();
     if (r.isNull() || r.isInfinite() || r.width() <= 0 || r.height() <= 0) return std::nullopt;

@@ -1,11 +1,8 @@
 #pragma once
 
-// Include Qt headers before this one (Xlib macros).
 #include "app/platform/WindowImages.h"
+#include "app/platform/linux/x11/X11Handles.h"
 #include "app/platform/linux/x11/X11Screens.h"
-#include "app/platform/linux/x11/X11Support.h"
-
-#include <X11/extensions/XShm.h>
 
 #include <memory>
 #include <mutex>
@@ -30,26 +27,26 @@ public:
 
     // The same in root pixels, for a known scale (benchmarks and tests compare both paths with it).
     std::optional<WindowImage> rootImage(const PixelRect& pixels, double scale);
-    std::optional<WindowImage> imageBelow(Window window, const PixelRect& pixels, double scale);
+    std::optional<WindowImage> imageBelow(x11::XID window, const PixelRect& pixels, double scale);
 
     bool canCompositeBelow() const { return composite_; }
 
 private:
     explicit X11WindowImages(x11::DisplayPtr display);
     // Reads a drawable's rectangle (inside its bounds) into the image at (dx, dy).
-    bool read(Drawable drawable, const PixelRect& source, WindowImage& image, int dx, int dy);
-    bool readShared(Drawable drawable, const PixelRect& source, WindowImage& image, int dx, int dy);
+    bool read(x11::XID drawable, const PixelRect& source, WindowImage& image, int dx, int dy);
+    bool readShared(x11::XID drawable, const PixelRect& source, WindowImage& image, int dx, int dy);
     bool ensureSharedSegment(std::size_t bytes);
     void releaseSharedSegment();
-    std::optional<WindowImage> composeBelow(Window topLevel, const PixelRect& pixels, double scale);
-    bool isOnScreen(Window window);
+    std::optional<WindowImage> composeBelow(x11::XID topLevel, const PixelRect& pixels, double scale);
+    bool isOnScreen(x11::XID window);
 
     std::mutex mutex_;
     x11::DisplayPtr display_;
     bool composite_ = false;
     bool shm_ = false;
-    XShmSegmentInfo segment_ {};
-    std::size_t segmentBytes_ = 0;
+    struct SharedSegment;
+    std::unique_ptr<SharedSegment> segment_;
 };
 
 } // namespace zorvane

@@ -1,5 +1,7 @@
 #include "app/platform/linux/x11/X11WindowList.h"
 
+#include "app/platform/linux/x11/X11Support.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -169,7 +171,7 @@ std::optional<std::vector<WindowInfo>> X11WindowList::onScreenWindows()
     {
         std::lock_guard lock(mutex_);
         x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get());
+        layout = X11MonitorLayout::read(display_.get(), false);
     }
     std::vector<WindowInfo> result;
     result.reserve(list->size());
@@ -236,7 +238,7 @@ std::optional<WindowInfo> X11WindowList::topmostApplicationWindow(Point quartzPo
     {
         std::lock_guard lock(mutex_);
         x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get());
+        layout = X11MonitorLayout::read(display_.get(), false);
     }
     auto entry = topmostApplicationWindowAtPixel(layout.rootPixelPoint(quartzPoint), excludedPID);
     if (!entry) return std::nullopt;

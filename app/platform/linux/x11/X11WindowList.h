@@ -1,9 +1,8 @@
 #pragma once
 
-// Include Qt headers before this one (Xlib macros).
 #include "app/platform/WindowList.h"
+#include "app/platform/linux/x11/X11Handles.h"
 #include "app/platform/linux/x11/X11Screens.h"
-#include "app/platform/linux/x11/X11Support.h"
 
 #include <memory>
 #include <mutex>
@@ -27,7 +26,7 @@ constexpr int dragAndDrop = 500;
 
 // One top-level window in root pixels, with what the list needs to know about it.
 struct X11WindowEntry {
-    Window window = 0;        // the client window (the top-level itself without a window manager)
+    x11::XID window = 0;      // the client window (the top-level itself without a window manager)
     PixelRect frame;          // including the window manager's decorations
     int layer = X11WindowLayer::normal;
     std::optional<ProcessID> ownerPID;
@@ -57,14 +56,14 @@ private:
     // Candidates front to back: override-redirect windows, then the window manager's clients (or
     // the root's other children).
     struct Candidate {
-        Window window;
+        x11::XID window;
         bool overrideRedirect;
         bool managed; // a window manager's client: frame from _NET_FRAME_EXTENTS
     };
     std::optional<std::vector<Candidate>> candidates();
     // None for windows not listed: desktop elements and minimised windows.
     std::optional<int> layerOf(const Candidate& candidate);
-    std::optional<ProcessID> ownerOf(Window window);
+    std::optional<ProcessID> ownerOf(x11::XID window);
 
     std::mutex mutex_;
     x11::DisplayPtr display_;

@@ -3,6 +3,7 @@
 // what a lookup on an application that stopped answering costs. Prints figures; never fails.
 #include <glib.h>
 
+#include "app/core/SystemClock.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakePermissions.h"
@@ -64,6 +65,10 @@ public:
     {
         return count(std::string(name), [&] { return tree_->attribute(element, name); });
     }
+    std::optional<Rect> frame(const AccessibilityElement& element) override
+    {
+        return count("frame", [&] { return tree_->frame(element); });
+    }
     std::optional<std::string> applicationName(const AccessibilityElement& element) override
     {
         return count("applicationName", [&] { return tree_->applicationName(element); });
@@ -82,7 +87,7 @@ struct World {
     std::shared_ptr<X11Screens> screens {X11Screens::create()};
     std::shared_ptr<AtspiAccessibilityTree> tree = std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens));
     std::shared_ptr<CountingTree> counting = std::make_shared<CountingTree>(tree);
-    AccessibilitySelectionService service {permissions, windows, counting, screens, static_cast<ProcessID>(getpid())};
+    AccessibilitySelectionService service {permissions, windows, counting, screens, std::make_shared<SystemClock>(), static_cast<ProcessID>(getpid())};
 };
 
 void measure(World& world, const char* name, const Rect& button)

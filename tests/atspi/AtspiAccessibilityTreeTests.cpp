@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/platform/linux/atspi/AtspiAccessibilityStatus.h"
+#include "app/core/SystemClock.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakePermissions.h"
@@ -48,7 +49,7 @@ struct Overlay {
     std::shared_ptr<X11WindowList> windows {X11WindowList::create()};
     std::shared_ptr<X11Screens> screens {X11Screens::create()};
     std::shared_ptr<AtspiAccessibilityTree> tree;
-    AccessibilitySelectionService service {permissions, windows, tree, screens, static_cast<ProcessID>(getpid())};
+    AccessibilitySelectionService service {permissions, windows, tree, screens, std::make_shared<SystemClock>(), static_cast<ProcessID>(getpid())};
 };
 
 void expectNear(const Rect& actual, const Rect& expected)

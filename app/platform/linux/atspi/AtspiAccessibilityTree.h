@@ -55,8 +55,7 @@ public:
     std::optional<AccessibilityElement> elementAtPoint(ProcessID pid, Point quartzPoint) override;
     std::optional<AccessibilityValue> attribute(const AccessibilityElement& element, std::string_view name) override;
     std::optional<std::string> applicationName(const AccessibilityElement& element) override;
-    // Position and size in one read, in Quartz global points.
-    std::optional<Rect> frame(const AccessibilityElement& element);
+    std::optional<Rect> frame(const AccessibilityElement& element) override;
 
     // Requests sent to other applications or the registry since this object was made.
     std::uint64_t busCalls() const { return busCalls_; }

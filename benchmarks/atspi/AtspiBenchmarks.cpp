@@ -1,17 +1,15 @@
 // context(at:) over the AT-SPI adapter at random points of a button in GTK 3, Qt 6 and Chromium
 // windows: median and 99th percentile of 500 lookups, and the bus requests each one makes. Then
 // what a lookup on an application that stopped answering costs. Prints figures; never fails.
-#include <glib.h>
-
 #include "app/core/SystemClock.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
+#include "app/platform/linux/atspi/X11RootCoordinates.h"
+#include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakePermissions.h"
 #include "tests/atspi/AtspiDesktop.h"
-// Xlib's macros last.
-#include "app/platform/linux/atspi/X11RootCoordinates.h"
-#include "app/platform/linux/x11/X11WindowList.h"
 
+#include <glib.h>
 #include <signal.h>
 
 #include <algorithm>

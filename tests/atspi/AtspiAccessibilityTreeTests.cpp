@@ -1,18 +1,16 @@
 // The accessibility adapter against real GTK 3, Qt 6 and Chromium windows on a private desktop,
 // through the core's element selection, as the overlay uses it.
-#include <glib.h>
-#include <gtest/gtest.h>
-
-#include "app/platform/linux/atspi/AtspiAccessibilityStatus.h"
 #include "app/core/SystemClock.h"
+#include "app/platform/linux/atspi/AtspiAccessibilityStatus.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
+#include "app/platform/linux/atspi/X11RootCoordinates.h"
+#include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakePermissions.h"
 #include "tests/atspi/AtspiDesktop.h"
-// Xlib's macros last.
-#include "app/platform/linux/atspi/X11RootCoordinates.h"
-#include "app/platform/linux/x11/X11WindowList.h"
 
+#include <glib.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>

@@ -6,18 +6,16 @@
 
 namespace zorvane {
 
-std::shared_ptr<MotionGestureMonitor> MotionGestureMonitor::create(std::shared_ptr<EventMonitors> eventMonitors,
-    std::shared_ptr<UserDefaults> defaults, std::shared_ptr<Clock> clock, std::shared_ptr<MainQueue> mainQueue)
+std::shared_ptr<MotionGestureMonitor> MotionGestureMonitor::create(
+    std::shared_ptr<EventMonitors> eventMonitors, std::shared_ptr<UserDefaults> defaults, std::shared_ptr<MainQueue> mainQueue)
 {
-    return std::make_shared<MotionGestureMonitor>(
-        Token {}, std::move(eventMonitors), std::move(defaults), std::move(clock), std::move(mainQueue));
+    return std::make_shared<MotionGestureMonitor>(Token {}, std::move(eventMonitors), std::move(defaults), std::move(mainQueue));
 }
 
 MotionGestureMonitor::MotionGestureMonitor(Token, std::shared_ptr<EventMonitors> eventMonitors,
-    std::shared_ptr<UserDefaults> defaults, std::shared_ptr<Clock> clock, std::shared_ptr<MainQueue> mainQueue)
+    std::shared_ptr<UserDefaults> defaults, std::shared_ptr<MainQueue> mainQueue)
     : eventMonitors_(std::move(eventMonitors))
     , defaults_(std::move(defaults))
-    , clock_(std::move(clock))
     , mainQueue_(std::move(mainQueue))
 {
 }
@@ -31,8 +29,8 @@ void MotionGestureMonitor::start()
 {
     if (isStarted()) return;
     const std::weak_ptr<MotionGestureMonitor> weak = weak_from_this();
-    const auto handler = [weak] {
-        if (const auto self = weak.lock()) self->handleMotion();
+    const auto handler = [weak](const PointerMovement& movement) {
+        if (const auto self = weak.lock()) self->handleMotion(movement);
     };
     globalMonitor_ = eventMonitors_->addGlobalPointerMovedMonitor(handler);
     localMonitor_ = eventMonitors_->addLocalPointerMovedMonitor(handler);
@@ -46,18 +44,20 @@ void MotionGestureMonitor::stop()
     localMonitor_.reset();
 }
 
-void MotionGestureMonitor::handleMotion()
+void MotionGestureMonitor::handleMotion(const PointerMovement& movement)
 {
     // Both settings are read on every movement so that a change applies at the next one.
     if (!defaults_->boolForKey(Defaults::activationEnabled)) return;
-    const double now = clock_->uptime();
+    // The movement's own time and place: a busy main thread handles several at once, and reading
+    // the clock and the pointer now would turn a shake into identical samples.
+    const double now = movement.uptime;
     if (lastTrigger_ && !(now - *lastTrigger_ > triggerPause)) return;
 
     const double threshold = defaults_->doubleForKey(Defaults::motionThreshold);
     // A damaged preference (NaN, infinite) would silently switch the gesture off.
     detector_.threshold = std::isfinite(threshold) ? threshold : Defaults::defaultMotionThreshold;
 
-    if (!detector_.record(eventMonitors_->currentPointerLocation(), now)) return;
+    if (!detector_.record(movement.location, now)) return;
     lastTrigger_ = now;
     const std::weak_ptr<MotionGestureMonitor> weak = weak_from_this();
     mainQueue_->post([weak] {

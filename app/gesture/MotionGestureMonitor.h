@@ -2,7 +2,6 @@
 
 #include "app/core/UserDefaults.h"
 #include "app/gesture/MotionGestureDetector.h"
-#include "app/platform/Clock.h"
 #include "app/platform/EventMonitors.h"
 #include "app/platform/MainQueue.h"
 
@@ -19,8 +18,8 @@ public:
     // After a shake, movements are ignored for this long.
     static constexpr double triggerPause = 1.5;
 
-    static std::shared_ptr<MotionGestureMonitor> create(std::shared_ptr<EventMonitors> eventMonitors,
-        std::shared_ptr<UserDefaults> defaults, std::shared_ptr<Clock> clock, std::shared_ptr<MainQueue> mainQueue);
+    static std::shared_ptr<MotionGestureMonitor> create(
+        std::shared_ptr<EventMonitors> eventMonitors, std::shared_ptr<UserDefaults> defaults, std::shared_ptr<MainQueue> mainQueue);
 
     MotionGestureMonitor(const MotionGestureMonitor&) = delete;
     MotionGestureMonitor& operator=(const MotionGestureMonitor&) = delete;
@@ -44,14 +43,13 @@ private:
 
 public:
     MotionGestureMonitor(Token, std::shared_ptr<EventMonitors> eventMonitors, std::shared_ptr<UserDefaults> defaults,
-        std::shared_ptr<Clock> clock, std::shared_ptr<MainQueue> mainQueue);
+        std::shared_ptr<MainQueue> mainQueue);
 
 private:
-    void handleMotion();
+    void handleMotion(const PointerMovement& movement);
 
     std::shared_ptr<EventMonitors> eventMonitors_;
     std::shared_ptr<UserDefaults> defaults_;
-    std::shared_ptr<Clock> clock_;
     std::shared_ptr<MainQueue> mainQueue_;
 
     std::optional<MonitorToken> globalMonitor_;

@@ -60,8 +60,9 @@ inline constexpr std::string_view children = "AXChildren";
 inline constexpr std::string_view visibleChildren = "AXVisibleChildren";
 } // namespace AccessibilityAttribute
 
-// Other applications' user interface as their accessibility interface exposes it. Calls block
-// until the application answers. Main thread only.
+// Other applications' user interface as their accessibility interface exposes it. Main thread
+// only. Every call is bounded by the adapter: an application that does not answer within a short
+// time gives none (or the name's fallback) quickly, never a frozen main thread.
 class AccessibilityTree {
 public:
     virtual ~AccessibilityTree() = default;
@@ -69,6 +70,8 @@ public:
     virtual std::optional<AccessibilityElement> elementAtPoint(ProcessID pid, Point quartzPoint) = 0;
     // The named attribute; none when it is absent or cannot be read.
     virtual std::optional<AccessibilityValue> attribute(const AccessibilityElement& element, std::string_view name) = 0;
+    // Position and size in one read, Quartz global points; none when either cannot be read.
+    virtual std::optional<Rect> frame(const AccessibilityElement& element) = 0;
     // The localized name of the running application that owns the element; none when unknown.
     virtual std::optional<std::string> applicationName(const AccessibilityElement& element) = 0;
 };

@@ -21,7 +21,9 @@ struct AudioBuffer {
 };
 
 // The default audio input: one capture graph, reused by every dictation. Called on the main thread,
-// except the tap block, which runs on an audio thread.
+// except the tap block, which runs on an audio thread. No call blocks its caller for more than a
+// short bound (about a second): a sound server that does not answer in time is "no usable input"
+// (inputFormat gives sampleRate 0, start throws), never a frozen window.
 class AudioInput {
 public:
     using TapBlock = std::function<void(const AudioBuffer&)>;

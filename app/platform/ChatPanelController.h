@@ -25,6 +25,9 @@ public:
     virtual void hide() = 0;
     // The window system's number of the panel's window, to leave it out of captures.
     virtual std::optional<std::uint32_t> windowNumber() = 0;
+    // Whether the panel's window is mapped and viewable now, as the window system reports it (a
+    // capture that leaves the panel out waits for it to be there).
+    virtual bool isOnScreen() = 0;
 };
 
 class OnboardingWindowController {

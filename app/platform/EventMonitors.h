@@ -9,6 +9,13 @@ namespace zorvane {
 
 using MonitorToken = std::uint64_t;
 
+// One pointer movement as the window system saw it: the handler may run later than that, so it
+// records these rather than asking where the pointer is now.
+struct PointerMovement {
+    Point location; // Quartz global points
+    double uptime = 0; // Clock::uptime() seconds when the movement was seen
+};
+
 struct KeyEvent {
     // Key codes use the Apple virtual key numbering, which adapters translate to; Escape is 53.
     static constexpr int escape = 53;
@@ -17,12 +24,18 @@ struct KeyEvent {
 
 // Pointer and keyboard observation. "Global" monitors see events meant for other applications,
 // "local" ones events meant for our own windows.
+//
+// Removal: a monitor may be removed from inside its own handler (Escape removes the monitor that
+// saw it). Once removeMonitor returns, that monitor's handler is not running and will not run
+// again, whatever thread delivers it; an adapter that delivers on another thread waits in
+// removeMonitor for a call in progress on that thread to finish (but not for one on the calling
+// thread, which is the handler removing itself).
 class EventMonitors {
 public:
     virtual ~EventMonitors() = default;
-    // Pointer-moved handlers run on the main thread; read the position with currentPointerLocation().
-    virtual MonitorToken addGlobalPointerMovedMonitor(std::function<void()> handler) = 0;
-    virtual MonitorToken addLocalPointerMovedMonitor(std::function<void()> handler) = 0;
+    // Pointer-moved handlers run on the main thread and receive where the pointer was and when.
+    virtual MonitorToken addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler) = 0;
+    virtual MonitorToken addLocalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler) = 0;
     // The global key handler may run outside the main thread's event handling.
     virtual MonitorToken addGlobalKeyDownMonitor(std::function<void(const KeyEvent&)> handler) = 0;
     // The local key handler runs on the main thread; returning true swallows the event.

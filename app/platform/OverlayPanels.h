@@ -40,6 +40,9 @@ public:
     // Creates a panel over the screen and brings it to the front without activating the
     // application. The panel starts with no highlight and the label "Área visual".
     virtual std::unique_ptr<OverlayPanel> showPanel(const ScreenDescription& screen, OverlayPanelHandlers handlers) = 0;
+    // Whether a panel this object showed is still mapped on the screen as the window system
+    // reports it now (ordering out is asynchronous: the model waits for false before capturing).
+    virtual bool anyPanelOnScreen() = 0;
 };
 
 } // namespace zorvane

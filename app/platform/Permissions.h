@@ -2,7 +2,8 @@
 
 namespace zorvane {
 
-// The four privacy permissions. The probes never prompt; the requests may.
+// The four privacy permissions. The probes never prompt; the requests may. Callable from any
+// thread (the capture checks screen recording off the main thread).
 class Permissions {
 public:
     enum class Status { notDetermined, authorized, denied, restricted };

@@ -27,7 +27,8 @@ public:
     // The rectangle (Quartz global coordinates, points) as the user sees it, at the display's
     // pixel density and without window frames' shadows: every on-screen window, or, with
     // belowWindow, only the on-screen windows stacked below that window (it and everything above
-    // it left out). None when no image can be made.
+    // it left out). A belowWindow that is not on screen (not mapped, or no longer existing) means
+    // nothing is left out. None when no image can be made.
     virtual std::optional<WindowImage> compositeImage(const Rect& quartzRect, std::optional<WindowNumber> belowWindow) = 0;
 };
 

@@ -38,11 +38,12 @@ bool containsAny(const std::string& text, std::initializer_list<std::string_view
 
 AccessibilitySelectionService::AccessibilitySelectionService(std::shared_ptr<Permissions> permissions,
     std::shared_ptr<WindowList> windowList, std::shared_ptr<AccessibilityTree> tree, std::shared_ptr<Screens> screens,
-    ProcessID ownProcessID)
+    std::shared_ptr<Clock> clock, ProcessID ownProcessID)
     : permissions_(std::move(permissions)),
       windowList_(std::move(windowList)),
       tree_(std::move(tree)),
       screens_(std::move(screens)),
+      clock_(std::move(clock)),
       ownProcessID_(ownProcessID)
 {
 }
@@ -50,9 +51,10 @@ AccessibilitySelectionService::AccessibilitySelectionService(std::shared_ptr<Per
 std::optional<CapturedContext> AccessibilitySelectionService::context(Point at)
 {
     if (!permissions_->isAccessibilityTrusted()) return std::nullopt;
-    const auto pid = topmostApplicationPID(at);
-    if (!pid) return std::nullopt;
-    const auto hit = tree_->elementAtPoint(*pid, at);
+    deadline_ = clock_->uptime() + lookupTimeBudget;
+    const auto window = windowList_->topmostApplicationWindow(at, ownProcessID_);
+    if (!window || !window->ownerPID) return std::nullopt;
+    const auto hit = tree_->elementAtPoint(*window->ownerPID, at);
     if (!hit || !*hit) return std::nullopt;
 
     int frameReadsLeft = descentFrameReads;
@@ -63,6 +65,8 @@ std::optional<CapturedContext> AccessibilitySelectionService::context(Point at)
     int bestScore = 0;
     const std::vector<AccessibilityElement> candidates = ancestors(refined, ancestorLimit);
     for (std::size_t depth = 0; depth < candidates.size(); ++depth) {
+        // The element under the pointer is always weighed; its ancestors only while time is left.
+        if (depth > 0 && pastDeadline()) break;
         auto candidate = makeContext(candidates[depth]);
         if (!candidate) continue;
         const std::string role = stringAttribute(Attr::role, candidates[depth]).value_or("");
@@ -76,23 +80,15 @@ std::optional<CapturedContext> AccessibilitySelectionService::context(Point at)
     return best;
 }
 
-std::optional<ProcessID> AccessibilitySelectionService::topmostApplicationPID(Point at)
+bool AccessibilitySelectionService::pastDeadline() const
 {
-    const auto windows = windowList_->onScreenWindows();
-    if (!windows) return std::nullopt;
-    for (const WindowInfo& window : *windows) {
-        if (!window.ownerPID || *window.ownerPID == ownProcessID_) continue;
-        if (!window.layer || *window.layer != 0) continue;
-        if (!window.bounds) continue;
-        if (window.bounds->contains(at)) return window.ownerPID;
-    }
-    return std::nullopt;
+    return clock_->uptime() >= deadline_;
 }
 
 AccessibilitySelectionService::Descent AccessibilitySelectionService::deepestDescendant(
     Point containing, const AccessibilityElement& start, int remainingDepth, int& frameReadsLeft)
 {
-    if (remainingDepth < 1 || frameReadsLeft < 1) return {start, 0};
+    if (remainingDepth < 1 || frameReadsLeft < 1 || pastDeadline()) return {start, 0};
 
     struct Qualified {
         AccessibilityElement element;
@@ -100,9 +96,9 @@ AccessibilitySelectionService::Descent AccessibilitySelectionService::deepestDes
     };
     std::vector<Qualified> qualified;
     for (const AccessibilityElement& child : children(start)) {
-        if (frameReadsLeft < 1) break;
+        if (frameReadsLeft < 1 || pastDeadline()) break;
         --frameReadsLeft;
-        const auto childFrame = frame(child);
+        const auto childFrame = tree_->frame(child);
         if (!childFrame || childFrame->width() < 2 || childFrame->height() < 2 || !childFrame->contains(containing)) continue;
         qualified.push_back({child, childFrame->area()});
     }
@@ -135,7 +131,7 @@ std::vector<AccessibilityElement> AccessibilitySelectionService::ancestors(const
 
 std::optional<CapturedContext> AccessibilitySelectionService::makeContext(const AccessibilityElement& element)
 {
-    const auto elementFrame = frame(element);
+    const auto elementFrame = tree_->frame(element);
     if (!elementFrame || elementFrame->width() < 2 || elementFrame->height() < 2) return std::nullopt;
 
     CapturedContext context;
@@ -176,7 +172,7 @@ std::string AccessibilitySelectionService::descendantText(const AccessibilityEle
     int left = budget;
     const std::size_t visited = std::min(childList->size(), static_cast<std::size_t>(gatheredTextChildren));
     for (std::size_t i = 0; i < visited; ++i) {
-        if (left < 1) continue;
+        if (left < 1 || pastDeadline()) break;
         const AccessibilityElement& child = (*childList)[i];
         std::string text = firstNonEmpty({stringAttribute(Attr::value, child), stringAttribute(Attr::title, child),
                                              stringAttribute(Attr::description, child)})
@@ -202,19 +198,6 @@ std::vector<AccessibilityElement> AccessibilitySelectionService::children(const 
         if (const auto* list = std::get_if<std::vector<AccessibilityElement>>(&*all)) return *list;
     }
     return {};
-}
-
-std::optional<Rect> AccessibilitySelectionService::frame(const AccessibilityElement& element)
-{
-    const auto position = tree_->attribute(element, Attr::position);
-    if (!position) return std::nullopt;
-    const auto* origin = std::get_if<Point>(&*position);
-    if (!origin) return std::nullopt;
-    const auto size = tree_->attribute(element, Attr::size);
-    if (!size) return std::nullopt;
-    const auto* extent = std::get_if<Size>(&*size);
-    if (!extent) return std::nullopt;
-    return Rect(origin->x, origin->y, extent->width, extent->height);
 }
 
 std::optional<std::string> AccessibilitySelectionService::stringAttribute(std::string_view name, const AccessibilityElement& element)

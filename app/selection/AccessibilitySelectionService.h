@@ -3,6 +3,7 @@
 #include "app/core/CapturedContext.h"
 #include "app/core/Geometry.h"
 #include "app/platform/AccessibilityTree.h"
+#include "app/platform/Clock.h"
 #include "app/platform/Permissions.h"
 #include "app/platform/Screens.h"
 #include "app/platform/WindowList.h"
@@ -18,8 +19,9 @@ namespace zorvane {
 
 // Finds the element of another application under a point and describes it as a CapturedContext:
 // of the element and its nearest ancestors, the one a person most plausibly means. Every search
-// is bounded, nothing is cached between calls, and every failure ends in none (the caller has a
-// fallback). Main thread only; the calls block until the other application answers.
+// is bounded in count and the whole lookup in time, nothing is cached between calls, and every
+// failure ends in none (the caller has a fallback). Main thread only: it runs on every pointer
+// move over the overlay, and each read is a round trip to another application.
 class AccessibilitySelectionService {
 public:
     static constexpr int descentDepth = 48;
@@ -32,10 +34,15 @@ public:
     static constexpr int gatheredTextChildren = 24;
     static constexpr int gatheredTextCharacters = 1800;
     static constexpr int contentCharacters = 8000;
+    // Past this much time from its start a lookup answers with the best candidate found so far
+    // (or none), so that the overlay keeps up with the pointer whatever the other application's
+    // tree is like. The candidate being read when it passes is completed, without more text.
+    static constexpr double lookupTimeBudget = 0.025;
 
     // ownProcessID: windows of this process (the overlay, the chat panel) are never looked into.
     AccessibilitySelectionService(std::shared_ptr<Permissions> permissions, std::shared_ptr<WindowList> windowList,
-        std::shared_ptr<AccessibilityTree> tree, std::shared_ptr<Screens> screens, ProcessID ownProcessID);
+        std::shared_ptr<AccessibilityTree> tree, std::shared_ptr<Screens> screens, std::shared_ptr<Clock> clock,
+        ProcessID ownProcessID);
 
     // The element under the point (Quartz global coordinates), or none.
     std::optional<CapturedContext> context(Point at);
@@ -46,13 +53,12 @@ private:
         int depth;
     };
 
-    std::optional<ProcessID> topmostApplicationPID(Point at);
+    bool pastDeadline() const;
     Descent deepestDescendant(Point containing, const AccessibilityElement& start, int remainingDepth, int& frameReadsLeft);
     std::vector<AccessibilityElement> ancestors(const AccessibilityElement& start, int limit);
     std::optional<CapturedContext> makeContext(const AccessibilityElement& element);
     std::string descendantText(const AccessibilityElement& element, int depth, int budget);
     std::vector<AccessibilityElement> children(const AccessibilityElement& element);
-    std::optional<Rect> frame(const AccessibilityElement& element);
     std::optional<std::string> stringAttribute(std::string_view name, const AccessibilityElement& element);
     static std::optional<std::string> firstNonEmpty(std::initializer_list<std::optional<std::string>> texts);
 
@@ -60,7 +66,9 @@ private:
     std::shared_ptr<WindowList> windowList_;
     std::shared_ptr<AccessibilityTree> tree_;
     std::shared_ptr<Screens> screens_;
+    std::shared_ptr<Clock> clock_;
     ProcessID ownProcessID_;
+    double deadline_ = 0; // uptime at which the current lookup ends
 };
 
 } // namespace zorvane

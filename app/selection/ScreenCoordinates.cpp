@@ -55,6 +55,24 @@ std::optional<Rect> appKitRect(Screens& screens, const Rect& quartzRect)
         r.height());
 }
 
+std::optional<Rect> quartzRect(Screens& screens, const Rect& appKitRect)
+{
+    std::optional<DisplayGeometry> display;
+    double bestArea = 0;
+    for (const DisplayGeometry& candidate : currentDisplays(screens)) {
+        const double area = candidate.appKitFrame.intersection(appKitRect).area();
+        if (area > bestArea) {
+            display = candidate;
+            bestArea = area;
+        }
+    }
+    if (!display) return std::nullopt;
+    const Rect& frame = display->appKitFrame;
+    const Rect& bounds = display->quartzBounds;
+    const Rect r = appKitRect.standardized();
+    return Rect(bounds.minX() + (r.minX() - frame.minX()), bounds.minY() + (frame.maxY() - r.maxY()), r.width(), r.height());
+}
+
 std::optional<Rect> clampedQuartzRect(Screens& screens, const Rect& quartzRect, Point around)
 {
     const auto bounds = quartzBounds(screens, around);

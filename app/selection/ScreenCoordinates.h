@@ -7,7 +7,7 @@
 #include <vector>
 
 // Which display a point or rectangle belongs to, clamping to a display, and the one conversion
-// from Quartz to AppKit global coordinates. Nothing is cached: every call reads the screen list
+// between Quartz and AppKit global coordinates. Nothing is cached: every call reads the screen list
 // again, so displays attached, detached or rearranged count from the next call. Main thread only.
 namespace zorvane::ScreenCoordinates {
 
@@ -24,6 +24,11 @@ std::optional<DisplayGeometry> bestDisplay(const Rect& quartzRect, const std::ve
 // The rectangle in AppKit global coordinates, placed relative to the display holding most of
 // it and not clamped; none when it overlaps no display.
 std::optional<Rect> appKitRect(Screens& screens, const Rect& quartzRect);
+
+// The inverse: an AppKit rectangle in Quartz global coordinates, placed relative to the display
+// whose AppKit frame holds most of it; none when it overlaps no display. Windows placed from
+// AppKit frames (the chat panel) use it to find their position on the screen.
+std::optional<Rect> quartzRect(Screens& screens, const Rect& appKitRect);
 
 // The rectangle cut to the display containing the point; none when no display contains the
 // point or less than 2 × 2 points are left.

@@ -42,29 +42,23 @@ void BM_RecordWithFullWindow(benchmark::State& state)
 }
 BENCHMARK(BM_RecordWithFullWindow)->Repetitions(15)->ReportAggregatesOnly(true)->Unit(benchmark::kNanosecond);
 
-// Minimal ports, so that the whole path of one movement is measured: the two settings lookups,
-// the clock, the pointer query and the detector.
+// Minimal ports, so that the whole path of one movement is measured: the two settings lookups
+// and the detector.
 class BenchEventMonitors : public EventMonitors {
 public:
-    std::function<void()> handler;
+    std::function<void(const PointerMovement&)> handler;
     double t = 0;
-    MonitorToken addGlobalPointerMovedMonitor(std::function<void()> h) override
+    void move() { handler(PointerMovement {wobble(t), t}); }
+    MonitorToken addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)> h) override
     {
         handler = std::move(h);
         return 1;
     }
-    MonitorToken addLocalPointerMovedMonitor(std::function<void()>) override { return 2; }
+    MonitorToken addLocalPointerMovedMonitor(std::function<void(const PointerMovement&)>) override { return 2; }
     MonitorToken addGlobalKeyDownMonitor(std::function<void(const KeyEvent&)>) override { return 3; }
     MonitorToken addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)>) override { return 4; }
     void removeMonitor(MonitorToken) override {}
     Point currentPointerLocation() override { return wobble(t); }
-};
-
-class BenchClock : public Clock {
-public:
-    std::shared_ptr<BenchEventMonitors> events;
-    double uptime() const override { return events->t; }
-    double now() const override { return events->t; }
 };
 
 class DiscardingQueue : public MainQueue {
@@ -82,15 +76,13 @@ public:
 void BM_HandleMotionWithFullWindow(benchmark::State& state)
 {
     auto events = std::make_shared<BenchEventMonitors>();
-    auto clock = std::make_shared<BenchClock>();
-    clock->events = events;
     auto defaults = std::make_shared<UserDefaults>(std::make_shared<EmptyStore>());
     defaults->registerDefaults({{"activationEnabled", true}, {"motionThreshold", 2200.0}});
-    auto monitor = MotionGestureMonitor::create(events, defaults, clock, std::make_shared<DiscardingQueue>());
+    auto monitor = MotionGestureMonitor::create(events, defaults, std::make_shared<DiscardingQueue>());
     monitor->start();
-    for (int i = 0; i < 650; ++i, events->t += sampleInterval) events->handler();
+    for (int i = 0; i < 650; ++i, events->t += sampleInterval) events->move();
     for (auto _ : state) {
-        events->handler();
+        events->move();
         events->t += sampleInterval;
     }
     state.counters["samples"] = static_cast<double>(monitor->detector().samples().size());

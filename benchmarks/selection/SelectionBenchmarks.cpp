@@ -1,11 +1,11 @@
-// PNG encoding of full-screen captures, and one element lookup over a tree as large as the
-// lookup's bounds allow.
+// PNG encoding of full-screen captures, and element lookups under the pointer.
 #include "app/selection/AccessibilitySelectionService.h"
 #include "app/selection/PNGEncoder.h"
 #include "fakes/FakeAccessibilityTree.h"
 #include "fakes/FakePermissions.h"
 #include "fakes/FakeScreens.h"
 #include "fakes/FakeWindowList.h"
+#include "fakes/VirtualTime.h"
 
 #include <benchmark/benchmark.h>
 
@@ -124,28 +124,60 @@ void BM_EncodePNG_Noisy_2560x1440(benchmark::State& state)
 }
 BENCHMARK(BM_EncodePNG_Noisy_2560x1440)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// 48 levels of 12 overlapping layers under the pointer (every layer of a level lists all 12 of
-// the next), each layer also holding 12 blocks of 24 lines of text beside the pointer, and
-// 9000 characters of value at the bottom: every bound of the lookup is reached.
-struct FullTree {
+// The element lookup under the pointer, over three trees: a 20-row list, a 1,000-row list, and
+// overlapping full-size layers (48 levels of 12 layers under the pointer, every layer of a level
+// listing all 12 of the next, each also holding 12 blocks of 24 lines of text beside the pointer,
+// and 9000 characters of value at the bottom: every count bound of the lookup is reached).
+// Reported per lookup: the calls into the accessibility tree (each a round trip to another
+// application on a real desktop), the time with calls that cost nothing, and the calls made when
+// each costs 0.2 ms of (virtual) time, as one bus call does.
+struct LookupFixture {
     static constexpr ProcessID pid = 200;
     std::shared_ptr<fakes::FakePermissions> permissions = std::make_shared<fakes::FakePermissions>();
     std::shared_ptr<fakes::FakeWindowList> windows = std::make_shared<fakes::FakeWindowList>();
     std::shared_ptr<fakes::FakeAccessibilityTree> tree = std::make_shared<fakes::FakeAccessibilityTree>();
     std::shared_ptr<fakes::FakeScreens> screens = std::make_shared<fakes::FakeScreens>();
-    AccessibilitySelectionService service {permissions, windows, tree, screens, 1};
+    std::shared_ptr<fakes::FakeClock> clock = std::make_shared<fakes::FakeClock>();
+    AccessibilitySelectionService service {permissions, windows, tree, screens, clock, 1};
+    Point pointer;
+    fakes::FakeAccessibilityTree::NodeID window = 0;
 
-    FullTree()
+    LookupFixture()
     {
         permissions->accessibility = true;
         screens->addScreen(Rect(0, 0, 2560, 1440));
+        // Other windows in front of and behind the one under the pointer, as on a working desktop.
+        for (int i = 0; i < 6; ++i) windows->addWindow(300 + i, Rect(1800, 900 + i * 10, 600, 400));
         windows->addWindow(pid, Rect(0, 0, 2560, 1440));
-        const auto app = tree->addApplication(pid, "Navegador");
-        const auto window = tree->addElement(app, "AXWindow", Rect(0, 0, 2560, 1440));
+        for (int i = 0; i < 20; ++i) windows->addWindow(400 + i, Rect(i * 20, i * 20, 800, 600));
+        const auto app = tree->addApplication(pid, "Archivos");
+        window = tree->addElement(app, "AXWindow", Rect(0, 0, 2560, 1440), {{"AXTitle", std::string("Documentos")}});
         tree->setHit(pid, window);
+    }
+};
+
+// A list of `rows` rows of 24 points, three text cells each, inside a scroll area; the pointer
+// on the tenth row.
+struct ListTree : LookupFixture {
+    explicit ListTree(int rows)
+    {
+        const auto scroll = tree->addElement(window, "AXScrollArea", Rect(200, 60, 1800, 1300));
+        const auto list = tree->addElement(scroll, "AXList", Rect(200, 60, 1800, 24.0 * rows));
+        for (int r = 0; r < rows; ++r) {
+            const auto row = tree->addElement(list, "AXRow", Rect(200, 60 + 24.0 * r, 1800, 24));
+            const char* cells[] = {"informe-trimestral.pdf", "2,4 MB", "hace 3 días"};
+            for (int c = 0; c < 3; ++c)
+                tree->addElement(row, "AXStaticText", Rect(200 + 600.0 * c, 60 + 24.0 * r, 600, 24), {{"AXValue", std::string(cells[c])}});
+        }
+        pointer = {500, 60 + 24 * 9.5};
+    }
+};
+
+struct LayeredTree : LookupFixture {
+    LayeredTree()
+    {
         const std::string line(100, 'x');
         const std::string bottomValue(9000, 'y');
-
         std::vector<fakes::FakeAccessibilityTree::NodeID> previous {window};
         for (int level = 0; level < 48; ++level) {
             std::vector<fakes::FakeAccessibilityTree::NodeID> layers;
@@ -164,22 +196,57 @@ struct FullTree {
             for (const auto parent : previous) tree->setAttribute(parent, "AXChildren", listed);
             previous = layers;
         }
+        pointer = {150, 150};
     }
 };
 
-void BM_ContextAtFullBounds(benchmark::State& state)
+void lookUp(benchmark::State& state, LookupFixture& fixture)
 {
-    static FullTree fixture;
-    std::size_t reads = 0;
+    fixture.tree->chargeCallsTo(nullptr, 0);
+    std::size_t calls = 0;
+    bool found = false;
     for (auto _ : state) {
-        const std::size_t before = fixture.tree->attributeReadCount;
-        auto context = fixture.service.context({150, 150});
-        reads = fixture.tree->attributeReadCount - before;
+        const std::size_t before = fixture.tree->callCount();
+        auto context = fixture.service.context(fixture.pointer);
+        calls = fixture.tree->callCount() - before;
+        found = context.has_value();
         benchmark::DoNotOptimize(context);
     }
-    state.counters["attribute_reads"] = static_cast<double>(reads);
+    state.counters["calls"] = static_cast<double>(calls);
+    state.counters["found"] = found;
+
+    // The same lookup when every call costs what one accessibility bus call does.
+    constexpr double secondsPerCall = 0.0002;
+    fixture.tree->chargeCallsTo(fixture.clock, secondsPerCall);
+    const std::size_t before = fixture.tree->callCount();
+    const double started = fixture.clock->uptime();
+    const auto context = fixture.service.context(fixture.pointer);
+    state.counters["calls_at_0.2ms"] = static_cast<double>(fixture.tree->callCount() - before);
+    state.counters["ms_at_0.2ms"] = (fixture.clock->uptime() - started) * 1000;
+    state.counters["found_at_0.2ms"] = context.has_value();
+    fixture.tree->chargeCallsTo(nullptr, 0);
 }
-BENCHMARK(BM_ContextAtFullBounds)->Unit(benchmark::kMillisecond);
+
+void BM_Lookup_List20(benchmark::State& state)
+{
+    static ListTree fixture(20);
+    lookUp(state, fixture);
+}
+BENCHMARK(BM_Lookup_List20)->Unit(benchmark::kMicrosecond);
+
+void BM_Lookup_List1000(benchmark::State& state)
+{
+    static ListTree fixture(1000);
+    lookUp(state, fixture);
+}
+BENCHMARK(BM_Lookup_List1000)->Unit(benchmark::kMicrosecond);
+
+void BM_Lookup_OverlappingLayers(benchmark::State& state)
+{
+    static LayeredTree fixture;
+    lookUp(state, fixture);
+}
+BENCHMARK(BM_Lookup_OverlappingLayers)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

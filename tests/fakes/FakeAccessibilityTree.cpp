@@ -73,9 +73,21 @@ std::optional<FakeAccessibilityTree::NodeID> FakeAccessibilityTree::nodeOf(const
     return node->id;
 }
 
+void FakeAccessibilityTree::chargeCallsTo(std::shared_ptr<FakeClock> clock, double secondsPerCall)
+{
+    clock_ = std::move(clock);
+    secondsPerCall_ = secondsPerCall;
+}
+
+void FakeAccessibilityTree::charge()
+{
+    if (clock_) clock_->advance(secondsPerCall_);
+}
+
 std::optional<AccessibilityElement> FakeAccessibilityTree::elementAtPoint(ProcessID pid, Point)
 {
     ++elementAtPointCount;
+    charge();
     const auto hit = hits_.find(pid);
     if (hit == hits_.end()) return std::nullopt;
     return element(hit->second);
@@ -84,6 +96,7 @@ std::optional<AccessibilityElement> FakeAccessibilityTree::elementAtPoint(Proces
 std::optional<AccessibilityValue> FakeAccessibilityTree::attribute(const AccessibilityElement& element, std::string_view name)
 {
     ++attributeReadCount;
+    charge();
     const auto id = nodeOf(element);
     if (!id) return std::nullopt;
     Node& node = nodes_[*id];
@@ -100,8 +113,27 @@ std::optional<AccessibilityValue> FakeAccessibilityTree::attribute(const Accessi
     return std::nullopt;
 }
 
+std::optional<Rect> FakeAccessibilityTree::frame(const AccessibilityElement& element)
+{
+    ++frameReadCount;
+    charge();
+    const auto id = nodeOf(element);
+    if (!id) return std::nullopt;
+    Node& node = nodes_[*id];
+    ++node.reads;
+    const auto position = node.attributes.find(AccessibilityAttribute::position);
+    const auto size = node.attributes.find(AccessibilityAttribute::size);
+    if (position == node.attributes.end() || size == node.attributes.end()) return std::nullopt;
+    const auto* origin = std::get_if<Point>(&position->second);
+    const auto* extent = std::get_if<Size>(&size->second);
+    if (!origin || !extent) return std::nullopt;
+    return Rect(origin->x, origin->y, extent->width, extent->height);
+}
+
 std::optional<std::string> FakeAccessibilityTree::applicationName(const AccessibilityElement& element)
 {
+    ++applicationNameCount;
+    charge();
     auto id = nodeOf(element);
     while (id) {
         const Node& node = nodes_[*id];

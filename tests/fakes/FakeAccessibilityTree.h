@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/platform/AccessibilityTree.h"
+#include "fakes/VirtualTime.h"
 
 #include <cstddef>
 #include <deque>
@@ -13,7 +14,8 @@ namespace zorvane::fakes {
 
 // Accessibility trees the test builds: applications by pid, and elements with attributes.
 // "AXParent" and "AXChildren" follow the structure unless the test sets them itself;
-// "AXVisibleChildren" exists only when set. Every read is counted, per element and in all.
+// "AXVisibleChildren" exists only when set; frame() reads "AXPosition" and "AXSize" together.
+// Every read is counted, per element and in all, and may cost virtual time like a real bus call.
 class FakeAccessibilityTree : public AccessibilityTree {
 public:
     using NodeID = std::size_t;
@@ -36,12 +38,20 @@ public:
 
     std::optional<AccessibilityElement> elementAtPoint(ProcessID pid, Point quartzPoint) override;
     std::optional<AccessibilityValue> attribute(const AccessibilityElement& element, std::string_view name) override;
+    std::optional<Rect> frame(const AccessibilityElement& element) override;
     std::optional<std::string> applicationName(const AccessibilityElement& element) override;
 
+    // Every call from now on moves the clock forward by `secondsPerCall`.
+    void chargeCallsTo(std::shared_ptr<FakeClock> clock, double secondsPerCall);
+
     std::size_t readsOf(NodeID node) const;
+    // Calls of every kind: what one lookup costs in round trips to other applications.
+    std::size_t callCount() const { return elementAtPointCount + attributeReadCount + frameReadCount + applicationNameCount; }
 
     std::size_t elementAtPointCount = 0;
     std::size_t attributeReadCount = 0;
+    std::size_t frameReadCount = 0;
+    std::size_t applicationNameCount = 0;
 
 private:
     struct Node {
@@ -58,6 +68,9 @@ private:
     std::deque<Node> nodes_;
     std::map<ProcessID, NodeID> applications_;
     std::map<ProcessID, NodeID> hits_;
+    void charge();
+    std::shared_ptr<FakeClock> clock_;
+    double secondsPerCall_ = 0;
     // One owner for every element handle, so equal nodes give equal elements.
     std::shared_ptr<int> owner_ = std::make_shared<int>(0);
 };

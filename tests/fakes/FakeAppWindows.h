@@ -16,6 +16,8 @@ public:
     bool isVisible = false;
     std::vector<Rect> shownNear;
     std::optional<std::uint32_t> number = 77;
+    // False: the window never reaches the screen (a window manager that does not map it).
+    bool mapsWhenShown = true;
 
     void prepare(AppModel&) override { ++prepareCount; }
     void show(AppModel&, const Rect& nearQuartzRect) override
@@ -30,6 +32,7 @@ public:
         isVisible = false;
     }
     std::optional<std::uint32_t> windowNumber() override { return number; }
+    bool isOnScreen() override { return isVisible && mapsWhenShown; }
 };
 
 class FakeOnboardingWindow : public OnboardingWindowController {

@@ -1,41 +1,70 @@
 #include "fakes/FakeEventMonitors.h"
 
-#include <vector>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
 
 namespace zorvane::fakes {
+
+namespace {
+// Long enough for any handler of the core to finish; past it removal is taken to be deadlocked.
+constexpr auto removalWait = std::chrono::seconds(5);
+} // namespace
+
+FakeEventMonitors::~FakeEventMonitors()
+{
+    EXPECT_EQ(lateHandlers_, 0u) << "a monitor's handler ran after its removal had returned";
+}
 
 MonitorToken FakeEventMonitors::add(Monitor monitor)
 {
     std::lock_guard lock(mutex_);
     const MonitorToken token = nextToken_++;
-    monitors_.emplace(token, std::move(monitor));
+    monitors_.emplace(token, std::make_shared<Monitor>(std::move(monitor)));
     return token;
 }
 
-MonitorToken FakeEventMonitors::addGlobalPointerMovedMonitor(std::function<void()> handler)
+MonitorToken FakeEventMonitors::addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler)
 {
-    return add(Monitor {Kind::globalPointerMoved, std::move(handler), {}, {}});
+    return add(Monitor {Kind::globalPointerMoved, std::move(handler), {}, {}, {}, false});
 }
 
-MonitorToken FakeEventMonitors::addLocalPointerMovedMonitor(std::function<void()> handler)
+MonitorToken FakeEventMonitors::addLocalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler)
 {
-    return add(Monitor {Kind::localPointerMoved, std::move(handler), {}, {}});
+    return add(Monitor {Kind::localPointerMoved, std::move(handler), {}, {}, {}, false});
 }
 
 MonitorToken FakeEventMonitors::addGlobalKeyDownMonitor(std::function<void(const KeyEvent&)> handler)
 {
-    return add(Monitor {Kind::globalKeyDown, {}, std::move(handler), {}});
+    return add(Monitor {Kind::globalKeyDown, {}, std::move(handler), {}, {}, false});
 }
 
 MonitorToken FakeEventMonitors::addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)> handler)
 {
-    return add(Monitor {Kind::localKeyDown, {}, {}, std::move(handler)});
+    return add(Monitor {Kind::localKeyDown, {}, {}, std::move(handler), {}, false});
 }
 
 void FakeEventMonitors::removeMonitor(MonitorToken token)
 {
-    std::lock_guard lock(mutex_);
-    if (monitors_.erase(token) == 0) ++strayRemovals_;
+    std::unique_lock lock(mutex_);
+    const auto it = monitors_.find(token);
+    if (it == monitors_.end()) {
+        ++strayRemovals_;
+        return;
+    }
+    const std::shared_ptr<Monitor> monitor = it->second;
+    monitors_.erase(it);
+    monitor->removed = true;
+    // A handler removing itself is fine; one running on another thread is waited for.
+    const auto onlyThisThread = [&] {
+        const auto self = std::this_thread::get_id();
+        return std::all_of(monitor->runningOn.begin(), monitor->runningOn.end(), [&](auto id) { return id == self; });
+    };
+    if (!handlerLeft_.wait_for(lock, removalWait, onlyThisThread)) {
+        ++lateHandlers_;
+        ADD_FAILURE() << "removeMonitor gave up waiting for its handler on another thread (deadlock?)";
+    }
 }
 
 Point FakeEventMonitors::currentPointerLocation()
@@ -50,83 +79,69 @@ void FakeEventMonitors::setPointerLocation(Point location)
     pointer_ = location;
 }
 
-void FakeEventMonitors::movePointerGlobally(Point location)
+void FakeEventMonitors::movePointerGlobally(Point location, std::optional<double> uptime)
 {
-    setPointerLocation(location);
-    deliverPointerMoved(Kind::globalPointerMoved);
+    deliverPointerMoved(Kind::globalPointerMoved, location, uptime);
 }
 
-void FakeEventMonitors::movePointerLocally(Point location)
+void FakeEventMonitors::movePointerLocally(Point location, std::optional<double> uptime)
 {
-    setPointerLocation(location);
-    deliverPointerMoved(Kind::localPointerMoved);
+    deliverPointerMoved(Kind::localPointerMoved, location, uptime);
 }
 
-bool FakeEventMonitors::lookUp(MonitorToken token, Monitor& out) const
+std::vector<std::shared_ptr<FakeEventMonitors::Monitor>> FakeEventMonitors::snapshot(Kind kind) const
 {
     std::lock_guard lock(mutex_);
-    const auto it = monitors_.find(token);
-    if (it == monitors_.end()) return false;
-    out = it->second;
+    std::vector<std::shared_ptr<Monitor>> found;
+    for (const auto& [token, monitor] : monitors_)
+        if (monitor->kind == kind) found.push_back(monitor);
+    return found;
+}
+
+bool FakeEventMonitors::enter(const std::shared_ptr<Monitor>& monitor, const std::function<void()>& call)
+{
+    const auto self = std::this_thread::get_id();
+    {
+        std::lock_guard lock(mutex_);
+        // Re-checked before every call: a handler that removes another monitor keeps it from running.
+        if (monitor->removed) return false;
+        monitor->runningOn.push_back(self);
+    }
+    call();
+    {
+        std::lock_guard lock(mutex_);
+        auto& running = monitor->runningOn;
+        running.erase(std::find(running.begin(), running.end(), self));
+    }
+    handlerLeft_.notify_all();
     return true;
 }
 
-namespace {
-template <typename Map, typename Kind>
-std::vector<MonitorToken> tokensOf(const Map& monitors, Kind kind)
+void FakeEventMonitors::deliverPointerMoved(Kind kind, Point location, std::optional<double> uptime)
 {
-    std::vector<MonitorToken> tokens;
-    for (const auto& [token, monitor] : monitors)
-        if (monitor.kind == kind) tokens.push_back(token);
-    return tokens;
-}
-} // namespace
-
-void FakeEventMonitors::deliverPointerMoved(Kind kind)
-{
-    std::vector<MonitorToken> tokens;
-    {
-        std::lock_guard lock(mutex_);
-        tokens = tokensOf(monitors_, kind);
-    }
-    for (const MonitorToken token : tokens) {
-        Monitor monitor;
-        if (lookUp(token, monitor) && monitor.pointerHandler) monitor.pointerHandler();
-    }
+    setPointerLocation(location);
+    const PointerMovement movement {location, uptime ? *uptime : clock_ ? clock_->uptime() : 0.0};
+    for (const auto& monitor : snapshot(kind)) enter(monitor, [&] { monitor->pointerHandler(movement); });
 }
 
 void FakeEventMonitors::deliverGlobalKeyDown(KeyEvent event)
 {
-    std::vector<MonitorToken> tokens;
-    {
-        std::lock_guard lock(mutex_);
-        tokens = tokensOf(monitors_, Kind::globalKeyDown);
-    }
-    for (const MonitorToken token : tokens) {
-        Monitor monitor;
-        if (lookUp(token, monitor) && monitor.globalKeyHandler) monitor.globalKeyHandler(event);
-    }
+    for (const auto& monitor : snapshot(Kind::globalKeyDown)) enter(monitor, [&] { monitor->globalKeyHandler(event); });
 }
 
 bool FakeEventMonitors::deliverLocalKeyDown(KeyEvent event)
 {
-    std::vector<MonitorToken> tokens;
-    {
-        std::lock_guard lock(mutex_);
-        tokens = tokensOf(monitors_, Kind::localKeyDown);
-    }
-    for (const MonitorToken token : tokens) {
-        Monitor monitor;
-        if (!lookUp(token, monitor)) continue;
-        if (monitor.localKeyHandler && monitor.localKeyHandler(event)) return true;
+    for (const auto& monitor : snapshot(Kind::localKeyDown)) {
+        bool swallowed = false;
+        enter(monitor, [&] { swallowed = monitor->localKeyHandler(event); });
+        if (swallowed) return true;
     }
     return false;
 }
 
 std::size_t FakeEventMonitors::count(Kind kind) const
 {
-    std::lock_guard lock(mutex_);
-    return tokensOf(monitors_, kind).size();
+    return snapshot(kind).size();
 }
 
 std::size_t FakeEventMonitors::globalPointerMovedMonitorCount() const { return count(Kind::globalPointerMoved); }
@@ -142,6 +157,12 @@ std::size_t FakeEventMonitors::strayRemovalCount() const
 {
     std::lock_guard lock(mutex_);
     return strayRemovals_;
+}
+
+std::size_t FakeEventMonitors::lateHandlerCount() const
+{
+    std::lock_guard lock(mutex_);
+    return lateHandlers_;
 }
 
 } // namespace zorvane::fakes

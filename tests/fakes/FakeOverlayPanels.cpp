@@ -11,7 +11,7 @@ public:
     {
         record_->released = true;
         // A released panel is gone from the screen even when nobody ordered it out.
-        record_->onScreen = false;
+        orderOut();
     }
 
     void setHighlight(const std::optional<Rect>& highlightRect, const std::string& label) override
@@ -19,7 +19,11 @@ public:
         record_->highlightRect = highlightRect;
         record_->label = label;
     }
-    void orderOut() override { record_->onScreen = false; }
+    void orderOut() override
+    {
+        record_->onScreen = false;
+        if (!record_->unmapsLate) record_->mapped = false;
+    }
 
 private:
     std::shared_ptr<FakeOverlayPanels::Record> record_;
@@ -32,8 +36,22 @@ std::unique_ptr<OverlayPanel> FakeOverlayPanels::showPanel(const ScreenDescripti
     auto record = std::make_shared<Record>();
     record->screen = screen;
     record->handlers = std::move(handlers);
+    record->unmapsLate = unmapLate;
     records_.push_back(record);
     return std::make_unique<Panel>(record);
+}
+
+bool FakeOverlayPanels::anyPanelOnScreen()
+{
+    for (const auto& record : records_)
+        if (record->mapped) return true;
+    return false;
+}
+
+void FakeOverlayPanels::finishUnmapping()
+{
+    for (const auto& record : records_)
+        if (!record->onScreen) record->mapped = false;
 }
 
 std::vector<std::shared_ptr<FakeOverlayPanels::Record>> FakeOverlayPanels::onScreen() const

@@ -19,11 +19,19 @@ public:
         OverlayPanelHandlers handlers;
         std::optional<Rect> highlightRect;
         std::string label = "Área visual";
-        bool onScreen = true;
+        bool onScreen = true; // shown and not yet ordered out or released
+        bool mapped = true;   // what the window system reports
         bool released = false;
+        bool unmapsLate = false;
     };
 
     std::unique_ptr<OverlayPanel> showPanel(const ScreenDescription& screen, OverlayPanelHandlers handlers) override;
+    bool anyPanelOnScreen() override;
+
+    // Panels shown from now on stay mapped after being ordered out until finishUnmapping(), as a
+    // window system that unmaps asynchronously does.
+    bool unmapLate = false;
+    void finishUnmapping();
 
     // Every panel ever shown, in the order shown.
     const std::vector<std::shared_ptr<Record>>& shown() const { return records_; }

@@ -33,10 +33,10 @@ protected:
 
     std::shared_ptr<fakes::FakeClock> clock = std::make_shared<fakes::FakeClock>();
     std::shared_ptr<fakes::ManualMainQueue> queue = std::make_shared<fakes::ManualMainQueue>(*clock);
-    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>();
+    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>(clock);
     std::shared_ptr<UserDefaults> defaults =
         std::make_shared<UserDefaults>(std::make_shared<fakes::MemoryPreferencesStore>());
-    std::shared_ptr<MotionGestureMonitor> monitor = MotionGestureMonitor::create(events, defaults, clock, queue);
+    std::shared_ptr<MotionGestureMonitor> monitor = MotionGestureMonitor::create(events, defaults, queue);
     int triggers = 0;
 };
 
@@ -65,6 +65,17 @@ TEST_F(MotionGestureMonitorTest, ReportsAShakeOnTheMainQueueThenPausesForOneAndA
     swing(150, true);
     queue->runPending();
     EXPECT_EQ(triggers, 2);
+}
+
+TEST_F(MotionGestureMonitorTest, AShakeHandledLateIsJudgedByWhenEachMovementWasSeen)
+{
+    monitor->start();
+    // The main thread was busy for 200 ms: six movements seen 1/16 s apart are handled together.
+    const double seen = clock->uptime();
+    clock->advance(0.2);
+    for (int i = 0; i < 6; ++i) events->movePointerGlobally(Point {i % 2 ? 550.0 : 400.0, 500}, seen + i * 0.0625);
+    queue->runPending();
+    EXPECT_EQ(triggers, 1);
 }
 
 TEST_F(MotionGestureMonitorTest, InstallsItsMonitorsOnceAndLeavesNothingBehind)

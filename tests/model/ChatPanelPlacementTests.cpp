@@ -1,4 +1,4 @@
-#include "app/core/ChatPanelPlacement.h"
+#include "app/model/ChatPanelPlacement.h"
 
 #include <gtest/gtest.h>
 

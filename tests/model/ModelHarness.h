@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/core/Defaults.h"
 #include "fakes/CodexSandbox.h"
 #include "fakes/FakeAccessibilityTree.h"
@@ -88,6 +88,7 @@ protected:
         platform.chatPanel = chatPanel;
         platform.onboardingWindow = onboarding;
         platform.codexOptions = codexSandbox.options();
+        platform.codexOptions.queryTimeLimit = queryTimeLimit;
         platform.bridgePort = 0;
         platform.homeDirectory = home.path();
         platform.configHome = home / ".config";
@@ -140,7 +141,7 @@ protected:
     std::shared_ptr<fakes::FakeAccessibilityTree> tree = std::make_shared<fakes::FakeAccessibilityTree>();
     std::shared_ptr<fakes::FakeWindowImages> windowImages = std::make_shared<fakes::FakeWindowImages>();
     std::shared_ptr<fakes::FakeOverlayPanels> panels = std::make_shared<fakes::FakeOverlayPanels>();
-    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>();
+    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>(clock);
     std::shared_ptr<fakes::FakeAudioInput> audio = std::make_shared<fakes::FakeAudioInput>();
     std::shared_ptr<fakes::FakeSpeechRecognizers> recognizers = std::make_shared<fakes::FakeSpeechRecognizers>();
     std::shared_ptr<fakes::FakeWorkspace> workspace = std::make_shared<fakes::FakeWorkspace>();
@@ -150,6 +151,7 @@ protected:
     std::shared_ptr<fakes::FakeChatPanel> chatPanel = std::make_shared<fakes::FakeChatPanel>();
     std::shared_ptr<fakes::FakeOnboardingWindow> onboarding = std::make_shared<fakes::FakeOnboardingWindow>();
     fakes::CodexSandbox codexSandbox;
+    std::optional<double> queryTimeLimit; // for models made from now on
     std::shared_ptr<AppModel> model;
 };
 

@@ -41,6 +41,12 @@ TEST(ScreenCoordinates, AppKitRectanglesArePlacedByTheDisplayHoldingMostOfThem)
     // Mostly on the right: placed by the right display, full size kept.
     EXPECT_EQ(SC::appKitRect(screens, Rect(1400, 100, 400, 100)), Rect(1400, 700, 400, 100));
     EXPECT_EQ(SC::appKitRect(screens, Rect(-500, -500, 100, 100)), std::nullopt);
+
+    // The way back lands where the rectangle was, on either display (a panel placed from AppKit
+    // frames must appear beside what was selected).
+    for (const Rect& quartz : {Rect(100, 50, 200, 80), Rect(1500, -100, 300, 200), Rect(1400, 100, 400, 100)})
+        EXPECT_EQ(SC::quartzRect(screens, *SC::appKitRect(screens, quartz)), quartz);
+    EXPECT_EQ(SC::quartzRect(screens, Rect(-500, 5000, 100, 100)), std::nullopt);
 }
 
 TEST(ScreenCoordinates, ClampingCutsToOneDisplayAndDropsSlivers)

@@ -1,0 +1,34 @@
+#include "app/platform/linux/LinuxPermissions.h"
+
+namespace zorvane {
+
+LinuxPermissions::LinuxPermissions(PermissionHalves halves) : halves_(std::move(halves)) {}
+
+// A half that is not there answers "not granted", never a false yes.
+bool LinuxPermissions::isAccessibilityTrusted() { return halves_.isAccessibilityEnabled && halves_.isAccessibilityEnabled(); }
+
+bool LinuxPermissions::isScreenRecordingGranted() { return true; }
+
+bool LinuxPermissions::isMicrophoneAuthorized() { return microphoneStatus() == Status::authorized; }
+
+bool LinuxPermissions::isSpeechRecognitionAuthorized() { return speechRecognitionStatus() == Status::authorized; }
+
+Permissions::Status LinuxPermissions::microphoneStatus()
+{
+    return halves_.microphoneStatus ? halves_.microphoneStatus() : Status::denied;
+}
+
+Permissions::Status LinuxPermissions::speechRecognitionStatus()
+{
+    return halves_.speechRecognitionStatus ? halves_.speechRecognitionStatus() : Status::notDetermined;
+}
+
+void LinuxPermissions::requestAccessibility()
+{
+    // There is no prompt: turning the switch on is the grant (what a screen reader does).
+    if (halves_.enableAccessibility && !isAccessibilityTrusted()) halves_.enableAccessibility();
+}
+
+bool LinuxPermissions::requestScreenRecording() { return true; }
+
+} // namespace zorvane

@@ -1,0 +1,170 @@
+// Capturing a 1280 × 800 rectangle on a private Xvfb desktop, all windows (XShm) and only the
+// windows below a panel (XComposite), each alone and with PNG encoding as the model does it.
+#include "app/platform/linux/x11/X11WindowImages.h"
+#include "app/selection/PNGEncoder.h"
+#include "app/selection/ScreenCaptureService.h"
+#include "fakes/FakePermissions.h"
+#include "tests/support/DesktopSession.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <cstdio>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+
+// Xlib last: its macros clash with the names above.
+#include "app/platform/linux/x11/X11Support.h"
+
+namespace {
+
+using namespace zorvane;
+
+const Rect area(0, 0, 1280, 800);
+
+struct Desktop {
+    testing::DesktopSession session {{.twoMonitors = true, .windowManager = true, .accessibilityBus = false}};
+    std::shared_ptr<X11WindowImages> images {X11WindowImages::create()};
+    x11::DisplayPtr display {x11::openDisplay()};
+    Window panel = 0;
+    std::shared_ptr<fakes::FakePermissions> permissions = std::make_shared<fakes::FakePermissions>();
+    ScreenCaptureService service {permissions, images};
+
+    Desktop()
+    {
+        permissions->screenRecording = true;
+        Display* d = display.get();
+        // A document full of text, a photo-like gradient over part of it, and the panel on top.
+        const Window document = window("document", 0xffffff, 0, 0, 1280, 800);
+        GC gc = XCreateGC(d, document, 0, nullptr);
+        std::mt19937 random(3);
+        const std::string letters = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ 0123456789 .,;:";
+        for (int y = 40; y < 800; y += 16) {
+            std::string line;
+            const int length = 60 + static_cast<int>(random() % 100);
+            for (int i = 0; i < length; ++i) line += letters[random() % letters.size()];
+            XSetForeground(d, gc, (random() % 7 == 0) ? 0x1a5fb4 : 0x202020);
+            XDrawString(d, document, gc, 12 + static_cast<int>(random() % 40), y, line.data(), static_cast<int>(line.size()));
+        }
+        const Window photo = window("photo", 0, 640, 360, 600, 400);
+        std::vector<std::uint32_t> pixels(600 * 400);
+        for (int y = 0; y < 400; ++y)
+            for (int x = 0; x < 600; ++x) {
+                const int r = x * 255 / 600, g = y * 255 / 400, b = static_cast<int>(127 + 127 * std::sin(x * 0.03 + y * 0.05));
+                pixels[static_cast<std::size_t>(y) * 600 + x] = static_cast<std::uint32_t>(r << 16 | g << 8 | b) ^ (random() & 0x070707);
+            }
+        XImage* image = XCreateImage(d, DefaultVisual(d, DefaultScreen(d)), 24, ZPixmap, 0,
+            reinterpret_cast<char*>(pixels.data()), 600, 400, 32, 0);
+        XPutImage(d, photo, gc, image, 0, 0, 0, 0, 600, 400);
+        image->data = nullptr;
+        XDestroyImage(image);
+        panel = window("panel", 0xf0f0f0, 900, 100, 380, 600);
+        XFreeGC(d, gc);
+        XSync(d, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+
+    Window window(const char* name, unsigned long background, int x, int y, int width, int height)
+    {
+        Display* d = display.get();
+        const Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
+            static_cast<unsigned>(height), 0, 0, background);
+        XStoreName(d, w, name);
+        XSizeHints hints {};
+        hints.flags = USPosition | USSize;
+        hints.x = x;
+        hints.y = y;
+        XSetWMNormalHints(d, w, &hints);
+        XMapWindow(d, w);
+        XSync(d, False);
+        session.waitForWindow(name);
+        return w;
+    }
+};
+
+Desktop& desktop()
+{
+    static Desktop* instance = new Desktop;
+    return *instance;
+}
+
+std::optional<WindowNumber> below(bool composite)
+{
+    return composite ? std::optional<WindowNumber>(static_cast<WindowNumber>(desktop().panel)) : std::nullopt;
+}
+
+void BM_Capture(benchmark::State& state)
+{
+    const bool composite = state.range(0);
+    for (auto _ : state) benchmark::DoNotOptimize(desktop().images->compositeImage(area, below(composite)));
+    state.SetLabel(composite ? "below a window, XComposite" : "all windows, XShm");
+}
+BENCHMARK(BM_Capture)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_CaptureAndPNG(benchmark::State& state)
+{
+    const bool composite = state.range(0);
+    for (auto _ : state) benchmark::DoNotOptimize(desktop().service.capture(area, below(composite)));
+    state.SetLabel(composite ? "below a window, XComposite + PNG" : "all windows, XShm + PNG");
+}
+BENCHMARK(BM_CaptureAndPNG)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+double threadCPUMilliseconds()
+{
+    timespec t {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+}
+
+// Median wall-clock and median CPU time of this thread, in milliseconds.
+std::pair<double, double> medianMilliseconds(const std::function<void()>& work, int runs = 21)
+{
+    std::vector<double> wall, cpu;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const double cpuStart = threadCPUMilliseconds();
+        work();
+        cpu.push_back(threadCPUMilliseconds() - cpuStart);
+        wall.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::nth_element(wall.begin(), wall.begin() + runs / 2, wall.end());
+    std::nth_element(cpu.begin(), cpu.begin() + runs / 2, cpu.end());
+    return {wall[static_cast<std::size_t>(runs / 2)], cpu[static_cast<std::size_t>(runs / 2)]};
+}
+
+void printShares()
+{
+    std::printf("\n1280 x 800, medians of 21 (shared 2-core machine: expect noise)\n");
+    std::printf("wall-clock (CPU of this process in brackets; the X server's work is not in it)\n");
+    std::printf("%-30s %18s %18s %18s %10s\n", "path", "capture", "PNG", "total", "PNG share");
+    for (const bool composite : {false, true}) {
+        const auto image = desktop().images->compositeImage(area, below(composite));
+        if (!image) continue;
+        const auto capture = medianMilliseconds([&] { desktop().images->compositeImage(area, below(composite)); });
+        const auto png = medianMilliseconds([&] {
+            PNGEncoder::encodeBGRX(image->pixels.data(), image->pixels.size(), image->width, image->height, image->stride);
+        });
+        const auto total = medianMilliseconds([&] { desktop().service.capture(area, below(composite)); });
+        std::printf("%-30s %6.1f (%5.1f) ms %6.1f (%5.1f) ms %6.1f (%5.1f) ms %9.0f %%\n",
+            composite ? "below a window (XComposite)" : "all windows (XShm)", capture.first, capture.second, png.first,
+            png.second, total.first, total.second, 100 * png.first / total.first);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    desktop();
+    benchmark::RunSpecifiedBenchmarks();
+    printShares();
+    benchmark::Shutdown();
+    // The desktop is stopped when the process ends (its processes die with it).
+    return 0;
+}

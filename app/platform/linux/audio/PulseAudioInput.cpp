@@ -166,6 +166,8 @@ AudioFormat PulseAudioInput::inputFormat()
     const Deadline deadline = std::chrono::steady_clock::now() + timeout_;
     if (!connect(deadline)) return {};
     const std::optional<Source> source = defaultSource(deadline);
+    // The connection is kept only while capturing: an idle application holds nothing of the server.
+    if (!stream_) releaseContext();
     return source ? source->format : AudioFormat {};
 }
 
@@ -195,6 +197,16 @@ void PulseAudioInput::removeTap()
 void PulseAudioInput::start()
 {
     MainloopLock lock(mainloop_);
+    try {
+        openStream();
+    } catch (...) {
+        releaseContext();
+        throw;
+    }
+}
+
+void PulseAudioInput::openStream()
+{
     releaseStream();
     const Deadline deadline = std::chrono::steady_clock::now() + timeout_;
     if (!connect(deadline)) throw AudioInputError(noServerText);
@@ -243,7 +255,7 @@ bool PulseAudioInput::isRunning()
     MainloopLock lock(mainloop_);
     if (!stream_) return false;
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return true;
-    releaseStream(); // the source or the server went away
+    releaseContext(); // the source or the server went away
     return false;
 }
 
@@ -251,7 +263,7 @@ void PulseAudioInput::stop()
 {
     {
         MainloopLock lock(mainloop_);
-        releaseStream();
+        releaseContext();
     }
     std::lock_guard tapLock(tapMutex_);
     pending_.clear();

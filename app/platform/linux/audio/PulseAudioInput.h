@@ -46,6 +46,7 @@ private:
     using Deadline = std::chrono::steady_clock::time_point;
 
     // These run with the main loop locked.
+    void openStream();
     bool connect(Deadline deadline);
     std::optional<Source> defaultSource(Deadline deadline);
     template <typename Predicate>

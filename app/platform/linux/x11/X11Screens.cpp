@@ -263,7 +263,7 @@ std::vector<double> QtScaleSettings::scalesFor(const std::vector<X11Monitor>& mo
 
 X11MonitorLayout::X11MonitorLayout(std::vector<X11Monitor> monitors) : monitors_(std::move(monitors)) {}
 
-X11MonitorLayout X11MonitorLayout::read(Display* display)
+X11MonitorLayout X11MonitorLayout::read(Display* display, bool withVisibleFrames)
 {
     const Window root = DefaultRootWindow(display);
     const int screen = DefaultScreen(display);
@@ -283,7 +283,7 @@ X11MonitorLayout X11MonitorLayout::read(Display* display)
     monitors.front().primary = true;
     for (std::size_t i = 1; i < monitors.size(); ++i) monitors[i].primary = false;
 
-    const auto reserved = struts(display, root, rootWidth, rootHeight);
+    const auto reserved = withVisibleFrames ? struts(display, root, rootWidth, rootHeight) : std::vector<Strut> {};
     const auto scales = QtScaleSettings::read(display).scalesFor(monitors);
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         monitors[i].visiblePixels = visibleArea(monitors[i].pixels, reserved);
@@ -440,14 +440,16 @@ std::unique_ptr<X11Screens> X11Screens::create(const char* displayName)
     return std::unique_ptr<X11Screens>(new X11Screens(std::move(display)));
 }
 
-X11MonitorLayout X11Screens::layout()
+X11MonitorLayout X11Screens::layout() { return read(false); }
+
+X11MonitorLayout X11Screens::read(bool withVisibleFrames)
 {
     std::lock_guard lock(mutex_);
     x11::ErrorTrap trap(display_.get());
-    return X11MonitorLayout::read(display_.get());
+    return X11MonitorLayout::read(display_.get(), withVisibleFrames);
 }
 
-std::vector<ScreenDescription> X11Screens::screens() { return layout().screenDescriptions(); }
+std::vector<ScreenDescription> X11Screens::screens() { return read(true).screenDescriptions(); }
 
 Point X11Screens::quartzPoint(Point rootPixel) { return layout().quartzPoint(rootPixel); }
 

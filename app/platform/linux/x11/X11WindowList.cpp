@@ -171,7 +171,7 @@ std::optional<std::vector<WindowInfo>> X11WindowList::onScreenWindows()
     {
         std::lock_guard lock(mutex_);
         x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get());
+        layout = X11MonitorLayout::read(display_.get(), false);
     }
     std::vector<WindowInfo> result;
     result.reserve(list->size());
@@ -238,7 +238,7 @@ std::optional<WindowInfo> X11WindowList::topmostApplicationWindow(Point quartzPo
     {
         std::lock_guard lock(mutex_);
         x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get());
+        layout = X11MonitorLayout::read(display_.get(), false);
     }
     auto entry = topmostApplicationWindowAtPixel(layout.rootPixelPoint(quartzPoint), excludedPID);
     if (!entry) return std::nullopt;

@@ -1,0 +1,94 @@
+#pragma once
+
+#if __has_include("app/model/AppModel.h")
+#include "app/model/AppModel.h"
+#else
+#include "app/core/AppModel.h"
+#endif
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QPushButton;
+class QStackedWidget;
+class QVariantAnimation;
+
+namespace zorvane::ui {
+
+class ChangeWatcher;
+class PermissionRow;
+class SegmentedControl;
+
+// The capsules of the header: the current step wide, steps done in the accent colour; width and
+// colour move with an animation.
+class StepIndicator : public QWidget {
+    Q_OBJECT
+public:
+    StepIndicator(int count, QWidget* parent = nullptr);
+    void setStep(int step);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    int count_;
+    double position_ = 0;
+    QVariantAnimation* animation_;
+};
+
+// The four steps of the first run: what Zorvane does, the two permissions, the browser, the answer
+// mode. The step is kept while the window is closed and reopened. `finish` runs after
+// "Usar Zorvane" stored the completed version.
+class OnboardingView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int stepCount = 4;
+
+    OnboardingView(std::shared_ptr<AppModel> model, std::function<void()> finish, QWidget* parent = nullptr);
+    ~OnboardingView() override;
+    int step() const { return step_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* makeHeader();
+    QWidget* makeWelcome();
+    QWidget* makePermissions();
+    QWidget* makeBrowser();
+    QWidget* makeReady();
+    QWidget* makeFooter();
+    void setStep(int step);
+    void sync();
+    void restyle();
+
+    std::shared_ptr<AppModel> model_;
+    std::function<void()> finish_;
+    int step_ = 0;
+    ChangeWatcher* watcher_ = nullptr;
+    QStackedWidget* steps_ = nullptr;
+    StepIndicator* indicator_ = nullptr;
+    QLabel* headerSymbol_ = nullptr;
+    QLabel* welcomeSymbol_ = nullptr;
+    QLabel* permissionsSymbol_ = nullptr;
+    QLabel* footnoteSymbol_ = nullptr;
+    PermissionRow* accessibility_ = nullptr;
+    PermissionRow* screenRecording_ = nullptr;
+    QLabel* browserSymbol_ = nullptr;
+    QLabel* browserTitle_ = nullptr;
+    QLabel* browserText_ = nullptr;
+    QPushButton* setUpBrowser_ = nullptr;
+    QLabel* setUpCaption_ = nullptr;
+    QLabel* readySymbol_ = nullptr;
+    QLabel* hintSymbol_ = nullptr;
+    SegmentedControl* mode_ = nullptr;
+    QLabel* modeDescription_ = nullptr;
+    QPushButton* back_ = nullptr;
+    QPushButton* primary_ = nullptr;
+};
+
+} // namespace zorvane::ui

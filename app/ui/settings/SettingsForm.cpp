@@ -1,0 +1,238 @@
+#include "app/ui/settings/SettingsForm.h"
+
+#include "app/ui/Symbols.h"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPointer>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace zorvane::ui {
+namespace {
+
+// The rounded group behind a section's rows.
+class SectionGroup : public QFrame {
+public:
+    explicit SectionGroup(QWidget* parent) : QFrame(parent) { setObjectName(QStringLiteral("sectionGroup")); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        const ThemeColors& colors = Theme::shared().colors();
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(colors.divider, 1));
+        painter.setBrush(Theme::shared().isDark() ? QColor(255, 255, 255, 14) : QColor(255, 255, 255, 200));
+        painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), 8, 8);
+    }
+};
+
+class Hairline : public QWidget {
+public:
+    explicit Hairline(QWidget* parent) : QWidget(parent) { setFixedHeight(1); }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect().adjusted(12, 0, -1, 0), Theme::shared().colors().divider);
+    }
+};
+
+} // namespace
+
+void setSymbol(QLabel* label, const char* symbol, const QColor& color, int points)
+{
+    const qreal ratio = label->devicePixelRatioF();
+    QPixmap pixmap = Symbols::pixmap(symbol, color, points, ratio);
+    label->setPixmap(pixmap);
+}
+
+QLabel* symbolLabel(const char* symbol, const QColor& color, int points, int frame, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setAlignment(Qt::AlignCenter);
+    label->setFixedSize(frame > 0 ? frame : points, frame > 0 ? frame : points);
+    setSymbol(label, symbol, color, points);
+    return label;
+}
+
+QLabel* textLabel(const QString& text, TextStyle style, bool secondary, QWidget* parent)
+{
+    auto* label = new QLabel(text, parent);
+    label->setFont(Theme::font(style));
+    label->setWordWrap(true);
+    label->setTextFormat(Qt::PlainText);
+    // Colours come from the window's style sheet (windowStyleSheet), so they follow light and dark.
+    if (secondary) label->setProperty("secondary", true);
+    return label;
+}
+
+QPushButton* styledButton(const QString& text, const char* style, QWidget* parent)
+{
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(style));
+    button->setCursor(Qt::PointingHandCursor);
+    return button;
+}
+
+FormSection::FormSection(const QString& title, QWidget* parent) : QWidget(parent)
+{
+    outer_ = new QVBoxLayout(this);
+    outer_->setContentsMargins(0, 0, 0, 0);
+    outer_->setSpacing(6);
+    auto* heading = textLabel(title, TextStyle::headline, false, this);
+    heading->setObjectName(QStringLiteral("sectionTitle"));
+    heading->setContentsMargins(4, 0, 0, 0);
+    outer_->addWidget(heading);
+    group_ = new SectionGroup(this);
+    rows_ = new QVBoxLayout(group_);
+    rows_->setContentsMargins(0, 2, 0, 2);
+    rows_->setSpacing(0);
+    outer_->addWidget(group_);
+}
+
+QWidget* FormSection::addRow(QWidget* row)
+{
+    if (rows_->count() > 0) rows_->addWidget(new Hairline(group_));
+    row->setParent(group_);
+    row->setContentsMargins(12, 8, 12, 8);
+    rows_->addWidget(row);
+    return row;
+}
+
+QWidget* FormSection::addRow(QWidget* leading, QWidget* trailing)
+{
+    auto* row = new QWidget;
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    layout->addWidget(leading, 1);
+    if (trailing) layout->addWidget(trailing, 0, Qt::AlignVCenter | Qt::AlignRight);
+    return addRow(row);
+}
+
+void FormSection::addFooter(QWidget* footer)
+{
+    footer->setParent(this);
+    footer->setContentsMargins(4, 0, 4, 0);
+    outer_->addWidget(footer);
+}
+
+QWidget* titledRow(const char* symbol, const QColor& color, const QString& title, const QString& detail, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    if (symbol) layout->addWidget(symbolLabel(symbol, color, 16, 20, row), 0, detail.isEmpty() ? Qt::AlignVCenter : Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    auto* titleLabel = textLabel(title, TextStyle::body, false, row);
+    titleLabel->setObjectName(QStringLiteral("rowTitle"));
+    texts->addWidget(titleLabel);
+    if (!detail.isEmpty()) {
+        auto* detailLabel = textLabel(detail, TextStyle::caption, true, row);
+        detailLabel->setObjectName(QStringLiteral("rowDetail"));
+        texts->addWidget(detailLabel);
+    }
+    layout->addLayout(texts, 1);
+    return row;
+}
+
+PermissionRow::PermissionRow(const QString& title, const QString& detail, std::function<void()> action, QWidget* parent)
+    : QWidget(parent)
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(10);
+    symbol_ = new QLabel(this);
+    symbol_->setFixedSize(20, 20);
+    symbol_->setAlignment(Qt::AlignCenter);
+    layout->addWidget(symbol_, 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    auto* titleLabel = textLabel(title, TextStyle::subheadline, false, this);
+    QFont font = titleLabel->font();
+    font.setWeight(QFont::Medium);
+    titleLabel->setFont(font);
+    texts->addWidget(titleLabel);
+    texts->addWidget(textLabel(detail, TextStyle::caption, true, this));
+    layout->addLayout(texts, 1);
+    allow_ = styledButton(QStringLiteral("Permitir"), "borderedButton", this);
+    layout->addWidget(allow_, 0, Qt::AlignVCenter);
+    connect(allow_, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
+    setGranted(false);
+}
+
+void PermissionRow::setGranted(bool granted)
+{
+    granted_ = granted;
+    const ThemeColors& colors = Theme::shared().colors();
+    setSymbol(symbol_, granted ? "checkmark.circle.fill" : "circle.dashed", granted ? colors.green : colors.secondaryText, 18);
+    allow_->setVisible(!granted);
+}
+
+ChangeWatcher::ChangeWatcher(QObject* owner, std::function<void()> sync) : QObject(owner), sync_(std::move(sync))
+{
+    connect(&Theme::shared(), &Theme::changed, this, &ChangeWatcher::schedule);
+}
+
+ChangeWatcher::~ChangeWatcher()
+{
+    for (auto& [object, token] : objects_) object->removeChangeObserver(token);
+    for (auto& [defaults, token] : defaults_) defaults->removeObserver(token);
+}
+
+void ChangeWatcher::watch(const std::shared_ptr<ObservableObject>& object)
+{
+    // Observers hear of a change before it is made: the sync runs afterwards, from the event loop.
+    objects_.emplace_back(object, object->addChangeObserver([this] { schedule(); }));
+}
+
+void ChangeWatcher::watch(const std::shared_ptr<UserDefaults>& defaults)
+{
+    QPointer<ChangeWatcher> self(this);
+    defaults_.emplace_back(defaults, defaults->addObserver([self](const std::string&) {
+        QMetaObject::invokeMethod(self, [self] {
+            if (self) self->schedule();
+        }, Qt::QueuedConnection);
+    }));
+}
+
+void ChangeWatcher::schedule()
+{
+    if (pending_) return;
+    pending_ = true;
+    QMetaObject::invokeMethod(this, [this] {
+        pending_ = false;
+        sync_();
+    }, Qt::QueuedConnection);
+}
+
+QString windowStyleSheet()
+{
+    const Theme& theme = Theme::shared();
+    const ThemeColors& c = theme.colors();
+    return theme.styleSheet()
+        + QStringLiteral("QLabel { color: %1; }"
+                         "QLabel[secondary=\"true\"] { color: %2; }"
+                         "QPushButton#borderedButton:disabled { color: %2; }"
+                         "QScrollArea, QWidget#qt_scrollarea_viewport, QWidget[formContent=\"true\"] { background: transparent; }"
+                         "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
+                         "QScrollBar::handle:vertical { background: %3; border-radius: 3px; min-height: 28px; }"
+                         "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+                         "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+              .arg(c.text.name(), c.secondaryText.name(), theme.isDark() ? QStringLiteral("rgba(255,255,255,0.25)")
+                                                                         : QStringLiteral("rgba(0,0,0,0.22)"));
+}
+
+bool isWaylandSession()
+{
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    return type && std::strcmp(type, "wayland") == 0;
+}
+
+} // namespace zorvane::ui

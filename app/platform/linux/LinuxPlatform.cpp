@@ -1,8 +1,13 @@
 #include "app/platform/linux/LinuxPlatform.h"
 
+#include "app/core/SystemClock.h"
 #include "app/platform/linux/LinuxBundle.h"
 #include "app/platform/linux/LinuxPermissions.h"
 #include "app/platform/linux/PlistPreferencesStore.h"
+#include "app/platform/linux/x11/X11ScreenRecording.h"
+#include "app/platform/linux/x11/X11Screens.h"
+#include "app/platform/linux/x11/X11WindowImages.h"
+#include "app/platform/linux/x11/X11WindowList.h"
 #include "app/ui/ChatPanelController.h"
 
 #include <QApplication>
@@ -13,6 +18,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <stdexcept>
 #include <system_error>
 #include <time.h>
 #include <unistd.h>
@@ -26,53 +32,11 @@ namespace {
 // coordinator deletes this section as the real adapters are wired below.
 // ---------------------------------------------------------------------------------------------
 
-// Monotonic uptime and wall-clock time since 2001. → SystemClock (core).
-class InterimClock final : public Clock {
-public:
-    double uptime() const override { return read(CLOCK_MONOTONIC); }
-    double now() const override { return read(CLOCK_REALTIME) - 978307200.0; }
-
-private:
-    static double read(clockid_t id)
-    {
-        timespec t {};
-        ::clock_gettime(id, &t);
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-    }
-};
-
-// Screens from Qt's list (visible frames without the docks' struts). → X11Screens.
-class InterimScreens final : public Screens {
-public:
-    std::vector<ScreenDescription> screens() override
-    {
-        std::vector<ScreenDescription> result;
-        QScreen* primary = QGuiApplication::primaryScreen();
-        if (!primary) return result;
-        QList<QScreen*> all = QGuiApplication::screens();
-        all.removeAll(primary);
-        all.prepend(primary);
-        const QRect p = primary->geometry();
-        std::uint32_t id = 1;
-        for (QScreen* screen : all) {
-            const QRect g = screen->geometry().translated(-p.topLeft());
-            const QRect a = screen->availableGeometry().translated(-p.topLeft());
-            ScreenDescription d;
-            d.displayID = id++;
-            d.quartzBounds = Rect(g.x(), g.y(), g.width(), g.height());
-            d.appKitFrame = Rect(g.x(), p.height() - g.y() - g.height(), g.width(), g.height());
-            d.visibleFrame = Rect(a.x(), p.height() - a.y() - a.height(), a.width(), a.height());
-            result.push_back(d);
-        }
-        return result;
-    }
-};
-
 // No global input: the shake never triggers; the pointer is Qt's. → X11EventMonitors.
 class InterimEventMonitors final : public EventMonitors {
 public:
-    MonitorToken addGlobalPointerMovedMonitor(std::function<void()>) override { return next_++; }
-    MonitorToken addLocalPointerMovedMonitor(std::function<void()>) override { return next_++; }
+    MonitorToken addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)>) override { return next_++; }
+    MonitorToken addLocalPointerMovedMonitor(std::function<void(const PointerMovement&)>) override { return next_++; }
     MonitorToken addGlobalKeyDownMonitor(std::function<void(const KeyEvent&)>) override { return next_++; }
     MonitorToken addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)>) override { return next_++; }
     void removeMonitor(MonitorToken) override {}
@@ -87,21 +51,13 @@ private:
     MonitorToken next_ = 1;
 };
 
-// No window list, tree or images: lookups give none. → X11WindowList, AtspiAccessibilityTree,
-// X11WindowImages.
-class InterimWindowList final : public WindowList {
-public:
-    std::optional<std::vector<WindowInfo>> onScreenWindows() override { return std::nullopt; }
-};
+// No accessibility tree: lookups give none. → AtspiAccessibilityTree.
 class InterimAccessibilityTree final : public AccessibilityTree {
 public:
     std::optional<AccessibilityElement> elementAtPoint(ProcessID, Point) override { return std::nullopt; }
     std::optional<AccessibilityValue> attribute(const AccessibilityElement&, std::string_view) override { return std::nullopt; }
     std::optional<std::string> applicationName(const AccessibilityElement&) override { return std::nullopt; }
-};
-class InterimWindowImages final : public WindowImages {
-public:
-    std::optional<WindowImage> compositeImage(const Rect&, std::optional<WindowNumber>) override { return std::nullopt; }
+    std::optional<Rect> frame(const AccessibilityElement&) override { return std::nullopt; }
 };
 
 // No overlay can be shown: a selection waits until it is cancelled. → X11OverlayPanels.
@@ -117,6 +73,7 @@ public:
     {
         return std::make_unique<Panel>();
     }
+    bool anyPanelOnScreen() override { return false; }
 };
 
 // No sound input, no recogniser. → PulseAudioInput, LinuxSpeechRecognizers.
@@ -203,24 +160,29 @@ public:
     void show(AppModel&) override {}
 };
 
+template <typename T>
+std::shared_ptr<T> requireDisplay(std::unique_ptr<T> adapter)
+{
+    if (!adapter) throw std::runtime_error("No se puede abrir la pantalla X11 (DISPLAY).");
+    return std::shared_ptr<T>(std::move(adapter));
+}
+
 } // namespace
 
 LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
 {
     AppPlatform& p = platform_;
     p.mainQueue = options.mainQueue;
-    p.clock = std::make_shared<InterimClock>(); // → std::make_shared<SystemClock>()
+    p.clock = std::make_shared<SystemClock>();
     p.bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
     p.defaults = std::make_shared<UserDefaults>(std::make_shared<linux_platform::PlistPreferencesStore>(linux_platform::PlistPreferencesStore::defaultPath()));
     p.ownProcessID = static_cast<ProcessID>(::getpid());
     p.speechLocale = "es_ES";
 
-    // Screens, windows, capture (x11-capture):
-    //   p.screens = std::make_shared<X11Screens>(…);  p.windowList = std::make_shared<X11WindowList>(…);
-    //   p.windowImages = std::make_shared<X11WindowImages>(…);
-    p.screens = std::make_shared<InterimScreens>();
-    p.windowList = std::make_shared<InterimWindowList>();
-    p.windowImages = std::make_shared<InterimWindowImages>();
+    // Screens, windows, capture: each opens its own connection to the display.
+    p.screens = requireDisplay(X11Screens::create());
+    p.windowList = requireDisplay(X11WindowList::create());
+    p.windowImages = requireDisplay(X11WindowImages::create());
 
     // Input and overlay (x11-input):
     //   p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock, rootToQuartz);
@@ -248,6 +210,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     //   halves.microphoneStatus = [audio = p.audioInput] { return linux_platform::MicrophoneAccess::status(*audio); };
     //   halves.speechRecognitionStatus = [speech] { return speech->authorizationStatus(); };
     PermissionHalves halves;
+    halves.isScreenCaptureGranted = [] { return X11ScreenRecording::isGranted(); };
     p.permissions = std::make_shared<LinuxPermissions>(std::move(halves));
 
     // System (system):

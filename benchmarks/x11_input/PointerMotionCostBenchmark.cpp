@@ -129,7 +129,7 @@ int main()
     auto queue = std::make_shared<testing::QtTestMainQueue>();
     auto clock = std::make_shared<SystemClock>();
     std::shared_ptr<X11Screens> screens = X11Screens::create();
-    auto monitors = X11EventMonitors::create(queue, clock, [screens](double x, double y) { return screens->quartzPoint(Point {x, y}); });
+    auto monitors = X11EventMonitors::create(queue, clock, screens);
     auto defaults = std::make_shared<UserDefaults>(std::make_shared<NoPreferences>());
     Defaults::registerDefaults(*defaults);
     auto gesture = MotionGestureMonitor::create(monitors, defaults, queue);

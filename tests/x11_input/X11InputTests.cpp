@@ -53,9 +53,7 @@ protected:
         queue_ = std::make_shared<testing::QtTestMainQueue>();
         clock_ = std::make_shared<SystemClock>();
         screens_ = X11Screens::create();
-        monitors_ = X11EventMonitors::create(queue_, clock_, [screens = screens_](double x, double y) {
-            return screens->quartzPoint(Point {x, y});
-        });
+        monitors_ = X11EventMonitors::create(queue_, clock_, screens_);
     }
     static void TearDownTestSuite()
     {

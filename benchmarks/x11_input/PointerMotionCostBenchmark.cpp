@@ -9,7 +9,10 @@
 #include "app/core/UserDefaults.h"
 #include "app/gesture/MotionGestureMonitor.h"
 #include "app/platform/PreferencesStore.h"
+#include "app/core/SystemClock.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
+#include "app/platform/linux/x11/X11Screens.h"
+#include "app/platform/linux/x11/X11WindowImages.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -124,11 +127,12 @@ int main()
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
     auto queue = std::make_shared<testing::QtTestMainQueue>();
-    auto clock = std::make_shared<testing::MonotonicClock>();
-    auto monitors = X11EventMonitors::create(queue, clock, [](double x, double y) { return Point {x, y}; });
+    auto clock = std::make_shared<SystemClock>();
+    std::shared_ptr<X11Screens> screens = X11Screens::create();
+    auto monitors = X11EventMonitors::create(queue, clock, screens);
     auto defaults = std::make_shared<UserDefaults>(std::make_shared<NoPreferences>());
     Defaults::registerDefaults(*defaults);
-    auto gesture = MotionGestureMonitor::create(monitors, defaults, clock, queue);
+    auto gesture = MotionGestureMonitor::create(monitors, defaults, queue);
     gesture->start();
     long deliveries = 0;
     monitors->addGlobalPointerMovedMonitor([&](const PointerMovement&) { ++deliveries; });

@@ -385,6 +385,7 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
         Application* app = application(pid, deadline, attempt > 0);
         if (!app) return std::nullopt;
         const auto& topLevels = children(call, app->root.get(), maximumTopLevels);
+        if (unresponsive(pid)) return std::nullopt;
         if (topLevels.empty() && attempt == 0) {
             // A stale entry (the process exited and its id was reused, or the application
             // re-registered): read the map again once.

@@ -209,7 +209,7 @@ TEST(Dictation, WithoutAUsableMicrophoneTheUserIsToldWhyAndNothingHangs)
         SCOPED_TRACE("a server that does not answer");
         SoundServer server;
         server.pause(true);
-        check("No hay un servidor de sonido disponible.");
+        check("El servidor de sonido no responde.");
     }
     {
         SCOPED_TRACE("only the speakers' monitor");

@@ -47,7 +47,8 @@ private:
 
     // These run with the main loop locked.
     void openStream();
-    bool connect(Deadline deadline);
+    // None when connected; otherwise the text for the user.
+    const char* connect(Deadline deadline);
     std::optional<Source> defaultSource(Deadline deadline);
     template <typename Predicate>
     bool waitUntil(Predicate done, Deadline deadline);

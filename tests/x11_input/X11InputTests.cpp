@@ -19,6 +19,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QKeyEvent>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -84,7 +85,13 @@ TEST_F(X11InputTest, PointerAndKeysReachTheMonitorsOfTheWindowTheyConcern)
     ASSERT_TRUE(monitors_->watchesRawInput());
     testing::XTestDriver x;
     const Window other = x.openWindow("other application", 100, 100, 500, 400, 0xff0000);
-    QWidget ours;
+    class OurWindow final : public QWidget {
+    public:
+        int escapes = 0;
+
+    protected:
+        void keyPressEvent(QKeyEvent* event) override { escapes += event->key() == Qt::Key_Escape; }
+    } ours;
     ours.setWindowTitle("ours");
     ours.setGeometry(800, 200, 300, 200);
     ours.show();
@@ -137,6 +144,24 @@ TEST_F(X11InputTest, PointerAndKeysReachTheMonitorsOfTheWindowTheyConcern)
     x.typeKey(XK_Escape);
     EXPECT_TRUE(waitUntil([&] { return keys == std::vector<int> {KeyEvent::escape}; }));
     EXPECT_TRUE(x.receivedKeyPress(other, XK_Escape));
+
+    // Escape typed into our own window: the local monitor swallows it, the global one never sees it.
+    keys.clear();
+    std::vector<int> localKeys;
+    const MonitorToken lk = monitors_->addLocalKeyDownMonitor([&](const KeyEvent& e) {
+        localKeys.push_back(e.keyCode);
+        return true;
+    });
+    x.focus(ours.winId());
+    ASSERT_TRUE(waitUntil([&] { return ours.isActiveWindow(); }));
+    x.typeKey(XK_Escape);
+    EXPECT_TRUE(waitUntil([&] { return localKeys == std::vector<int> {KeyEvent::escape}; }));
+    monitors_->removeMonitor(lk);
+    x.typeKey(XK_Escape);
+    EXPECT_TRUE(waitUntil([&] { return ours.escapes == 1; }));
+    EXPECT_TRUE(keys.empty());
+    EXPECT_EQ(localKeys.size(), 1u);
+    x.focus(other);
 
     // Removed monitors hear nothing more.
     monitors_->removeMonitor(g);

@@ -192,12 +192,12 @@ TEST_F(X11InputTest, AShakeOfThePointerTriggersTheGestureOnce)
     testing::XTestDriver x;
     x.warp(700, 450);
     settle(0.2);
-    // Eight quick strokes of 150 pixels, as a hand shakes a mouse. The main thread is kept busy
-    // meanwhile: the movements wait for it with the times they were seen.
-    for (int stroke = 0; stroke < 8; ++stroke) {
-        for (int step = 0; step < 3; ++step) {
-            x.moveBy(stroke % 2 ? -50 : 50, 0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(8));
+    // Ten strokes of 300 pixels in about 80 ms each, as a hand shakes a mouse. The main thread is
+    // kept busy meanwhile: the movements wait for it with the times they were seen.
+    for (int stroke = 0; stroke < 10; ++stroke) {
+        for (int step = 0; step < 4; ++step) {
+            x.moveBy(stroke % 2 ? -75 : 75, 0);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
     EXPECT_TRUE(waitUntil([&] { return triggers > 0; }, 5));

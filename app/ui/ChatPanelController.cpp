@@ -1,7 +1,7 @@
 #include "app/ui/ChatPanelController.h"
 
-#include "app/core/AppModel.h"
-#include "app/core/ChatPanelPlacement.h"
+#include "app/model/AppModel.h"
+#include "app/model/ChatPanelPlacement.h"
 #include "app/ui/ComposerView.h"
 #include "app/ui/Theme.h"
 #include "app/ui/WindowSurface.h"

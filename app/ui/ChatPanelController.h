@@ -42,7 +42,7 @@ public:
     void expandForResponse() override;
     void hide() override;
     std::optional<std::uint32_t> windowNumber() override;
-    bool isOnScreen();
+    bool isOnScreen() override;
 
     // The panel window, once built (tests, screenshots).
     ChatPanelWindow* window() const { return window_.data(); }

@@ -1,6 +1,6 @@
 #include "app/ui/ComposerView.h"
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/core/Text.h"
 #include "app/ui/Controls.h"
 #include "app/ui/ModelObserver.h"

@@ -1,6 +1,6 @@
 #include "app/ui/DesktopApplication.h"
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/ui/MenuWindow.h"
 #include "app/ui/TrayIcon.h"
 

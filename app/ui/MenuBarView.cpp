@@ -1,6 +1,6 @@
 #include "app/ui/MenuBarView.h"
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/core/Defaults.h"
 #include "app/ui/Controls.h"
 #include "app/ui/ModelObserver.h"

@@ -1,6 +1,6 @@
 #include "app/ui/TrayIcon.h"
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/core/Defaults.h"
 #include "app/ui/MenuWindow.h"
 #include "app/ui/Symbols.h"

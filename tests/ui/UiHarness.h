@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 #include "app/core/Defaults.h"
 #include "app/ui/ChatPanelController.h"
 #include "app/ui/QtMainQueue.h"

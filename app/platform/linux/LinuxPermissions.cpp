@@ -7,7 +7,7 @@ LinuxPermissions::LinuxPermissions(PermissionHalves halves) : halves_(std::move(
 // A half that is not there answers "not granted", never a false yes.
 bool LinuxPermissions::isAccessibilityTrusted() { return halves_.isAccessibilityEnabled && halves_.isAccessibilityEnabled(); }
 
-bool LinuxPermissions::isScreenRecordingGranted() { return true; }
+bool LinuxPermissions::isScreenRecordingGranted() { return halves_.isScreenCaptureGranted && halves_.isScreenCaptureGranted(); }
 
 bool LinuxPermissions::isMicrophoneAuthorized() { return microphoneStatus() == Status::authorized; }
 
@@ -29,6 +29,7 @@ void LinuxPermissions::requestAccessibility()
     if (halves_.enableAccessibility && !isAccessibilityTrusted()) halves_.enableAccessibility();
 }
 
-bool LinuxPermissions::requestScreenRecording() { return true; }
+// Nothing to ask: the session allows it or not.
+bool LinuxPermissions::requestScreenRecording() { return isScreenRecordingGranted(); }
 
 } // namespace zorvane

@@ -8,10 +8,11 @@ namespace zorvane {
 
 // The four permissions on a Linux desktop, each answered by the adapter that knows it:
 // accessibility by the session's assistive-technology switch, the microphone by the sound server,
-// speech recognition by the recognisers (a usable model for the user's language). Screen capture
-// needs no permission on X11: every client may read the screen. Callable from any thread, as long
-// as the halves are.
+// speech recognition by the recognisers (a usable model for the user's language), screen capture
+// by the session (an X11 session lets every client read the screen; Wayland does not). Callable
+// from any thread, as long as the halves are.
 struct PermissionHalves {
+    std::function<bool()> isScreenCaptureGranted;
     std::function<bool()> isAccessibilityEnabled;
     std::function<bool()> enableAccessibility; // whether it is on afterwards
     std::function<Permissions::Status()> microphoneStatus;

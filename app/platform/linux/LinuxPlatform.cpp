@@ -1,20 +1,31 @@
 #include "app/platform/linux/LinuxPlatform.h"
 
+#include "app/core/SystemClock.h"
 #include "app/platform/linux/LinuxBundle.h"
 #include "app/platform/linux/LinuxPermissions.h"
 #include "app/platform/linux/PlistPreferencesStore.h"
+#include "app/platform/linux/atspi/AtspiAccessibilityStatus.h"
+#include "app/platform/linux/atspi/X11RootCoordinates.h"
+#include "app/platform/linux/audio/MicrophoneAccess.h"
+#include "app/platform/linux/audio/PulseAudioInput.h"
+#include "app/platform/linux/desktop/LauncherEntry.h"
+#include "app/platform/linux/desktop/LinuxUpdater.h"
+#include "app/platform/linux/desktop/X11Workspace.h"
+#include "app/platform/linux/desktop/XdgLoginItem.h"
+#include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
+#include "app/platform/linux/x11/X11EventMonitors.h"
+#include "app/platform/linux/x11/X11OverlayPanels.h"
+#include "app/platform/linux/x11/X11ScreenRecording.h"
+#include "app/platform/linux/x11/X11Screens.h"
+#include "app/platform/linux/x11/X11WindowImages.h"
+#include "app/platform/linux/x11/X11WindowList.h"
 #include "app/ui/ChatPanelController.h"
 
 #include <QApplication>
-#include <QCursor>
-#include <QDesktopServices>
-#include <QGuiApplication>
-#include <QScreen>
-#include <QUrl>
 #include <QWidget>
 
+#include <stdexcept>
 #include <system_error>
-#include <time.h>
 #include <unistd.h>
 
 namespace zorvane {
@@ -25,133 +36,6 @@ namespace {
 // can be done honestly without it (reports "nothing" rather than inventing an answer). The
 // coordinator deletes this section as the real adapters are wired below.
 // ---------------------------------------------------------------------------------------------
-
-// Monotonic uptime and wall-clock time since 2001. → SystemClock (core).
-class InterimClock final : public Clock {
-public:
-    double uptime() const override { return read(CLOCK_MONOTONIC); }
-    double now() const override { return read(CLOCK_REALTIME) - 978307200.0; }
-
-private:
-    static double read(clockid_t id)
-    {
-        timespec t {};
-        ::clock_gettime(id, &t);
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-    }
-};
-
-// Screens from Qt's list (visible frames without the docks' struts). → X11Screens.
-class InterimScreens final : public Screens {
-public:
-    std::vector<ScreenDescription> screens() override
-    {
-        std::vector<ScreenDescription> result;
-        QScreen* primary = QGuiApplication::primaryScreen();
-        if (!primary) return result;
-        QList<QScreen*> all = QGuiApplication::screens();
-        all.removeAll(primary);
-        all.prepend(primary);
-        const QRect p = primary->geometry();
-        std::uint32_t id = 1;
-        for (QScreen* screen : all) {
-            const QRect g = screen->geometry().translated(-p.topLeft());
-            const QRect a = screen->availableGeometry().translated(-p.topLeft());
-            ScreenDescription d;
-            d.displayID = id++;
-            d.quartzBounds = Rect(g.x(), g.y(), g.width(), g.height());
-            d.appKitFrame = Rect(g.x(), p.height() - g.y() - g.height(), g.width(), g.height());
-            d.visibleFrame = Rect(a.x(), p.height() - a.y() - a.height(), a.width(), a.height());
-            result.push_back(d);
-        }
-        return result;
-    }
-};
-
-// No global input: the shake never triggers; the pointer is Qt's. → X11EventMonitors.
-class InterimEventMonitors final : public EventMonitors {
-public:
-    MonitorToken addGlobalPointerMovedMonitor(std::function<void()>) override { return next_++; }
-    MonitorToken addLocalPointerMovedMonitor(std::function<void()>) override { return next_++; }
-    MonitorToken addGlobalKeyDownMonitor(std::function<void(const KeyEvent&)>) override { return next_++; }
-    MonitorToken addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)>) override { return next_++; }
-    void removeMonitor(MonitorToken) override {}
-    Point currentPointerLocation() override
-    {
-        QScreen* primary = QGuiApplication::primaryScreen();
-        const QPoint p = QCursor::pos() - (primary ? primary->geometry().topLeft() : QPoint());
-        return Point {static_cast<double>(p.x()), static_cast<double>(p.y())};
-    }
-
-private:
-    MonitorToken next_ = 1;
-};
-
-// No window list, tree or images: lookups give none. → X11WindowList, AtspiAccessibilityTree,
-// X11WindowImages.
-class InterimWindowList final : public WindowList {
-public:
-    std::optional<std::vector<WindowInfo>> onScreenWindows() override { return std::nullopt; }
-};
-class InterimAccessibilityTree final : public AccessibilityTree {
-public:
-    std::optional<AccessibilityElement> elementAtPoint(ProcessID, Point) override { return std::nullopt; }
-    std::optional<AccessibilityValue> attribute(const AccessibilityElement&, std::string_view) override { return std::nullopt; }
-    std::optional<std::string> applicationName(const AccessibilityElement&) override { return std::nullopt; }
-};
-class InterimWindowImages final : public WindowImages {
-public:
-    std::optional<WindowImage> compositeImage(const Rect&, std::optional<WindowNumber>) override { return std::nullopt; }
-};
-
-// No overlay can be shown: a selection waits until it is cancelled. → X11OverlayPanels.
-class InterimOverlayPanels final : public OverlayPanels {
-    class Panel final : public OverlayPanel {
-    public:
-        void setHighlight(const std::optional<Rect>&, const std::string&) override {}
-        void orderOut() override {}
-    };
-
-public:
-    std::unique_ptr<OverlayPanel> showPanel(const ScreenDescription&, OverlayPanelHandlers) override
-    {
-        return std::make_unique<Panel>();
-    }
-};
-
-// No sound input, no recogniser. → PulseAudioInput, LinuxSpeechRecognizers.
-class InterimAudioInput final : public AudioInput {
-public:
-    AudioFormat inputFormat() override { return {}; }
-    void installTap(std::uint32_t, const AudioFormat&, TapBlock) override
-    {
-        throw std::system_error(std::make_error_code(std::errc::no_such_device), "No hay micrófono disponible");
-    }
-    void removeTap() override {}
-    void prepare() override {}
-    void start() override { throw std::system_error(std::make_error_code(std::errc::no_such_device), "No hay micrófono disponible"); }
-    bool isRunning() override { return false; }
-    void stop() override {}
-    void requestAccess(std::function<void()> completion) override { completion(); }
-};
-class InterimSpeechRecognizers final : public SpeechRecognizers {
-public:
-    std::shared_ptr<SpeechRecognizer> recognizerForLocale(const std::string&) override { return nullptr; }
-    void requestAuthorization(std::function<void()> completion) override { completion(); }
-};
-
-// URLs through the desktop; nothing else is known. → X11Workspace.
-class InterimWorkspace final : public Workspace {
-public:
-    std::optional<std::string> frontmostApplicationIdentifier() override { return std::nullopt; }
-    bool openURL(const std::string& url) override { return QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
-    bool openURLWithApplication(const std::string&, const std::string&) override { return false; }
-    bool revealFile(const std::filesystem::path& path) override
-    {
-        return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.parent_path().string())));
-    }
-    bool isApplicationInstalled(const std::string&) override { return false; }
-};
 
 // Our own top-level windows, raised by Qt. → QtApplicationWindows.
 class InterimApplicationWindows final : public ApplicationWindows {
@@ -176,32 +60,18 @@ public:
     }
 };
 
-// No autostart, no updates, no onboarding window yet. → XdgLoginItem, LinuxUpdater, the
-// onboarding window.
-class InterimLoginItem final : public LoginItem {
-public:
-    Status status() override { return Status::notFound; }
-    void registerItem() override
-    {
-        throw std::system_error(std::make_error_code(std::errc::function_not_supported), "El inicio automático aún no está disponible");
-    }
-    void unregisterItem() override {}
-};
-class InterimUpdater final : public Updater {
-public:
-    void start() override {}
-    bool automaticallyChecksForUpdates() override { return false; }
-    void setAutomaticallyChecksForUpdates(bool) override {}
-    bool automaticallyDownloadsUpdates() override { return false; }
-    void setAutomaticallyDownloadsUpdates(bool) override {}
-    bool canCheckForUpdates() override { return false; }
-    bool allowsAutomaticUpdates() override { return false; }
-    void checkForUpdates() override {}
-};
+// No onboarding window yet. → the onboarding window controller.
 class InterimOnboardingWindow final : public OnboardingWindowController {
 public:
     void show(AppModel&) override {}
 };
+
+template <typename T>
+std::shared_ptr<T> requireDisplay(std::unique_ptr<T> adapter)
+{
+    if (!adapter) throw std::runtime_error("No se puede abrir la pantalla X11 (DISPLAY).");
+    return std::shared_ptr<T>(std::move(adapter));
+}
 
 } // namespace
 
@@ -209,56 +79,65 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
 {
     AppPlatform& p = platform_;
     p.mainQueue = options.mainQueue;
-    p.clock = std::make_shared<InterimClock>(); // → std::make_shared<SystemClock>()
+    p.clock = std::make_shared<SystemClock>();
     p.bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
     p.defaults = std::make_shared<UserDefaults>(std::make_shared<linux_platform::PlistPreferencesStore>(linux_platform::PlistPreferencesStore::defaultPath()));
     p.ownProcessID = static_cast<ProcessID>(::getpid());
     p.speechLocale = "es_ES";
 
-    // Screens, windows, capture (x11-capture):
-    //   p.screens = std::make_shared<X11Screens>(…);  p.windowList = std::make_shared<X11WindowList>(…);
-    //   p.windowImages = std::make_shared<X11WindowImages>(…);
-    p.screens = std::make_shared<InterimScreens>();
-    p.windowList = std::make_shared<InterimWindowList>();
-    p.windowImages = std::make_shared<InterimWindowImages>();
+    // Screens, windows, capture: each opens its own connection to the display.
+    auto screens = requireDisplay(X11Screens::create());
+    p.screens = screens;
+    p.windowList = requireDisplay(X11WindowList::create());
+    p.windowImages = requireDisplay(X11WindowImages::create());
 
-    // Input and overlay (x11-input):
-    //   p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock, rootToQuartz);
-    //   p.overlayPanels = std::make_shared<X11OverlayPanels>(p.eventMonitors, p.windowImages);
-    //   p.workspace = std::make_shared<X11Workspace>();
-    p.eventMonitors = std::make_shared<InterimEventMonitors>();
-    p.overlayPanels = std::make_shared<InterimOverlayPanels>();
-    p.workspace = std::make_shared<InterimWorkspace>();
+    // Input, the overlay, the desktop around us.
+    p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock,
+        [screens](double rootX, double rootY) { return screens->quartzPoint(Point {rootX, rootY}); });
+    p.overlayPanels = std::make_shared<X11OverlayPanels>(p.eventMonitors, p.windowImages);
+    p.workspace = std::make_shared<X11Workspace>();
 
-    // Accessibility (atspi):
-    //   p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(rootCoordinates);
-    //   accessibility status: AtspiAccessibilityStatus status; (see the permissions below)
-    p.accessibilityTree = std::make_shared<InterimAccessibilityTree>();
+    // Other applications' interfaces.
+    p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens));
 
-    // Sound and speech (voice-linux):
-    //   p.audioInput = std::make_shared<PulseAudioInput>();
-    //   p.speechRecognizers = std::make_shared<LinuxSpeechRecognizers>(places, p.workspace, "es_ES");
-    p.audioInput = std::make_shared<InterimAudioInput>();
-    p.speechRecognizers = std::make_shared<InterimSpeechRecognizers>();
+    // Sound and speech.
+    auto audio = std::make_shared<linux_platform::PulseAudioInput>();
+    auto speech = std::make_shared<linux_platform::LinuxSpeechRecognizers>(
+        linux_platform::SpeechRecognizerPlaces::standard(p.bundle->bundlePath()), p.workspace, *p.speechLocale);
+    p.audioInput = audio;
+    p.speechRecognizers = speech;
 
-    // The four permission halves:
-    //   auto status = std::make_shared<AtspiAccessibilityStatus>();
-    //   halves.isAccessibilityEnabled = [status] { return status->isEnabled(); };
-    //   halves.enableAccessibility = [status] { return status->enable(); };
-    //   halves.microphoneStatus = [audio = p.audioInput] { return linux_platform::MicrophoneAccess::status(*audio); };
-    //   halves.speechRecognitionStatus = [speech] { return speech->authorizationStatus(); };
+    // The four permissions, each from the adapter that knows it.
+    auto accessibility = std::make_shared<AtspiAccessibilityStatus>();
     PermissionHalves halves;
+    halves.isAccessibilityEnabled = [accessibility] { return accessibility->isEnabled(); };
+    halves.enableAccessibility = [accessibility] { return accessibility->enable(); };
+    halves.isScreenCaptureGranted = [] { return X11ScreenRecording::isGranted(); };
+    halves.microphoneStatus = [audio] { return linux_platform::MicrophoneAccess::status(*audio); };
+    halves.speechRecognitionStatus = [speech] { return speech->authorizationStatus(); };
     p.permissions = std::make_shared<LinuxPermissions>(std::move(halves));
 
-    // System (system):
-    //   p.loginItem = std::make_shared<XdgLoginItem>(p.bundle->executablesPath() / "Zorvane",
-    //                                                XdgLoginItem::defaultAutostartFolder());
-    //   p.updater = LinuxUpdater::create(updaterOptions);
+    // Start at login, updates, the launcher entry (rewritten at every start: the bundle may move).
+    const auto program = p.bundle->executablesPath() / "Zorvane";
+    p.loginItem = std::make_shared<linux_platform::XdgLoginItem>(program, linux_platform::XdgLoginItem::defaultAutostartFolder());
+    linux_platform::LinuxUpdaterOptions updates;
+    updates.bundle = p.bundle;
+    updates.defaults = p.defaults;
+    updates.mainQueue = p.mainQueue;
+    updates.clock = p.clock;
+    updates.quitApplication = [] { QApplication::quit(); };
+    // updates.userDriver = <the dialogs of the settings branch>;
+    p.updater = linux_platform::LinuxUpdater::create(std::move(updates));
+    try {
+        linux_platform::LauncherEntry(program, p.bundle->resourcesPath() / "AppIcon", linux_platform::LauncherEntry::defaultDataHome()).install();
+    } catch (const std::exception&) {
+        // Without the entry Zorvane still runs; it is only missing from the application menu.
+    }
+
+    // Our own windows.
     //   p.applicationWindows = std::make_shared<QtApplicationWindows>();
     //   p.onboardingWindow = <the onboarding window controller>;
     //   openSettings_ = [](AppModel& model) { <show the settings window for the model> };
-    p.loginItem = std::make_shared<InterimLoginItem>();
-    p.updater = std::make_shared<InterimUpdater>();
     p.applicationWindows = std::make_shared<InterimApplicationWindows>();
     p.onboardingWindow = std::make_shared<InterimOnboardingWindow>();
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/AppModel.h"
+#include "app/model/AppModel.h"
 
 #include <functional>
 #include <memory>

@@ -55,10 +55,21 @@ bool anyWindow(Display* d, Window w, const std::function<bool(Window, const XWin
     return found;
 }
 
+// _NET_WM_NAME, else WM_NAME.
 std::string nameOf(Display* d, Window w)
 {
-    char* name = nullptr;
     std::string result;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, w, XInternAtom(d, "_NET_WM_NAME", False), 0, 256, False, XInternAtom(d, "UTF8_STRING", False),
+                           &type, &format, &count, &after, &data) == Success && data) {
+        result.assign(reinterpret_cast<char*>(data), count);
+        XFree(data);
+    }
+    if (!result.empty()) return result;
+    char* name = nullptr;
     if (XFetchName(d, w, &name) && name) result = name;
     if (name) XFree(name);
     return result;

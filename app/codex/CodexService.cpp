@@ -345,6 +345,7 @@ std::string CodexService::authenticationStatus(std::shared_ptr<const Cancellatio
 std::string CodexService::send(const std::string& question, const std::optional<CapturedContext>& context, AIResponseMode mode,
                                std::shared_ptr<const Cancellation> cancellation)
 {
+    if (cancellation && cancellation->isCancelled()) throw OperationCancelled();
     const std::optional<fs::path> executable = findExecutable();
     if (!executable) throw ServiceError::executableMissing();
 

@@ -1,17 +1,16 @@
 // The accessibility adapter against real GTK 3, Qt 6 and Chromium windows on a private desktop,
 // through the core's element selection, as the overlay uses it.
-#include <glib.h>
-#include <gtest/gtest.h>
-
+#include "app/core/SystemClock.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityStatus.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
+#include "app/platform/linux/atspi/X11RootCoordinates.h"
+#include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakePermissions.h"
 #include "tests/atspi/AtspiDesktop.h"
-// Xlib's macros last.
-#include "app/platform/linux/atspi/X11RootCoordinates.h"
-#include "app/platform/linux/x11/X11WindowList.h"
 
+#include <glib.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
@@ -48,7 +47,7 @@ struct Overlay {
     std::shared_ptr<X11WindowList> windows {X11WindowList::create()};
     std::shared_ptr<X11Screens> screens {X11Screens::create()};
     std::shared_ptr<AtspiAccessibilityTree> tree;
-    AccessibilitySelectionService service {permissions, windows, tree, screens, static_cast<ProcessID>(getpid())};
+    AccessibilitySelectionService service {permissions, windows, tree, screens, std::make_shared<SystemClock>(), static_cast<ProcessID>(getpid())};
 };
 
 void expectNear(const Rect& actual, const Rect& expected)

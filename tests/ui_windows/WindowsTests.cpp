@@ -7,12 +7,14 @@
 #include "app/ui/onboarding/OnboardingWindowController.h"
 #include "app/ui/settings/SettingsForm.h"
 #include "app/ui/settings/SettingsView.h"
+#include "app/ui/settings/UpdateDialogs.h"
 #include "model/ModelHarness.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -172,9 +174,8 @@ TEST_F(WindowsTest, SettingsShowTheRealStateOfEverySetting)
 {
     codexSandbox.installFakeCodex("echo 'logged in using chatgpt' >&2", "true");
     startedModel();
-    bool onboardingOpened = false;
-    SettingsWindowController settings(model, [&] { onboardingOpened = true; });
-    settings.show();
+    SettingsWindowController settings(onboarding);
+    settings.show(*model);
     pump();
     QWidget* window = settings.window();
     EXPECT_TRUE(window->windowTitle().contains(QStringLiteral("Ajustes")));
@@ -222,12 +223,13 @@ TEST_F(WindowsTest, SettingsShowTheRealStateOfEverySetting)
     EXPECT_EQ(find<QLabel>(window, "updateCaption")->text(),
         QStringLiteral("Las actualizaciones se configurarán al crear el build de distribución."));
 
+    const int onboardingShows = onboarding->showCount;
     for (auto* candidate : window->findChildren<QPushButton*>())
         if (candidate->text() == QStringLiteral("Abrir primeros pasos")) candidate->click();
-    EXPECT_TRUE(onboardingOpened);
+    EXPECT_EQ(onboarding->showCount, onboardingShows + 1);
 
     // A stored mode that is no mode shows no row.
-    settings.show(1);
+    settings.show(*model, 1);
     defaults->setString(Defaults::aiResponseMode, "turbo");
     pump();
     EXPECT_FALSE(shown(find<QWidget>(window, "modeRow")));
@@ -236,7 +238,7 @@ TEST_F(WindowsTest, SettingsShowTheRealStateOfEverySetting)
     EXPECT_TRUE(shown(find<QWidget>(window, "modeRow")));
 
     // A signed-in status written in lower case still earns the green seal.
-    settings.show(4);
+    settings.show(*model, 4);
     waitUntil([&] { return model->codexStatus() != AppModel::checkingCodexStatus; });
     pump();
     EXPECT_EQ(find<QLabel>(window, "codexStatus")->text(), QString::fromStdString(model->codexStatus()));
@@ -259,6 +261,30 @@ TEST_F(WindowsTest, SettingsShowTheRealStateOfEverySetting)
     EXPECT_EQ(QApplication::activeWindow(), window);
 }
 
+// After an update was put in place the user is offered a restart; closing the question means later.
+TEST_F(WindowsTest, UpdateDialogsAskInSpanishAndCountClosingAsLater)
+{
+    UpdateDialogs dialogs;
+    std::optional<bool> answer;
+    dialogs.showReadyToRestart("1.1.0", [&](bool restart) { answer = restart; });
+    pump();
+    QMessageBox* box = dialogs.current();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QStringLiteral("Zorvane 1.1.0 está instalado"));
+    EXPECT_EQ(box->informativeText(), QStringLiteral("Reinicia Zorvane para usar la versión nueva."));
+    screenshot(box, "update-restart-light");
+    find<QPushButton>(box, "prominentButton")->click();
+    pump();
+    EXPECT_EQ(answer, true);
+
+    answer.reset();
+    dialogs.showUpdateFound("1.2.0", "1.1.0", [&](bool install) { answer = install; });
+    pump();
+    dialogs.current()->close();
+    pump();
+    EXPECT_EQ(answer, false);
+}
+
 // Not a check: every onboarding step and settings tab in light and dark, for a person to judge.
 TEST_F(WindowsTest, Screenshots)
 {
@@ -267,7 +293,7 @@ TEST_F(WindowsTest, Screenshots)
     permissions->microphone = false;
     startedModel();
     ui::OnboardingWindowController window;
-    SettingsWindowController settings(model, {});
+    SettingsWindowController settings(onboarding);
     for (auto scheme : {Theme::Scheme::light, Theme::Scheme::dark}) {
         Theme::shared().setOverride(scheme);
         const std::string suffix = scheme == Theme::Scheme::dark ? "-dark" : "-light";
@@ -282,7 +308,7 @@ TEST_F(WindowsTest, Screenshots)
             if (step < OnboardingView::stepCount - 1) primary->click();
         }
         for (int tab = 0; tab < 5; ++tab) {
-            settings.show(tab);
+            settings.show(*model, tab);
             screenshot(settings.window(), "settings-" + std::to_string(tab) + suffix);
             if (tab == 0) { // the general tab is taller than the window: its end too
                 auto* scroll = find<QScrollArea>(settings.window(), "generalTab");

@@ -209,7 +209,7 @@ TEST(Dictation, WithoutAUsableMicrophoneTheUserIsToldWhyAndNothingHangs)
         SCOPED_TRACE("a server that does not answer");
         SoundServer server;
         server.pause(true);
-        check("No hay un servidor de sonido disponible.");
+        check("El servidor de sonido no responde.");
     }
     {
         SCOPED_TRACE("only the speakers' monitor");
@@ -271,6 +271,53 @@ void writeHollowModel(const fs::path& folder)
     writeFile(folder / "graph" / "HCLG.fst", "\xd6\xfd\xb2\x7e not a graph");
     writeFile(folder / "conf" / "mfcc.conf", "--sample-frequency=16000\n");
     writeFile(folder / "conf" / "model.conf", "--min-active=200\n");
+}
+
+TEST(VoskRecognizer, WithALibraryAndAModelSpeechBecomesTextAcrossPauses)
+{
+    // The library here is a stand-in with libvosk's interface: it hears one word per burst of
+    // sound, on the 16-bit scale Vosk expects, and closes a segment at a pause, as Vosk does.
+    const fs::path folder = fs::temp_directory_path() / ("zorvane-vosk-model-" + std::to_string(getpid()));
+    SpeechRecognizerPlaces places = placesIn(folder);
+    places.voskLibrary = FAKE_VOSK_LIBRARY;
+    writeHollowModel(places.modelsFolder / "es" / "vosk-model-small-es-0.42"); // as the archive unpacks
+    LinuxSpeechRecognizers recognizers(places, nullptr, "es_ES");
+    auto recognizer = recognizers.recognizerForLocale("es_ES");
+    ASSERT_NE(recognizer, nullptr) << recognizers.unavailableReason().value_or("");
+
+    std::mutex mutex;
+    std::condition_variable reported;
+    std::vector<SpeechRecognitionResult> results;
+    auto request = recognizer->makeRequest(true);
+    auto task = recognizer->recognitionTask(request, [&](const std::optional<SpeechRecognitionResult>& result, const auto&) {
+        std::lock_guard lock(mutex);
+        if (result) results.push_back(*result);
+        reported.notify_all();
+    });
+    ASSERT_NE(task, nullptr);
+
+    // Five words at the microphone's 48 kHz, with a pause after the third.
+    std::vector<float> audio;
+    const auto add = [&](double seconds, bool sound) {
+        for (int i = 0; i < static_cast<int>(seconds * 48000); ++i)
+            audio.push_back(sound ? 0.3f * static_cast<float>(std::sin(2 * M_PI * 300 * i / 48000.0)) : 0.0f);
+    };
+    add(0.2, false);
+    for (const double pause : {0.1, 0.1, 0.6, 0.1, 0.3}) {
+        add(0.15, true);
+        add(pause, false);
+    }
+    for (std::size_t offset = 0; offset < audio.size(); offset += 1024) {
+        const auto end = audio.begin() + static_cast<long>(std::min(audio.size(), offset + 1024));
+        std::vector<float> block(audio.begin() + static_cast<long>(offset), end);
+        request->append(AudioBuffer {{48000, 1}, {block}, static_cast<std::uint32_t>(block.size())});
+    }
+    request->endAudio();
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(reported.wait_for(lock, std::chrono::seconds(20), [&] { return !results.empty() && results.back().isFinal; }));
+    EXPECT_EQ(results.back().bestTranscription, "explica esta imagen por favor");
+    EXPECT_TRUE(std::any_of(results.begin(), results.end(), [](const SpeechRecognitionResult& r) { return !r.isFinal; }));
+    fs::remove_all(folder);
 }
 
 TEST(VoskRecognizer, WithoutALibraryOrAModelThereIsNoRecognizerAndTheReasonIsReadable)

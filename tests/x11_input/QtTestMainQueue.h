@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/platform/Clock.h"
+#include "app/core/SystemClock.h"
 #include "app/platform/MainQueue.h"
 
 #include <QCoreApplication>
@@ -18,16 +18,6 @@
 #include <utility>
 
 namespace zorvane::testing {
-
-// Real monotonic time.
-class MonotonicClock final : public Clock {
-public:
-    double uptime() const override
-    {
-        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-    }
-    double now() const override { return uptime(); }
-};
 
 // The main queue on Qt's event loop. Tasks wait in a list of our own behind a std::mutex and an
 // eventfd wakes the loop: nothing is handed across threads inside Qt, which the thread sanitizer
@@ -81,7 +71,7 @@ private:
         }
     }
 
-    MonotonicClock clock_;
+    SystemClock clock_;
     int wake_;
     QSocketNotifier notifier_;
     QTimer timer_;

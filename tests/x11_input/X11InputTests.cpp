@@ -3,15 +3,17 @@
 #include "tests/x11_input/QtTestMainQueue.h"
 
 #include "app/core/Defaults.h"
+#include "app/core/SystemClock.h"
 #include "app/core/UserDefaults.h"
 #include "app/gesture/MotionGestureMonitor.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
 #include "app/platform/linux/x11/X11OverlayPanels.h"
+#include "app/platform/linux/x11/X11Screens.h"
+#include "app/platform/linux/x11/X11WindowImages.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "app/selection/SelectionOverlayCoordinator.h"
 #include "fakes/FakeAccessibilityTree.h"
 #include "fakes/FakePermissions.h"
-#include "fakes/FakeScreens.h"
 #include "fakes/FakeWindowList.h"
 #include "fakes/MemoryPreferencesStore.h"
 
@@ -49,13 +51,14 @@ protected:
         static char* argv[] = {name, nullptr};
         app_ = new QApplication(argc, argv);
         queue_ = std::make_shared<testing::QtTestMainQueue>();
-        clock_ = std::make_shared<testing::MonotonicClock>();
-        // The session's primary monitor starts at the root's origin, at one pixel per point.
-        monitors_ = X11EventMonitors::create(queue_, clock_, [](double x, double y) { return Point {x, y}; });
+        clock_ = std::make_shared<SystemClock>();
+        screens_ = X11Screens::create();
+        monitors_ = X11EventMonitors::create(queue_, clock_, screens_);
     }
     static void TearDownTestSuite()
     {
         monitors_.reset();
+        screens_.reset();
         queue_.reset();
         delete app_;
         delete session_;
@@ -71,7 +74,8 @@ protected:
     static inline DesktopSession* session_ = nullptr;
     static inline QApplication* app_ = nullptr;
     static inline std::shared_ptr<testing::QtTestMainQueue> queue_;
-    static inline std::shared_ptr<testing::MonotonicClock> clock_;
+    static inline std::shared_ptr<SystemClock> clock_;
+    static inline std::shared_ptr<X11Screens> screens_;
     static inline std::shared_ptr<X11EventMonitors> monitors_;
 };
 
@@ -154,7 +158,7 @@ TEST_F(X11InputTest, AShakeOfThePointerTriggersTheGestureOnce)
 {
     auto defaults = std::make_shared<UserDefaults>(std::make_shared<fakes::MemoryPreferencesStore>());
     Defaults::registerDefaults(*defaults);
-    auto gesture = MotionGestureMonitor::create(monitors_, defaults, clock_, queue_);
+    auto gesture = MotionGestureMonitor::create(monitors_, defaults, queue_);
     int triggers = 0;
     gesture->onTrigger = [&] { ++triggers; };
 
@@ -179,13 +183,11 @@ TEST_F(X11InputTest, AShakeOfThePointerTriggersTheGestureOnce)
 
 TEST_F(X11InputTest, OverlaySelectsByDragAndClickAndLeavesNothingOnScreen)
 {
-    auto screens = std::make_shared<fakes::FakeScreens>();
-    screens->addScreen(Rect(0, 0, 1440, 900));
-    screens->addScreen(Rect(1440, 0, 1440, 900));
+    // No element is ever found: every selection is the area around the pointer or a dragged one.
     auto accessibility = std::make_shared<AccessibilitySelectionService>(std::make_shared<fakes::FakePermissions>(),
-        std::make_shared<fakes::FakeWindowList>(), std::make_shared<fakes::FakeAccessibilityTree>(), screens, ::getpid());
-    auto panels = std::make_shared<X11OverlayPanels>(monitors_, nullptr);
-    auto coordinator = SelectionOverlayCoordinator::create(accessibility, screens, panels, monitors_, queue_, clock_);
+        std::make_shared<fakes::FakeWindowList>(), std::make_shared<fakes::FakeAccessibilityTree>(), screens_, clock_, ::getpid());
+    auto panels = std::make_shared<X11OverlayPanels>(monitors_, std::shared_ptr<WindowImages>(X11WindowImages::create()));
+    auto coordinator = SelectionOverlayCoordinator::create(accessibility, screens_, panels, monitors_, queue_, clock_);
 
     testing::XTestDriver x;
     // A grey desktop, so that the veil shows on the frozen frame.

@@ -60,14 +60,6 @@ public:
         XSync(display_, False);
     }
 
-    void pointer(int& x, int& y)
-    {
-        Window r, c;
-        int wx, wy;
-        unsigned mask;
-        XQueryPointer(display_, root(), &r, &c, &x, &y, &wx, &wy, &mask);
-    }
-
     // A managed window filled with one colour that records its key presses.
     Window openWindow(const std::string& title, int x, int y, int width, int height, unsigned long rgb)
     {

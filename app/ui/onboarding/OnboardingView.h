@@ -1,10 +1,6 @@
 #pragma once
 
-#if __has_include("app/model/AppModel.h")
 #include "app/model/AppModel.h"
-#else
-#include "app/core/AppModel.h"
-#endif
 
 #include <QWidget>
 

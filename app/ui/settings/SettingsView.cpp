@@ -499,14 +499,14 @@ void SettingsView::sync()
     codexStatus_->setText(QString::fromStdString(model_->codexStatus()));
 }
 
-SettingsWindowController::SettingsWindowController(std::shared_ptr<AppModel> model, std::function<void()> openOnboarding)
-    : model_(std::move(model)), openOnboarding_(std::move(openOnboarding))
+SettingsWindowController::SettingsWindowController(std::shared_ptr<zorvane::OnboardingWindowController> onboarding)
+    : onboarding_(std::move(onboarding))
 {
 }
 
 SettingsWindowController::~SettingsWindowController() { delete window_; }
 
-void SettingsWindowController::show(int tab)
+void SettingsWindowController::show(AppModel& model, int tab)
 {
     if (!window_) {
         window_ = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
@@ -516,7 +516,11 @@ void SettingsWindowController::show(int tab)
         window_->setAttribute(Qt::WA_StyledBackground);
         auto* layout = new QVBoxLayout(window_);
         layout->setContentsMargins(0, 0, 0, 0);
-        view_ = new SettingsView(model_, openOnboarding_, window_);
+        std::weak_ptr<AppModel> weakModel = model.shared_from_this();
+        auto openOnboarding = [onboarding = onboarding_, weakModel] {
+            if (auto model = weakModel.lock(); model && onboarding) onboarding->show(*model);
+        };
+        view_ = new SettingsView(model.shared_from_this(), openOnboarding, window_);
         layout->addWidget(view_);
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             window_->move(screen->availableGeometry().center() - window_->rect().center());

@@ -1,10 +1,6 @@
 #pragma once
 
-#if __has_include("app/model/AppModel.h")
 #include "app/model/AppModel.h"
-#else
-#include "app/core/AppModel.h"
-#endif
 
 #include <QWidget>
 
@@ -87,18 +83,18 @@ private:
 };
 
 // The window around the settings: titled "Ajustes de Zorvane" (so it can be found and raised by
-// title), made on first show and kept, shown again where it was.
+// title), made on the first show and kept, shown again where it was.
 class SettingsWindowController {
 public:
-    SettingsWindowController(std::shared_ptr<AppModel> model, std::function<void()> openOnboarding);
+    // "Abrir primeros pasos" shows this onboarding window.
+    explicit SettingsWindowController(std::shared_ptr<zorvane::OnboardingWindowController> onboarding);
     ~SettingsWindowController();
     // Shows and raises the window; `tab` selects a tab first when given.
-    void show(int tab = -1);
+    void show(AppModel& model, int tab = -1);
     QWidget* window() const { return window_; }
 
 private:
-    std::shared_ptr<AppModel> model_;
-    std::function<void()> openOnboarding_;
+    std::shared_ptr<zorvane::OnboardingWindowController> onboarding_;
     QWidget* window_ = nullptr;
     SettingsView* view_ = nullptr;
 };

@@ -354,11 +354,16 @@ bool AtspiAccessibilityTree::refreshApplications(const Deadline& deadline)
     return true;
 }
 
-AtspiAccessibilityTree::Application* AtspiAccessibilityTree::application(ProcessID pid, const Deadline& deadline)
+AtspiAccessibilityTree::Application* AtspiAccessibilityTree::application(ProcessID pid, const Deadline& deadline, bool stale)
 {
     auto it = applications_.find(pid);
     if (it != applications_.end()) return it->second.get();
-    // A miss: the application started, or restarted, since the map was made.
+    // A miss: the application started, or restarted, since the map was made. An application
+    // that shows no tree (Qt or Chromium with accessibility off) would otherwise make every
+    // pointer move over its windows read the whole list again.
+    const auto now = SteadyClock::now();
+    if (!stale && now - lastRefresh_ < bounds_.rereadApplications) return nullptr;
+    lastRefresh_ = now;
     if (!refreshApplications(deadline)) return nullptr;
     it = applications_.find(pid);
     return it == applications_.end() ? nullptr : it->second.get();
@@ -377,9 +382,10 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
     Call call(*this, pid, &deadline);
     Owned<AtspiAccessible> current;
     for (int attempt = 0; attempt < 2 && !current; ++attempt) {
-        Application* app = application(pid, deadline);
+        Application* app = application(pid, deadline, attempt > 0);
         if (!app) return std::nullopt;
         const auto& topLevels = children(call, app->root.get(), maximumTopLevels);
+        if (unresponsive(pid)) return std::nullopt;
         if (topLevels.empty() && attempt == 0) {
             // A stale entry (the process exited and its id was reused, or the application
             // re-registered): read the map again once.

@@ -42,6 +42,8 @@ public:
         // What a lookup learnt of an object (role, frame, children) is reused this long after it
         // ends, for the scoring's repeated reads; never across lookups.
         std::chrono::milliseconds factsAfterLookup {300};
+        // The list of applications is read again on a miss, at most this often.
+        std::chrono::milliseconds rereadApplications {500};
     };
 
     explicit AtspiAccessibilityTree(RootCoordinates coordinates);
@@ -53,8 +55,7 @@ public:
     std::optional<AccessibilityElement> elementAtPoint(ProcessID pid, Point quartzPoint) override;
     std::optional<AccessibilityValue> attribute(const AccessibilityElement& element, std::string_view name) override;
     std::optional<std::string> applicationName(const AccessibilityElement& element) override;
-    // Position and size in one read, in Quartz global points.
-    std::optional<Rect> frame(const AccessibilityElement& element);
+    std::optional<Rect> frame(const AccessibilityElement& element) override;
 
     // Requests sent to other applications or the registry since this object was made.
     std::uint64_t busCalls() const { return busCalls_; }
@@ -67,7 +68,8 @@ private:
     using Deadline = std::chrono::steady_clock::time_point;
 
     bool connect();
-    Application* application(ProcessID pid, const Deadline& deadline);
+    // stale: the entry found before was of no use; read the list whatever the time.
+    Application* application(ProcessID pid, const Deadline& deadline, bool stale);
     bool refreshApplications(const Deadline& deadline);
     bool unresponsive(ProcessID pid);
     void forgetStaleFacts(bool newLookup);
@@ -78,6 +80,7 @@ private:
     bool connected_ = false;
     std::map<ProcessID, std::unique_ptr<Application>> applications_;
     std::map<ProcessID, std::chrono::steady_clock::time_point> unresponsiveUntil_;
+    std::chrono::steady_clock::time_point lastRefresh_;
     std::unique_ptr<Facts> facts_;
     std::uint64_t busCalls_ = 0;
 };

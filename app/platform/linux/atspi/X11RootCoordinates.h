@@ -1,6 +1,5 @@
 #pragma once
 
-// Include Qt headers before this one (Xlib macros).
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
 #include "app/platform/linux/x11/X11Screens.h"
 

@@ -23,6 +23,7 @@ private:
 };
 
 constexpr const char* noServerText = "No hay un servidor de sonido disponible.";
+constexpr const char* noAnswerText = "El servidor de sonido no responde.";
 constexpr const char* noMicrophoneText = "No hay un micrófono disponible.";
 constexpr const char* microphoneFailedText = "No se pudo abrir el micrófono.";
 
@@ -97,26 +98,26 @@ bool PulseAudioInput::waitUntil(Predicate done, Deadline deadline)
     return true;
 }
 
-bool PulseAudioInput::connect(Deadline deadline)
+const char* PulseAudioInput::connect(Deadline deadline)
 {
     if (context_ && !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) releaseContext();
     if (!context_) {
         context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Zorvane");
-        if (!context_) return false;
+        if (!context_) return noServerText;
         pa_context_set_state_callback(context_, [](pa_context*, void* m) { signalMainloop(m); }, mainloop_);
         if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
             releaseContext();
-            return false;
+            return noServerText;
         }
     }
     const bool settled = waitUntil(
         [this] { return !context_ || pa_context_get_state(context_) == PA_CONTEXT_READY
                      || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)); },
         deadline);
-    if (settled && context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) return true;
-    // Not answering in time is the same as not being there; the next call tries afresh.
+    if (settled && context_ && pa_context_get_state(context_) == PA_CONTEXT_READY) return nullptr;
+    // Not answering in time counts as no input; the next call tries afresh.
     releaseContext();
-    return false;
+    return settled ? noServerText : noAnswerText;
 }
 
 std::optional<PulseAudioInput::Source> PulseAudioInput::defaultSource(Deadline deadline)
@@ -164,8 +165,10 @@ AudioFormat PulseAudioInput::inputFormat()
 {
     MainloopLock lock(mainloop_);
     const Deadline deadline = std::chrono::steady_clock::now() + timeout_;
-    if (!connect(deadline)) return {};
+    if (connect(deadline)) return {};
     const std::optional<Source> source = defaultSource(deadline);
+    // The connection is kept only while capturing: an idle application holds nothing of the server.
+    if (!stream_) releaseContext();
     return source ? source->format : AudioFormat {};
 }
 
@@ -195,9 +198,19 @@ void PulseAudioInput::removeTap()
 void PulseAudioInput::start()
 {
     MainloopLock lock(mainloop_);
+    try {
+        openStream();
+    } catch (...) {
+        releaseContext();
+        throw;
+    }
+}
+
+void PulseAudioInput::openStream()
+{
     releaseStream();
     const Deadline deadline = std::chrono::steady_clock::now() + timeout_;
-    if (!connect(deadline)) throw AudioInputError(noServerText);
+    if (const char* failure = connect(deadline)) throw AudioInputError(failure);
     const std::optional<Source> source = defaultSource(deadline);
     if (!source) throw AudioInputError(noMicrophoneText);
 
@@ -234,7 +247,7 @@ void PulseAudioInput::start()
         [this] { return !stream_ || pa_stream_get_state(stream_) != PA_STREAM_CREATING; }, deadline);
     if (!settled || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY) {
         releaseStream();
-        throw AudioInputError(settled ? microphoneFailedText : noServerText);
+        throw AudioInputError(settled ? microphoneFailedText : noAnswerText);
     }
 }
 
@@ -243,7 +256,7 @@ bool PulseAudioInput::isRunning()
     MainloopLock lock(mainloop_);
     if (!stream_) return false;
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) return true;
-    releaseStream(); // the source or the server went away
+    releaseContext(); // the source or the server went away
     return false;
 }
 
@@ -251,7 +264,7 @@ void PulseAudioInput::stop()
 {
     {
         MainloopLock lock(mainloop_);
-        releaseStream();
+        releaseContext();
     }
     std::lock_guard tapLock(tapMutex_);
     pending_.clear();

@@ -46,7 +46,9 @@ private:
     using Deadline = std::chrono::steady_clock::time_point;
 
     // These run with the main loop locked.
-    bool connect(Deadline deadline);
+    void openStream();
+    // None when connected; otherwise the text for the user.
+    const char* connect(Deadline deadline);
     std::optional<Source> defaultSource(Deadline deadline);
     template <typename Predicate>
     bool waitUntil(Predicate done, Deadline deadline);

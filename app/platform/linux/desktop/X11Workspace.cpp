@@ -1,5 +1,7 @@
 #include "app/platform/linux/desktop/X11Workspace.h"
 
+#include "app/platform/linux/desktop/DesktopEntryFile.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
@@ -18,7 +20,6 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string_view>
 
@@ -67,11 +68,7 @@ std::string lowercase(std::string text)
 
 std::vector<std::filesystem::path> applicationDirectories()
 {
-    std::vector<std::filesystem::path> dirs;
-    const char* dataHome = std::getenv("XDG_DATA_HOME");
-    const char* home = std::getenv("HOME");
-    if (dataHome && *dataHome) dirs.emplace_back(std::filesystem::path(dataHome) / "applications");
-    else if (home && *home) dirs.emplace_back(std::filesystem::path(home) / ".local/share/applications");
+    std::vector<std::filesystem::path> dirs {linux_platform::DesktopEntryFile::dataHome() / "applications"};
     const char* dataDirs = std::getenv("XDG_DATA_DIRS");
     std::string_view rest = dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share";
     while (!rest.empty()) {
@@ -96,22 +93,11 @@ std::optional<std::filesystem::path> findDesktopEntry(const std::string& name)
 // The Exec line of the entry's main group.
 std::optional<std::string> execLine(const std::filesystem::path& entry)
 {
-    std::ifstream in(entry);
-    std::string line;
-    bool inMainGroup = false;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (!line.empty() && line.front() == '[') {
-            inMainGroup = line == "[Desktop Entry]";
-            continue;
-        }
-        if (!inMainGroup || line.rfind("Exec", 0) != 0) continue;
-        const auto equals = line.find('=');
-        if (equals == std::string::npos || line.find_first_not_of(' ', 4) != equals) continue;
-        const auto value = line.find_first_not_of(' ', equals + 1);
-        return value == std::string::npos ? std::string() : line.substr(value);
-    }
-    return std::nullopt;
+    const auto keys = linux_platform::DesktopEntryFile::readMainGroup(entry);
+    if (!keys) return std::nullopt;
+    const auto exec = keys->find("Exec");
+    if (exec == keys->end()) return std::nullopt;
+    return exec->second;
 }
 
 std::string findExecutable(const std::string& name)
@@ -156,7 +142,7 @@ std::optional<std::string> property(xcb_connection_t* c, xcb_window_t window, xc
         xcb_get_property_reply(c, xcb_get_property(c, 0, window, name, type, 0, 1024), nullptr));
     if (!reply || reply->type == XCB_ATOM_NONE) return std::nullopt;
     const auto* data = static_cast<const char*>(xcb_get_property_value(reply.get()));
-    return std::string(data, std::size_t(xcb_get_property_value_length(reply.get())) * (reply->format / 8));
+    return std::string(data, std::size_t(xcb_get_property_value_length(reply.get()))); // bytes
 }
 
 std::optional<std::uint32_t> cardinal(xcb_connection_t* c, xcb_window_t window, xcb_atom_t name, xcb_atom_t type)

@@ -43,6 +43,12 @@ fs::path LinuxSpeechRecognizers::modelFolder(const std::string& localeIdentifier
     return places_.modelsFolder / language(localeIdentifier);
 }
 
+std::string LinuxSpeechRecognizers::modelInstructions() const
+{
+    return "Para dictar, descarga un modelo de Vosk de tu idioma (alphacephei.com/vosk/models) y descomprímelo en "
+        + modelFolder(localeIdentifier_).string() + ".";
+}
+
 LinuxSpeechRecognizers::Choice LinuxSpeechRecognizers::choose(const std::string& localeIdentifier)
 {
     Choice choice;

@@ -44,6 +44,8 @@ public:
     Permissions::Status authorizationStatus();
     // Why the user's language has no recogniser, in Spanish; none when it has one.
     std::optional<std::string> unavailableReason();
+    // One sentence for the settings: where a model for the user's language goes.
+    std::string modelInstructions() const;
     // Where a model for the locale's language goes.
     std::filesystem::path modelFolder(const std::string& localeIdentifier) const;
     // "es" for "es_ES", "es-MX" or "es_ES.UTF-8"; "en" for the C and POSIX locales.

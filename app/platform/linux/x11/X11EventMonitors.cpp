@@ -89,7 +89,11 @@ constexpr std::size_t pendingMotionLimit = std::size_t(X11EventMonitors::sampleR
 struct X11EventMonitors::State {
     std::shared_ptr<MainQueue> mainQueue;
     std::shared_ptr<Clock> clock;
-    RootToQuartz rootToQuartz;
+    std::shared_ptr<X11Screens> screens;
+    // Read again when older than monitorLayoutLifetime; a monitor change shows within that time.
+    // Main thread only.
+    std::optional<X11MonitorLayout> layout;
+    double layoutRead = 0;
 
     std::mutex mutex;
     std::condition_variable idle;
@@ -179,7 +183,13 @@ struct X11EventMonitors::State {
 
     void deliverMotion(const Sample& sample)
     {
-        const PointerMovement movement {rootToQuartz(sample.rootX, sample.rootY), sample.uptime};
+        if (!screens) return;
+        const double now = clock->uptime();
+        if (!layout || now - layoutRead > monitorLayoutLifetime) {
+            layout = screens->layout();
+            layoutRead = now;
+        }
+        const PointerMovement movement {layout->quartzPoint(Point {double(sample.rootX), double(sample.rootY)}), sample.uptime};
         for (const auto& entry : snapshot(sample.local ? Kind::localMove : Kind::globalMove))
             run(entry, [&](Entry& e) {
                 e.move(movement);
@@ -387,13 +397,13 @@ private:
 } // namespace
 
 std::shared_ptr<X11EventMonitors> X11EventMonitors::create(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Clock> clock,
-    RootToQuartz rootToQuartz)
+    std::shared_ptr<X11Screens> screens)
 {
     auto state = std::make_shared<State>();
     state->weakSelf = state;
     state->mainQueue = std::move(mainQueue);
     state->clock = std::move(clock);
-    state->rootToQuartz = std::move(rootToQuartz);
+    state->screens = std::move(screens);
 
     int screen = 0;
     state->query = xcb_connect(nullptr, &screen);
@@ -463,11 +473,11 @@ void X11EventMonitors::removeMonitor(MonitorToken token)
 
 Point X11EventMonitors::currentPointerLocation()
 {
-    if (state_->root == 0) return {};
+    if (state_->root == 0 || !state_->screens) return {};
     const XcbReply<xcb_query_pointer_reply_t> pointer(
         xcb_query_pointer_reply(state_->query, xcb_query_pointer(state_->query, state_->root), nullptr));
     if (!pointer) return {};
-    return state_->rootToQuartz(pointer->root_x, pointer->root_y);
+    return state_->screens->quartzPoint(Point {double(pointer->root_x), double(pointer->root_y)});
 }
 
 bool X11EventMonitors::watchesRawInput() const

@@ -3,6 +3,7 @@
 #include "app/platform/Clock.h"
 #include "app/platform/EventMonitors.h"
 #include "app/platform/MainQueue.h"
+#include "app/platform/linux/x11/X11Screens.h"
 
 #include <functional>
 #include <memory>
@@ -25,13 +26,15 @@ class X11EventMonitors final : public EventMonitors {
 public:
     static constexpr double sampleRate = 120;
 
-    // Root-window pixels to Quartz global points; the Screens adapter's conversion.
-    using RootToQuartz = std::function<Point(double rootX, double rootY)>;
+    // Movements are converted to points with monitors read at most this long ago; the pointer's
+    // current location always with monitors read afresh.
+    static constexpr double monitorLayoutLifetime = 0.5;
 
-    // Builds the monitors for the display of $DISPLAY. Call on the main thread, after the
-    // QGuiApplication exists (it tells our windows apart from others).
+    // Builds the monitors for the display of $DISPLAY; `screens` converts root pixels to Quartz
+    // points. Call on the main thread, after the QGuiApplication exists (it tells our windows
+    // apart from others).
     static std::shared_ptr<X11EventMonitors> create(std::shared_ptr<MainQueue> mainQueue, std::shared_ptr<Clock> clock,
-        RootToQuartz rootToQuartz);
+        std::shared_ptr<X11Screens> screens);
     ~X11EventMonitors() override;
 
     X11EventMonitors(const X11EventMonitors&) = delete;

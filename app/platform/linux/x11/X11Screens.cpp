@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 namespace zorvane {
@@ -55,16 +57,55 @@ double distanceSquared(Point p, double x, double y, double width, double height)
     return dx * dx + dy * dy;
 }
 
+// Facts about a server that never change while it runs, kept so that the frequent monitor reads
+// (every conversion) cost as few round trips as possible.
+struct ServerFacts {
+    std::mutex mutex;
+    std::map<std::pair<std::string, Atom>, std::string> atomNames;
+    std::map<std::string, bool> hasRandR;
+};
+
+ServerFacts& serverFacts()
+{
+    static ServerFacts* facts = new ServerFacts;
+    return *facts;
+}
+
 std::string atomName(Display* display, Atom atom)
 {
-    x11::XPtr<char> name(atom ? XGetAtomName(display, atom) : nullptr);
-    return name ? std::string(name.get()) : std::string();
+    if (!atom) return {};
+    ServerFacts& facts = serverFacts();
+    const auto key = std::make_pair(std::string(DisplayString(display)), atom);
+    {
+        std::lock_guard lock(facts.mutex);
+        if (auto it = facts.atomNames.find(key); it != facts.atomNames.end()) return it->second;
+    }
+    x11::XPtr<char> name(XGetAtomName(display, atom));
+    if (!name) return {};
+    std::lock_guard lock(facts.mutex);
+    return facts.atomNames[key] = name.get();
+}
+
+bool hasRandR(Display* display)
+{
+    ServerFacts& facts = serverFacts();
+    const std::string server = DisplayString(display);
+    {
+        std::lock_guard lock(facts.mutex);
+        if (auto it = facts.hasRandR.find(server); it != facts.hasRandR.end()) return it->second;
+    }
+    // Asked with the core request: libXrandr leaks its bookkeeping on servers without it.
+    int opcode = 0, eventBase = 0, errorBase = 0;
+    const bool present = XQueryExtension(display, "RANDR", &opcode, &eventBase, &errorBase);
+    std::lock_guard lock(facts.mutex);
+    return facts.hasRandR[server] = present;
 }
 
 std::vector<X11Monitor> randrMonitors(Display* display, Window root)
 {
     std::vector<X11Monitor> result;
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!hasRandR(display)) return result;
     if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor)) return result;
 
     if (major > 1 || (major == 1 && minor >= 5)) {

@@ -6,17 +6,25 @@
 #include "app/core/UserDefaults.h"
 #include "app/platform/linux/PlistPreferencesStore.h"
 
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <ostream>
+#include <pthread.h>
+#include <thread>
 
 namespace zorvane {
 
 std::string commandLineUsage()
 {
-    return "Uso: Zorvane --ask PREGUNTA [--image ARCHIVO.png] [--mode fast|thinking]\n"
+    return "Uso: Zorvane [--select | --settings]\n"
+           "       Zorvane --ask PREGUNTA [--image ARCHIVO.png] [--mode fast|thinking]\n"
+           "  --select          empieza una selección en pantalla (en el Zorvane que ya está abierto)\n"
+           "  --settings        abre los ajustes\n"
            "  --ask PREGUNTA    pregunta a Codex y escribe la respuesta\n"
            "  --image ARCHIVO   adjunta esa imagen PNG como selección\n"
            "  --mode MODO       fast o thinking (por omisión, el de los ajustes)\n";
@@ -47,6 +55,10 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& arguments)
             if (!mode) return {std::nullopt, "Falta el modo después de --mode."};
             request.mode = AIResponseModes::fromRawValue(*mode);
             if (!request.mode) return {std::nullopt, "Modo desconocido: " + *mode + " (usa fast o thinking)."};
+        } else if (arg == "--select") {
+            request.action = CommandLineRequest::Action::select;
+        } else if (arg == "--settings") {
+            request.action = CommandLineRequest::Action::openSettings;
         } else if (arg == "--ui-test") {
             request.uiTest = true;
         } else if (arg == "--help" || arg == "-h") {
@@ -57,6 +69,9 @@ CommandLineParse parseCommandLine(const std::vector<std::string>& arguments)
         }
     }
     if (asked) {
+        if (request.action != CommandLineRequest::Action::startApplication) {
+            return {std::nullopt, "--ask no se combina con --select ni con --settings."};
+        }
         request.action = CommandLineRequest::Action::ask;
     } else if (request.imagePath || request.mode) {
         return {std::nullopt, "--image y --mode solo valen junto con --ask."};
@@ -93,6 +108,48 @@ AIResponseMode modeFromSettings()
     return Defaults::responseMode(defaults);
 }
 
+// While the question runs, Ctrl+C, a closed terminal or SIGTERM end the tool's child (which runs
+// in a process group of its own and would not see them) before the program ends.
+class InterruptionWatch {
+public:
+    InterruptionWatch()
+    {
+        sigemptyset(&signals_);
+        for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals_, number);
+        pthread_sigmask(SIG_BLOCK, &signals_, &previous_);
+        watcher_ = std::thread([this] {
+            const timespec step {0, 100'000'000};
+            while (!done_) {
+                const int number = sigtimedwait(&signals_, nullptr, &step);
+                if (number > 0) {
+                    received_ = number;
+                    cancellation->cancel();
+                    return;
+                }
+            }
+        });
+    }
+    ~InterruptionWatch()
+    {
+        done_ = true;
+        watcher_.join();
+        pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+    InterruptionWatch(const InterruptionWatch&) = delete;
+    InterruptionWatch& operator=(const InterruptionWatch&) = delete;
+
+    int received() const { return received_; }
+
+    const std::shared_ptr<Cancellation> cancellation = std::make_shared<Cancellation>();
+
+private:
+    sigset_t signals_ {};
+    sigset_t previous_ {};
+    std::atomic<bool> done_ {false};
+    std::atomic<int> received_ {0};
+    std::thread watcher_;
+};
+
 } // namespace
 
 int runAsk(const CommandLineRequest& request, std::ostream& out, std::ostream& err)
@@ -116,7 +173,16 @@ int runAsk(const CommandLineRequest& request, std::ostream& out, std::ostream& e
     const AIResponseMode mode = request.mode ? *request.mode : modeFromSettings();
     try {
         CodexService codex;
-        out << codex.send(request.question, context, mode) << '\n';
+        std::string answer;
+        {
+            InterruptionWatch interruptions;
+            try {
+                answer = codex.send(request.question, context, mode, interruptions.cancellation);
+            } catch (const OperationCancelled&) {
+                return 128 + interruptions.received();
+            }
+        }
+        out << answer << '\n';
         out.flush();
         if (!out) {
             err << "No se pudo escribir la respuesta.\n";

@@ -10,7 +10,7 @@ namespace zorvane {
 
 // What the program was asked to do from its command line.
 struct CommandLineRequest {
-    enum class Action { showUsage, ask, startApplication };
+    enum class Action { showUsage, ask, startApplication, select, openSettings };
     Action action = Action::startApplication;
     std::string question;
     std::optional<std::string> imagePath;

@@ -78,7 +78,8 @@ int main()
 
     zorvane::host::DescriptorReader fromBrowser(STDIN_FILENO);
     zorvane::host::relayFramesToLines(fromBrowser, application);
+    // Shut down, not closed: the other thread may be reading the socket right now, and closing a
+    // descriptor under a read could hand its number to something else. Leaving closes it.
     ::shutdown(socket, SHUT_RDWR);
-    ::close(socket);
     finish(0);
 }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstring>
 #include <climits>
@@ -157,17 +159,25 @@ public:
 // reaped so that it neither runs on unattended nor stays a zombie.
 class Reaper {
 public:
-    explicit Reaper(pid_t pid) : pid_(pid) {}
+    Reaper(pid_t pid, bool ownGroup) : pid_(pid), ownGroup_(ownGroup) {}
     ~Reaper()
     {
         if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
+        signal(SIGKILL);
         int status = 0;
         while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
         }
     }
     Reaper(const Reaper&) = delete;
     Reaper& operator=(const Reaper&) = delete;
+
+    // To the child's whole group when it has one. Until the child is reaped its pid, and so its
+    // group's number, cannot be given to another process.
+    void signal(int number) const
+    {
+        if (pid_ <= 0) return;
+        ::kill(ownGroup_ ? -pid_ : pid_, number);
+    }
 
     std::int32_t wait()
     {
@@ -186,7 +196,28 @@ public:
 
 private:
     pid_t pid_;
+    bool ownGroup_;
 };
+
+// Waits up to `seconds` for the child to end, without reaping it.
+bool waitForExit(pid_t pid, int exitWatch, double seconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    for (;;) {
+        siginfo_t info {};
+        if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return false;
+        if (exitWatch >= 0) {
+            pollfd watch {exitWatch, POLLIN, 0};
+            ::poll(&watch, 1, static_cast<int>(left));
+        } else {
+            const timespec step {0, 10'000'000};
+            ::nanosleep(&step, nullptr);
+        }
+    }
+}
 
 constexpr std::size_t kChunk = 64 * 1024;
 
@@ -269,7 +300,11 @@ ChildResult runChild(const ChildRequest& request)
     pid_t pid = -1;
     {
         SpawnSetup setup;
-        if (inputPipe) setup.check(posix_spawn_file_actions_adddup2(&setup.actions_, inputPipe->read.get(), STDIN_FILENO), "posix_spawn");
+        if (inputPipe) {
+            setup.check(posix_spawn_file_actions_adddup2(&setup.actions_, inputPipe->read.get(), STDIN_FILENO), "posix_spawn");
+        } else if (request.ownProcessGroup) {
+            setup.check(posix_spawn_file_actions_addopen(&setup.actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0), "posix_spawn");
+        }
         if (outputPipe) {
             setup.check(posix_spawn_file_actions_adddup2(&setup.actions_, outputPipe->write.get(), STDOUT_FILENO), "posix_spawn");
         } else {
@@ -290,12 +325,24 @@ ChildResult runChild(const ChildRequest& request)
         sigaddset(&pipeSignal, SIGPIPE);
         setup.check(posix_spawnattr_setsigmask(&setup.attributes_, &none), "posix_spawn");
         setup.check(posix_spawnattr_setsigdefault(&setup.attributes_, &pipeSignal), "posix_spawn");
-        setup.check(posix_spawnattr_setflags(&setup.attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF), "posix_spawn");
+        short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+        if (request.ownProcessGroup) {
+            setup.check(posix_spawnattr_setpgroup(&setup.attributes_, 0), "posix_spawn");
+            flags |= POSIX_SPAWN_SETPGROUP;
+        }
+        setup.check(posix_spawnattr_setflags(&setup.attributes_, flags), "posix_spawn");
 
         const int error = posix_spawn(&pid, program.c_str(), &setup.actions_, &setup.attributes_, argv.data(), envp.data());
         if (error) throwErrno(error, "No se pudo iniciar " + program);
     }
-    Reaper reaper(pid);
+    Reaper reaper(pid, request.ownProcessGroup);
+    using Clock = std::chrono::steady_clock;
+    std::optional<Clock::time_point> deadline;
+    if (request.timeLimit) {
+        const double limit = std::isfinite(*request.timeLimit) ? std::clamp(*request.timeLimit, 0.0, 1e9) : 1e9;
+        deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(limit));
+    }
+    const int cancelWatch = request.cancellation ? request.cancellation->descriptor() : -1;
 
     if (inputPipe) inputPipe->read.reset();
 
@@ -344,8 +391,14 @@ ChildResult runChild(const ChildRequest& request)
 
     ChildResult result;
     bool exited = false;
-    while (!exited && (errorEnd.isOpen() || outputEnd.isOpen() || inputEnd.isOpen())) {
-        pollfd fds[4];
+    const auto mustEnd = [&] {
+        if (request.cancellation && request.cancellation->isCancelled()) return ChildResult::Ending::cancelled;
+        if (deadline && Clock::now() >= *deadline) return ChildResult::Ending::timedOut;
+        return ChildResult::Ending::exited;
+    };
+    while (!exited && (errorEnd.isOpen() || outputEnd.isOpen() || inputEnd.isOpen() || deadline || cancelWatch >= 0)) {
+        if ((result.ending = mustEnd()) != ChildResult::Ending::exited) break;
+        pollfd fds[5];
         nfds_t count = 0;
         int errorIndex = -1, outputIndex = -1, inputIndex = -1, exitIndex = -1;
         if (errorEnd.isOpen()) {
@@ -364,7 +417,19 @@ ChildResult runChild(const ChildRequest& request)
             exitIndex = static_cast<int>(count);
             fds[count++] = {exitWatch.get(), POLLIN, 0};
         }
-        if (::poll(fds, count, -1) < 0) {
+        if (cancelWatch >= 0) fds[count++] = {cancelWatch, POLLIN, 0};
+        int timeout = -1;
+        if (deadline) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline - Clock::now()).count();
+            timeout = static_cast<int>(std::clamp<long long>(left, 0, 60'000));
+        }
+        if (!errorEnd.isOpen() && !outputEnd.isOpen() && !inputEnd.isOpen() && !exitWatch.isOpen()) {
+            // Nothing left to read and no way to be told of the end: look again shortly.
+            timeout = timeout < 0 ? 50 : std::min(timeout, 50);
+            siginfo_t info {};
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid) break;
+        }
+        if (::poll(fds, count, timeout) < 0) {
             if (errno == EINTR) continue;
             throwErrno(errno, "poll");
         }
@@ -380,6 +445,13 @@ ChildResult runChild(const ChildRequest& request)
         if (exitIndex >= 0 && fds[exitIndex].revents != 0) exited = true;
     }
     inputEnd.reset();
+    if (result.ending != ChildResult::Ending::exited) {
+        reaper.signal(SIGTERM);
+        waitForExit(pid, exitWatch.get(), terminationGracePeriod);
+        // Whatever of its group is left, the child included if it ignored SIGTERM.
+        reaper.signal(SIGKILL);
+        exited = true;
+    }
     if (exited) {
         if (errorEnd.isOpen()) drainWhatIsLeft(errorEnd.get(), result.errorOutput);
         if (outputEnd.isOpen()) drainWhatIsLeft(outputEnd.get(), result.output);

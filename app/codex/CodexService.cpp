@@ -5,7 +5,10 @@
 #include "app/core/UUID.h"
 
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -17,6 +20,25 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::string_view kImagePrefix = "zorvane-selection-";
+constexpr std::string_view kAnswerPrefix = "zorvane-";
+constexpr std::string_view kAnswerSuffix = ".txt";
+// An answer file this old belongs to no query still running (they end after ten minutes).
+constexpr auto kAnswerFileMaximumAge = std::chrono::hours(24);
+
+// The answer files of queries running in this process, which the sweep never touches.
+std::mutex activeAnswersMutex;
+std::set<fs::path>& activeAnswers()
+{
+    static std::set<fs::path> paths;
+    return paths;
+}
+
+bool isAnswerFileName(const std::string& name)
+{
+    if (!name.starts_with(kAnswerPrefix) || !name.ends_with(kAnswerSuffix)) return false;
+    const std::string middle = name.substr(kAnswerPrefix.size(), name.size() - kAnswerPrefix.size() - kAnswerSuffix.size());
+    return UUID::parse(middle).has_value();
+}
 
 [[noreturn]] void throwErrno(int error, const std::string& what)
 {
@@ -75,8 +97,19 @@ struct TransportFiles {
     TransportFiles& operator=(const TransportFiles&) = delete;
     ~TransportFiles()
     {
-        if (answer) ::unlink(answer->c_str());
+        if (answer) {
+            ::unlink(answer->c_str());
+            std::lock_guard lock(activeAnswersMutex);
+            activeAnswers().erase(*answer);
+        }
         if (image) ::unlink(image->c_str());
+    }
+
+    void setAnswer(fs::path path)
+    {
+        std::lock_guard lock(activeAnswersMutex);
+        activeAnswers().insert(path);
+        answer = std::move(path);
     }
 };
 
@@ -169,7 +202,7 @@ std::string CodexService::ServiceError::localizedDescription() const
     case Case::commandFailed:
         return payload_.empty() ? "Codex no pudo completar la consulta." : payload_;
     case Case::executableMissing:
-        return "No encuentro Codex en este Mac. Instala o abre la app de Codex y vuelve a intentarlo.";
+        return "No encuentro Codex en este equipo. Instala o abre la app de Codex y vuelve a intentarlo.";
     case Case::emptyResponse:
         return "Codex terminó sin devolver una respuesta.";
     }
@@ -182,6 +215,7 @@ CodexService::CodexService(Options options)
       home_(options.home ? std::move(options.home) : homeFrom(environment_)),
       temporaryDirectory_(options.temporaryDirectory ? std::move(*options.temporaryDirectory)
                                                      : temporaryDirectoryFrom(environment_)),
+      queryTimeLimit_(options.queryTimeLimit.value_or(queryTimeLimit)),
       candidates_(executableCandidates())
 {
     removeStaleTransportImages(temporaryDirectory_);
@@ -265,30 +299,39 @@ void CodexService::removeStaleTransportImages(const fs::path& temporaryDirectory
     for (auto it = fs::begin(entries); it != fs::end(entries); it.increment(error)) {
         if (error) return;
         const std::string name = it->path().filename().string();
+        std::error_code ignored;
         if (name.starts_with(kImagePrefix)) {
-            std::error_code ignored;
             fs::remove(it->path(), ignored);
+        } else if (isAnswerFileName(name)) {
+            const auto modified = fs::last_write_time(it->path(), ignored);
+            if (ignored || fs::file_time_type::clock::now() - modified < kAnswerFileMaximumAge) continue;
+            std::lock_guard lock(activeAnswersMutex);
+            if (!activeAnswers().contains(it->path())) fs::remove(it->path(), ignored);
         }
     }
 }
 
-CodexService::CapturedRun CodexService::runCaptured(const fs::path& executable, const std::vector<std::string>& arguments) const
+CodexService::CapturedRun CodexService::runCaptured(const fs::path& executable, const std::vector<std::string>& arguments,
+    std::optional<double> timeLimit, std::shared_ptr<const Cancellation> cancellation) const
 {
     ChildRequest request;
     request.executable = executable;
     request.arguments = arguments;
     request.environment = sanitizedEnvironment();
+    request.ownProcessGroup = true;
+    request.timeLimit = timeLimit;
+    request.cancellation = std::move(cancellation);
     ChildResult result = runChild(request);
     return {result.terminationStatus, Text::decodeUTF8Lossy(result.output), Text::decodeUTF8Lossy(result.errorOutput)};
 }
 
-std::string CodexService::authenticationStatus()
+std::string CodexService::authenticationStatus(std::shared_ptr<const Cancellation> cancellation)
 {
     const std::optional<fs::path> executable = findExecutable();
     if (!executable) return "Codex no encontrado";
     CapturedRun run;
     try {
-        run = runCaptured(*executable, statusArguments());
+        run = runCaptured(*executable, statusArguments(), statusTimeLimit, std::move(cancellation));
     } catch (...) {
         subscriptionLoginVerified_ = false;
         return describe(std::current_exception());
@@ -299,13 +342,33 @@ std::string CodexService::authenticationStatus()
     return status.empty() ? "Estado desconocido" : status;
 }
 
-std::string CodexService::send(const std::string& question, const std::optional<CapturedContext>& context, AIResponseMode mode)
+std::string CodexService::send(const std::string& question, const std::optional<CapturedContext>& context, AIResponseMode mode,
+                               std::shared_ptr<const Cancellation> cancellation)
 {
+    if (cancellation && cancellation->isCancelled()) throw OperationCancelled();
     const std::optional<fs::path> executable = findExecutable();
     if (!executable) throw ServiceError::executableMissing();
 
+    // One limit for the whole question, the sign-in check included.
+    using Clock = std::chrono::steady_clock;
+    const auto started = Clock::now();
+    const auto timeLeft = [&] { return queryTimeLimit_ - std::chrono::duration<double>(Clock::now() - started).count(); };
+    const auto checkEnding = [&](ChildResult::Ending ending) {
+        if (ending == ChildResult::Ending::cancelled) throw OperationCancelled();
+        if (ending == ChildResult::Ending::timedOut) throw ServiceError::commandFailed(queryTimedOutText);
+    };
+
     if (!subscriptionLoginVerified_.load()) {
-        const CapturedRun run = runCaptured(*executable, statusArguments());
+        ChildRequest status;
+        status.executable = *executable;
+        status.arguments = statusArguments();
+        status.environment = sanitizedEnvironment();
+        status.ownProcessGroup = true;
+        status.timeLimit = timeLeft();
+        status.cancellation = cancellation;
+        const ChildResult result = runChild(status);
+        checkEnding(result.ending);
+        const CapturedRun run {result.terminationStatus, Text::decodeUTF8Lossy(result.output), Text::decodeUTF8Lossy(result.errorOutput)};
         const std::string joined = joinedStatus(run);
         if (!signedInWithChatGPT(run, joined)) throw ServiceError::subscriptionLoginRequired(Text::trimmed(joined));
         subscriptionLoginVerified_ = true;
@@ -313,7 +376,7 @@ std::string CodexService::send(const std::string& question, const std::optional<
 
     TransportFiles files;
     if (context && context->imageData) files.image = writeTransportImage(temporaryDirectory_, *context->imageData);
-    files.answer = temporaryDirectory_ / ("zorvane-" + UUID().uuidString() + ".txt");
+    files.setAnswer(temporaryDirectory_ / (std::string(kAnswerPrefix) + UUID().uuidString() + std::string(kAnswerSuffix)));
 
     ChildRequest request;
     request.executable = *executable;
@@ -322,7 +385,11 @@ std::string CodexService::send(const std::string& question, const std::optional<
     request.workingDirectory = temporaryDirectory_;
     request.input = PromptBuilder::makePrompt(question, context);
     request.captureOutput = false;
+    request.ownProcessGroup = true;
+    request.timeLimit = timeLeft();
+    request.cancellation = std::move(cancellation);
     const ChildResult result = runChild(request);
+    checkEnding(result.ending);
 
     if (result.terminationStatus != 0) throw ServiceError::commandFailed(Text::trimmed(Text::decodeUTF8Lossy(result.errorOutput)));
 

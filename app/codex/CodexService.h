@@ -20,13 +20,21 @@ struct CodexServiceOptions {
     std::optional<Environment> environment;                   // default: the process environment
     std::optional<std::filesystem::path> home;                // default: HOME, else the user database
     std::optional<std::filesystem::path> temporaryDirectory;  // default: TMPDIR if a directory, else /tmp
+    std::optional<double> queryTimeLimit;                     // seconds; default: CodexService::queryTimeLimit
 };
 
 // The one way to the user's `codex` tool: the sign-in status and the question. Synchronous and
-// safe to call from several threads at once; each call runs its own child to its end.
+// safe to call from several threads at once; each call runs its own child to its end, its time
+// limit or its cancellation, and leaves neither the child nor its files behind.
 class CodexService {
 public:
     using Options = CodexServiceOptions;
+
+    // Offline the tool retries for ever: a question that has not ended by then is ended.
+    static constexpr double queryTimeLimit = 600;
+    static constexpr const char* queryTimedOutText = "Codex no respondió en 10 minutos.";
+    // The sign-in status contacts no server; longer than this means something is wrong.
+    static constexpr double statusTimeLimit = 30;
 
     class ServiceError : public LocalizedError {
     public:
@@ -53,22 +61,29 @@ public:
         std::string standardError;
     };
 
-    // Sweeps transport images left by an earlier run from the temporary directory.
+    // Sweeps transport images left by an earlier run, and answer files older than a day, from the
+    // temporary directory.
     explicit CodexService(Options options = {});
 
-    // Text for the Codex status line; never fails.
-    std::string authenticationStatus();
+    // Text for the Codex status line; never fails. Cancelled: the text does not matter.
+    std::string authenticationStatus(std::shared_ptr<const Cancellation> cancellation = nullptr);
 
     // Asks the question, with the context's image attached when it has one, and returns the
-    // answer trimmed and never empty. Throws ServiceError, or std::system_error when the image
-    // cannot be written or the tool cannot be started.
-    std::string send(const std::string& question, const std::optional<CapturedContext>& context, AIResponseMode mode);
+    // answer trimmed and never empty. Throws ServiceError (commandFailed with queryTimedOutText
+    // past the time limit), OperationCancelled once cancelled, or std::system_error when the
+    // image cannot be written or the tool cannot be started.
+    std::string send(const std::string& question, const std::optional<CapturedContext>& context, AIResponseMode mode,
+                     std::shared_ptr<const Cancellation> cancellation = nullptr);
 
     // The pieces the two operations are built of, for the command line and the tests.
     std::vector<std::filesystem::path> executableCandidates() const;
     std::optional<std::filesystem::path> findExecutable() const; // looked up afresh every time
     Environment sanitizedEnvironment() const;
-    CapturedRun runCaptured(const std::filesystem::path& executable, const std::vector<std::string>& arguments) const;
+    // The tool's run with the given arguments; a run ended by the time limit or the cancellation
+    // reports status 128 + the signal.
+    CapturedRun runCaptured(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
+                            std::optional<double> timeLimit = std::nullopt,
+                            std::shared_ptr<const Cancellation> cancellation = nullptr) const;
     const std::filesystem::path& temporaryDirectory() const { return temporaryDirectory_; }
     bool isSubscriptionLoginVerified() const { return subscriptionLoginVerified_.load(); }
 
@@ -76,6 +91,8 @@ public:
     static std::vector<std::string> statusArguments();
     static std::vector<std::string> queryArguments(AIResponseMode mode, const std::filesystem::path& answerFile,
                                                    const std::optional<std::filesystem::path>& imageFile);
+    // Every transport image, and the answer files ("zorvane-" + UUID + ".txt") older than a day
+    // except those of queries running in this process.
     static void removeStaleTransportImages(const std::filesystem::path& temporaryDirectory);
 
 private:
@@ -83,6 +100,7 @@ private:
     Environment environment_;
     std::optional<std::filesystem::path> home_;
     std::filesystem::path temporaryDirectory_;
+    double queryTimeLimit_;
     std::vector<std::filesystem::path> candidates_;
     std::atomic<bool> subscriptionLoginVerified_ {false};
 };

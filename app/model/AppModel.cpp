@@ -6,8 +6,6 @@
 #include "app/selection/ScreenCoordinates.h"
 #include "app/system/SystemPrivacySettings.h"
 
-#include <thread>
-
 namespace zorvane {
 namespace {
 
@@ -18,7 +16,7 @@ constexpr const char* screenRecordingMissing =
 constexpr const char* dictationDisabled = "Activa Dictado en los ajustes de Zorvane.";
 constexpr const char* loginItemFailed = "No se pudo cambiar el inicio automático: ";
 constexpr const char* extensionSetupFailed = "No se pudo preparar la extensión web: ";
-constexpr const char* noSupportedBrowser = "Instala Arc, Chrome, Edge o Brave para usar la selección web precisa.";
+constexpr const char* noSupportedBrowser = "Instala Chrome, Chromium, Edge o Brave para usar la selección web precisa.";
 
 BrowserBridgeInstaller makeInstaller(const AppPlatform& platform)
 {
@@ -26,19 +24,11 @@ BrowserBridgeInstaller makeInstaller(const AppPlatform& platform)
     return BrowserBridgeInstaller(*platform.bundle, *platform.homeDirectory, platform.configHome);
 }
 
-AppPlatform withDefaults(AppPlatform platform)
-{
-    if (!platform.runInBackground) {
-        platform.runInBackground = [](std::function<void()> work) { std::thread(std::move(work)).detach(); };
-    }
-    return platform;
-}
-
 } // namespace
 
 std::shared_ptr<AppModel> AppModel::create(AppPlatform platform)
 {
-    return std::shared_ptr<AppModel>(new AppModel(withDefaults(std::move(platform))));
+    return std::shared_ptr<AppModel>(new AppModel(std::move(platform)));
 }
 
 // The members are declared, and so created, in the services' fixed order.
@@ -67,13 +57,24 @@ AppModel::AppModel(AppPlatform platform)
 
 AppModel::~AppModel()
 {
+    // The views first: they were given this model and observe it and its services.
+    platform_.chatPanel.reset();
+    platform_.onboardingWindow.reset();
+    platform_.applicationWindows.reset();
     if (overlay_) overlay_->cancel();
+    overlay_.reset();
+    // Then the work in flight: a question's child is ended and its files removed before this returns.
+    background_->cancelAndJoin();
+    motionMonitor_->stop();
+    // The services go in the reverse of their creation order, as members.
 }
 
 template <typename T> void AppModel::publish(T& field, T value)
 {
-    objectWillChange();
+    // Observers see the new value, and only a real change.
+    if (field == value) return;
     field = std::move(value);
+    objectDidChange();
 }
 
 void AppModel::onMain(std::function<void(AppModel&)> task, double afterSeconds)
@@ -143,9 +144,7 @@ void AppModel::acceptSelection(const CapturedContext& context)
     } else if (platform_.permissions->isScreenRecordingGranted()) {
         publish(isPreparingSelectionImage_, true);
         const Rect rect = ScreenCoordinates::clampedQuartzRect(*platform_.screens, context.screenRect).value_or(context.screenRect);
-        std::optional<std::int64_t> windowNumber;
-        if (auto number = platform_.chatPanel->windowNumber()) windowNumber = static_cast<std::int64_t>(*number);
-        startCapture(context.id, rect, windowNumber);
+        captureWhenPanelsSettle(context.id, rect, platform_.clock->uptime());
     } else {
         publish(selectedContext_, std::optional<CapturedContext>());
         publish(isPreparingSelectionImage_, false);
@@ -154,12 +153,29 @@ void AppModel::acceptSelection(const CapturedContext& context)
     refreshPermissions(0);
 }
 
+void AppModel::captureWhenPanelsSettle(const UUID& contextID, const Rect& rect, double waitingSince)
+{
+    // Only for the selection it was asked for: a newer one has its own wait.
+    if (!selectedContext_ || selectedContext_->id != contextID || !isPreparingSelectionImage_) return;
+    // Ordering windows in and out is asynchronous: the window ports say when it has happened.
+    const bool settled = !platform_.overlayPanels->anyPanelOnScreen() && platform_.chatPanel->isOnScreen();
+    if (!settled && platform_.clock->uptime() - waitingSince < panelSettleLimit) {
+        onMain([contextID, rect, waitingSince](AppModel& self) { self.captureWhenPanelsSettle(contextID, rect, waitingSince); },
+               panelSettlePollInterval);
+        return;
+    }
+    std::optional<std::int64_t> windowNumber;
+    if (auto number = platform_.chatPanel->windowNumber()) windowNumber = static_cast<std::int64_t>(*number);
+    startCapture(contextID, rect, windowNumber);
+}
+
 void AppModel::startCapture(const UUID& contextID, const Rect& rect, std::optional<std::int64_t> windowNumber)
 {
     std::weak_ptr<AppModel> weak = weak_from_this();
     auto capture = screenCapture_;
     auto mainQueue = platform_.mainQueue;
-    platform_.runInBackground([weak, capture, mainQueue, contextID, rect, windowNumber] {
+    background_->run([weak, capture, mainQueue, contextID, rect, windowNumber](const auto& cancellation) {
+        if (cancellation->isCancelled()) return;
         std::optional<std::vector<std::uint8_t>> png;
         std::string failure;
         try {
@@ -204,11 +220,13 @@ void AppModel::send()
     std::weak_ptr<AppModel> weak = weak_from_this();
     auto codex = codex_;
     auto mainQueue = platform_.mainQueue;
-    platform_.runInBackground([weak, codex, mainQueue, question, context, mode] {
+    background_->run([weak, codex, mainQueue, question, context, mode](const auto& cancellation) {
         std::optional<std::string> answer;
         std::string failure;
         try {
-            answer = codex->send(question, context, mode);
+            answer = codex->send(question, context, mode, cancellation);
+        } catch (const OperationCancelled&) {
+            return; // the model is going away
         } catch (const std::exception& error) {
             failure = describe(error);
         }
@@ -387,8 +405,9 @@ void AppModel::refreshCodexStatus()
     std::weak_ptr<AppModel> weak = weak_from_this();
     auto codex = codex_;
     auto mainQueue = platform_.mainQueue;
-    platform_.runInBackground([weak, codex, mainQueue] {
-        std::string status = codex->authenticationStatus();
+    background_->run([weak, codex, mainQueue](const auto& cancellation) {
+        std::string status = codex->authenticationStatus(cancellation);
+        if (cancellation->isCancelled()) return;
         mainQueue->post([weak, status = std::move(status)] {
             if (auto self = weak.lock()) self->publish(self->codexStatus_, status);
         });

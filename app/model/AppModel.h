@@ -3,6 +3,7 @@
 #include "app/bridge/BrowserBridgeInstaller.h"
 #include "app/bridge/BrowserBridgeService.h"
 #include "app/codex/CodexService.h"
+#include "app/core/BackgroundRunner.h"
 #include "app/core/CapturedContext.h"
 #include "app/core/ObservableObject.h"
 #include "app/core/UserDefaults.h"
@@ -69,17 +70,22 @@ struct AppPlatform {
     std::optional<std::filesystem::path> configHome;
     ProcessID ownProcessID = 0;
     std::optional<std::string> speechLocale;
-    // Runs work off the main thread (captures, Codex); by default on a detached thread.
-    std::function<void(std::function<void()>)> runInBackground;
 };
 
 // The one coordinator: owns every service, publishes what the views draw, and drives the cycle
 // from a trigger to an answer. Main thread only; results of background work come back through
-// the main queue and are dropped once the model is gone.
+// the main queue. Destroying the model ends its background work (a running question's child and
+// files included) and waits for it, so nothing is posted afterwards.
+//
+// Observers (addChangeObserver) are told after each change, with the new value in place.
 class AppModel : public ObservableObject, public std::enable_shared_from_this<AppModel> {
 public:
     static constexpr const char* defaultQuestion = "¿Qué debería saber sobre esto?";
     static constexpr const char* checkingCodexStatus = "Comprobando Codex…";
+    // A capture starts once the overlay has left the screen and the chat panel is on it (so that
+    // neither is in the picture), or after this long whatever the window system says.
+    static constexpr double panelSettleLimit = 0.25;
+    static constexpr double panelSettlePollInterval = 0.01;
 
     // Creates the services in their fixed order, then registers the settings' defaults.
     static std::shared_ptr<AppModel> create(AppPlatform platform);
@@ -154,6 +160,7 @@ private:
     void setLastError(std::optional<std::string> text) { publish(lastError_, std::move(text)); }
     std::shared_ptr<SelectionOverlayCoordinator> overlay();
     void hideChatPanel() { platform_.chatPanel->hide(); }
+    void captureWhenPanelsSettle(const UUID& contextID, const Rect& rect, double waitingSince);
     void startCapture(const UUID& contextID, const Rect& rect, std::optional<std::int64_t> windowNumber);
     void onMain(std::function<void(AppModel&)> task, double afterSeconds = 0);
 
@@ -186,6 +193,8 @@ private:
     BrowserBridgeInstaller browserBridgeInstaller_;
     std::unique_ptr<LaunchAtLoginService> launchAtLogin_;
     std::shared_ptr<SelectionOverlayCoordinator> overlay_;
+    // Captures and Codex runs; last, so that it is the first to go.
+    std::unique_ptr<BackgroundRunner> background_ = std::make_unique<BackgroundRunner>();
 };
 
 } // namespace zorvane

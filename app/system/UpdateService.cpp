@@ -52,8 +52,8 @@ bool UpdateService::automaticallyChecksForUpdates() const
 void UpdateService::setAutomaticallyChecksForUpdates(bool value)
 {
     if (!isConfigured_) return;
-    objectWillChange();
     updater_->setAutomaticallyChecksForUpdates(value);
+    objectDidChange();
 }
 
 bool UpdateService::automaticallyDownloadsUpdates() const
@@ -64,8 +64,8 @@ bool UpdateService::automaticallyDownloadsUpdates() const
 void UpdateService::setAutomaticallyDownloadsUpdates(bool value)
 {
     if (!isConfigured_) return;
-    objectWillChange();
     updater_->setAutomaticallyDownloadsUpdates(value);
+    objectDidChange();
 }
 
 void UpdateService::checkForUpdates()

@@ -116,6 +116,13 @@ private:
             startCell(a, *table, leaf);
             return;
         }
+        if (codeFrame_) {
+            // The code block has ended: go on in the block Qt keeps after its frame.
+            cursor_ = codeFrame_->lastCursorPosition();
+            cursor_.movePosition(QTextCursor::NextBlock);
+            codeFrame_ = nullptr;
+            reuseBlock_ = true;
+        }
         if (currentTable_) {
             // The table has ended: go on in the block Qt keeps after it.
             currentTable_ = nullptr;
@@ -134,20 +141,28 @@ private:
             format.setBottomMargin(6);
             format.setHeadingLevel(leaf->level);
         }
-        if (leaf && leaf->kind == Kind::codeBlock) {
-            format.setBackground(style_.codeBackground);
-            format.setLeftMargin(6);
-            format.setRightMargin(6);
-            format.setTopMargin(2);
-            format.setBottomMargin(10);
-            format.setLineHeight(115, QTextBlockFormat::ProportionalHeight);
-        }
+        const bool code = leaf && leaf->kind == Kind::codeBlock;
+        if (code) format.setBottomMargin(0);
         if (leaf && leaf->kind == Kind::thematicBreak) {
             format.setProperty(QTextFormat::BlockTrailingHorizontalRulerWidth, QTextLength(QTextLength::PercentageLength, 100));
         }
         if (quoteDepth > 0) format.setIndent(format.indent() + quoteDepth);
         if (listDepth > 0) format.setBottomMargin(leaf && leaf->kind == Kind::codeBlock ? 8 : 3);
 
+        if (code) {
+            // A shaded frame with room around the text, indented like its list or quote.
+            reuseBlock_ = false;
+            QTextFrameFormat frame;
+            frame.setBackground(style_.codeBackground);
+            frame.setPadding(8);
+            frame.setBorder(0);
+            frame.setTopMargin(6);
+            frame.setBottomMargin(10);
+            frame.setLeftMargin(document_.indentWidth() * (listDepth + quoteDepth));
+            codeFrame_ = cursor_.insertFrame(frame);
+            cursor_.setBlockFormat(format);
+            return;
+        }
         if (reuseBlock_ || !started_) {
             cursor_.setBlockFormat(format);
             reuseBlock_ = false;
@@ -197,8 +212,15 @@ private:
 
     void startCell(const RunAttributes& a, const BlockIntent& table, const BlockIntent* leaf)
     {
+        if (codeFrame_) {
+            cursor_ = codeFrame_->lastCursorPosition();
+            cursor_.movePosition(QTextCursor::NextBlock);
+            codeFrame_ = nullptr;
+            reuseBlock_ = true;
+        }
         if (!currentTable_ || currentTableIdentity_ != table.identity) {
-            if (started_ && !reuseBlock_) cursor_.insertBlock();
+            // The table follows its own plain block (not one that carries a code background).
+            if (started_ && !reuseBlock_) cursor_.insertBlock(QTextBlockFormat(), QTextCharFormat());
             reuseBlock_ = false;
             const int columns = std::max<int>(1, static_cast<int>(table.columns.size()));
             const int rows = std::max(1, tableRows_[table.identity]);
@@ -300,6 +322,7 @@ private:
     std::map<int, int> listStarts_;
     std::set<int> itemsStarted_;
     QTextTable* currentTable_ = nullptr;
+    QTextFrame* codeFrame_ = nullptr;
     int currentTableIdentity_ = -1;
     std::vector<BlockIntent::Alignment> columnAlignments_;
 };

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QPainter>
+#include <QStandardPaths>
 
 #include <string>
 #include <unordered_map>
@@ -27,7 +28,7 @@ const std::unordered_map<std::string_view, Names>& table()
         {"brain.head.profile", {"emoji-objects-symbolic", "dialog-information-symbolic"}},
         {"hand.raised.fill", {"preferences-system-privacy-symbolic", "changes-prevent-symbolic", "dialog-warning"}},
         {"hand.raised", {"preferences-system-privacy-symbolic", "changes-prevent-symbolic"}},
-        {"exclamationmark.circle.fill", {"dialog-error-symbolic", "dialog-error"}},
+        {"exclamationmark.circle.fill", {"emblem-important-symbolic", "dialog-error-symbolic", "dialog-error"}},
         {"exclamationmark.triangle.fill", {"dialog-warning-symbolic", "dialog-warning"}},
         {"checkmark.circle.fill", {"emblem-ok-symbolic", "object-select-symbolic"}},
         {"checkmark.seal.fill", {"emblem-default-symbolic", "emblem-ok-symbolic"}},
@@ -71,6 +72,14 @@ std::vector<const char*> iconNames(std::string_view symbol)
 
 void installIconTheme()
 {
+    // Platforms without a desktop theme (the offscreen one) look only in Qt's resources.
+    QStringList paths = QIcon::themeSearchPaths();
+    const QStringList xdg = QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("icons"),
+                                                      QStandardPaths::LocateDirectory);
+    for (const QString& path : xdg) {
+        if (!paths.contains(path)) paths.append(path);
+    }
+    QIcon::setThemeSearchPaths(paths);
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     const QString current = QIcon::themeName();
     if (current.isEmpty() || current == QLatin1String("hicolor")) QIcon::setThemeName(QStringLiteral("Adwaita"));

@@ -196,19 +196,32 @@ QString Theme::styleSheet() const
     const QColor pressed = isDark() ? c.accent.lighter(130) : c.accent.darker(120);
     const QColor borderedBg = isDark() ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 12);
     const QColor borderedHover = isDark() ? QColor(255, 255, 255, 44) : QColor(0, 0, 0, 22);
-    return QStringLiteral(
-               "QPushButton#prominentButton { background: %1; color: %2; border: none; border-radius: 7px;"
+    const QColor scrollHandle = isDark() ? QColor(255, 255, 255, 70) : QColor(0, 0, 0, 60);
+    // Colours go through the style sheet: Qt ignores palettes under style sheets.
+    const QString base = QStringLiteral(
+                             "QWidget { color: %1; }"
+                             "QAbstractScrollArea, QAbstractScrollArea > QWidget { background: transparent; }"
+                             "QWidget#scrollContent { background: transparent; }"
+                             "QPlainTextEdit, QTextBrowser { background: transparent; color: %1; border: none;"
+                             " selection-background-color: %2; selection-color: %3; }"
+                             "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px 2px 2px 0; }"
+                             "QScrollBar::handle:vertical { background: %4; border-radius: 3px; min-height: 24px; margin: 0 1px; }"
+                             "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
+                             "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
+                             .arg(css(c.text), css(c.accent), css(c.accentText), css(scrollHandle));
+    return base + QStringLiteral(
+               "QPushButton[kind=\"prominent\"] { background: %1; color: %2; border: none; border-radius: 7px;"
                " padding: 6px 14px; font-weight: 600; }"
-               "QPushButton#prominentButton:hover { background: %3; }"
-               "QPushButton#prominentButton:pressed { background: %4; }"
-               "QPushButton#prominentButton:disabled { background: %5; color: %6; }"
-               "QPushButton#borderedButton { background: %5; color: %7; border: 1px solid %8; border-radius: 6px;"
+               "QPushButton[kind=\"prominent\"]:hover { background: %3; }"
+               "QPushButton[kind=\"prominent\"]:pressed { background: %4; }"
+               "QPushButton[kind=\"prominent\"]:disabled { background: %5; color: %6; }"
+               "QPushButton[kind=\"bordered\"] { background: %5; color: %7; border: 1px solid %8; border-radius: 6px;"
                " padding: 4px 12px; }"
-               "QPushButton#borderedButton:hover { background: %9; }"
-               "QPushButton#borderlessButton, QToolButton#plainButton { background: transparent; color: %7; border: none;"
+               "QPushButton[kind=\"bordered\"]:hover { background: %9; }"
+               "QPushButton[kind=\"borderless\"], QToolButton[kind=\"plain\"] { background: transparent; color: %7; border: none;"
                " padding: 3px 4px; }"
-               "QPushButton#borderlessButton:hover, QToolButton#plainButton:hover { background: %5; border-radius: 6px; }"
-               "QLabel#secondaryText { color: %6; }"
+               "QPushButton[kind=\"borderless\"]:hover, QToolButton[kind=\"plain\"]:hover { background: %5; border-radius: 6px; }"
+               "QLabel[kind=\"secondary\"] { color: %6; }"
                "QToolTip { color: %7; background: %10; border: 1px solid %8; padding: 3px; }")
         .arg(css(c.accent), css(c.accentText), css(hover), css(pressed), css(borderedBg), css(c.secondaryText),
              css(c.text), css(c.surfaceBorder), css(borderedHover))

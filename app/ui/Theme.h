@@ -65,8 +65,9 @@ public:
     // Gives the window (and its children) the palette and the shared style sheet of buttons,
     // fields and segmented pickers. Call again when `changed` is emitted.
     void apply(QWidget* window) const;
-    // The style sheet `apply` installs; object names it styles: "prominentButton",
-    // "borderedButton", "borderlessButton", "plainButton", "segment", "secondaryText".
+    // The style sheet `apply` installs. It styles by the dynamic property "kind":
+    // QPushButton "prominent", "bordered", "borderless"; QToolButton "plain"; QLabel "secondary"
+    // (e.g. `button->setProperty("kind", "prominent")`), so object names stay free for tests.
     QString styleSheet() const;
 
     // Asks the settings portal again (it is also followed through its change signal).

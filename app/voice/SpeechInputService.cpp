@@ -74,7 +74,11 @@ SpeechInputService::ObserverToken SpeechInputService::addObserver(std::function<
 
 void SpeechInputService::removeObserver(ObserverToken token)
 {
-    observers_.erase(token);
+    const auto it = observers_.find(token);
+    if (it == observers_.end()) return;
+    // Emptied as well as erased: a round of notification in progress holds it and skips it.
+    *it->second = nullptr;
+    observers_.erase(it);
 }
 
 void SpeechInputService::notifyObservers()

@@ -1,6 +1,7 @@
 // Capturing a 1280 × 800 rectangle on a private Xvfb desktop, all windows (XShm) and only the
 // windows below a panel (XComposite), each alone and with PNG encoding as the model does it.
 #include "app/platform/linux/x11/X11WindowImages.h"
+#include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/PNGEncoder.h"
 #include "app/selection/ScreenCaptureService.h"
 #include "fakes/FakePermissions.h"
@@ -30,6 +31,7 @@ const Rect area(0, 0, 1280, 800);
 struct Desktop {
     testing::DesktopSession session {{.twoMonitors = true, .windowManager = true, .accessibilityBus = false}};
     std::shared_ptr<X11WindowImages> images {X11WindowImages::create()};
+    std::unique_ptr<X11WindowList> windows {X11WindowList::create()};
     x11::DisplayPtr display {x11::openDisplay()};
     Window panel = 0;
     std::shared_ptr<fakes::FakePermissions> permissions = std::make_shared<fakes::FakePermissions>();
@@ -63,6 +65,10 @@ struct Desktop {
         XPutImage(d, photo, gc, image, 0, 0, 0, 0, 600, 400);
         image->data = nullptr;
         XDestroyImage(image);
+        // Twenty more windows elsewhere, above the document, as on a busy desktop.
+        for (int i = 0; i < 20; ++i)
+            window(("other " + std::to_string(i)).c_str(), 0x808080 + static_cast<unsigned long>(i), 1500 + 60 * (i % 10),
+                100 + 300 * (i / 10), 300, 200);
         panel = window("panel", 0xf0f0f0, 900, 100, 380, 600);
         XFreeGC(d, gc);
         XSync(d, False);
@@ -113,6 +119,34 @@ void BM_CaptureAndPNG(benchmark::State& state)
     state.SetLabel(composite ? "below a window, XComposite + PNG" : "all windows, XShm + PNG");
 }
 BENCHMARK(BM_CaptureAndPNG)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The application window under a point deep in the stack: the adapter's own walk, which stops at
+// the first match, against listing every window as the port's default does before searching.
+void BM_WindowUnderPoint(benchmark::State& state)
+{
+    const int variant = static_cast<int>(state.range(0));
+    const Point point {100, 500};
+    for (auto _ : state) {
+        if (variant == 2) {
+            benchmark::DoNotOptimize(desktop().windows->topmostApplicationWindowAtPixel(point, std::nullopt));
+        } else if (variant == 1) {
+            benchmark::DoNotOptimize(desktop().windows->topmostApplicationWindow(point, 0));
+        } else {
+            auto all = desktop().windows->onScreenWindows();
+            const WindowInfo* hit = nullptr;
+            for (const auto& w : *all)
+                if (w.layer == 0 && w.ownerPID && w.bounds && w.bounds->contains(point)) {
+                    hit = &w;
+                    break;
+                }
+            benchmark::DoNotOptimize(hit);
+        }
+    }
+    const char* labels[] = {"onScreenWindows, then search", "topmostApplicationWindow",
+        "the same in root pixels (no monitor read)"};
+    state.SetLabel(labels[variant]);
+}
+BENCHMARK(BM_WindowUnderPoint)->Arg(1)->Arg(2)->Arg(0)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 double threadCPUMilliseconds()
 {

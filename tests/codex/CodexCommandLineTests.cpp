@@ -55,7 +55,7 @@ TEST(CodexServiceError, DescriptionsAreTheFixedSpanishTexts)
     EXPECT_EQ(E::commandFailed("error: límite alcanzado").localizedDescription(), "error: límite alcanzado");
     EXPECT_EQ(E::commandFailed("").localizedDescription(), "Codex no pudo completar la consulta.");
     EXPECT_EQ(E::executableMissing().localizedDescription(),
-              "No encuentro Codex en este Mac. Instala o abre la app de Codex y vuelve a intentarlo.");
+              "No encuentro Codex en este equipo. Instala o abre la app de Codex y vuelve a intentarlo.");
     // Callers that only know the base see the same text.
     EXPECT_EQ(describe(E::emptyResponse()), "Codex terminó sin devolver una respuesta.");
 }

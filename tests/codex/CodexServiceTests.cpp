@@ -1,5 +1,6 @@
 #include "app/codex/CodexService.h"
 #include "app/codex/PromptBuilder.h"
+#include "app/core/UUID.h"
 #include "fakes/CodexSandbox.h"
 
 #include <gtest/gtest.h>
@@ -263,17 +264,72 @@ TEST(CodexQuery, OverlappingQueriesEachGetTheirOwnFilesAndAnswer)
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
 }
 
+TEST(CodexQuery, AQuestionThatNeverEndsIsEndedAtItsLimitOrWhenCancelledWithNothingLeftBehind)
+{
+    struct EndCase {
+        bool ignoresTerm;
+        bool cancelled;
+    };
+    for (const EndCase& c : {EndCase {false, false}, EndCase {true, false}, EndCase {false, true}}) {
+        SCOPED_TRACE(std::string(c.ignoresTerm ? "ignores SIGTERM" : "") + (c.cancelled ? "cancelled" : "time limit"));
+        CodexSandbox sandbox;
+        sandbox.installFakeCodex(CodexSandbox::signedInStatus(), sandbox.hangingExecBody(c.ignoresTerm));
+        CodexService::Options options = sandbox.options();
+        options.queryTimeLimit = c.cancelled ? 60 : 0.3;
+        CodexService service(options);
+        const auto cancellation = std::make_shared<Cancellation>();
+        std::thread canceller;
+        if (c.cancelled) {
+            canceller = std::thread([&] {
+                sandbox.hangingProcesses();
+                cancellation->cancel();
+            });
+        }
+        if (c.cancelled) {
+            EXPECT_THROW(service.send("q", withImage({1}), AIResponseMode::fast, cancellation), OperationCancelled);
+            canceller.join();
+        } else {
+            EXPECT_EQ(expectServiceError(Case::commandFailed, [&] { service.send("q", withImage({1}), AIResponseMode::fast); }),
+                      "Codex no respondió en 10 minutos.");
+        }
+        const auto processes = sandbox.hangingProcesses();
+        ASSERT_EQ(processes.size(), 2u);
+        EXPECT_TRUE(CodexSandbox::processEnds(processes[0])) << "the tool";
+        EXPECT_TRUE(CodexSandbox::processEnds(processes[1])) << "what the tool started";
+        EXPECT_TRUE(sandbox.temporaryEntries().empty());
+    }
+}
+
 TEST(CodexTemporaryDirectory, LeftoverImagesAndNothingElseAreSweptAndTMPDIRCountsOnlyAsADirectory)
 {
     CodexSandbox sandbox;
     const fs::path tmp = sandbox.temporaryDirectory();
-    for (const char* name : {"zorvane-selection-0A1B.png", "zorvane-selection-", "zorvane-selection-X.png.partial",
-                             "zorvane-1234.txt", ".zorvane-selection-hidden", "notas.txt"}) {
+    const std::string oldAnswer = "zorvane-" + UUID().uuidString() + ".txt";
+    const std::string freshAnswer = "zorvane-" + UUID().uuidString() + ".txt";
+    for (const std::string& name : {std::string("zorvane-selection-0A1B.png"), std::string("zorvane-selection-"),
+                                    std::string("zorvane-selection-X.png.partial"), std::string("zorvane-1234.txt"),
+                                    std::string(".zorvane-selection-hidden"), std::string("notas.txt"), oldAnswer, freshAnswer}) {
         std::ofstream(tmp / name) << "x";
     }
     fs::last_write_time(tmp / "zorvane-selection-0A1B.png", fs::file_time_type::clock::now() + std::chrono::hours(1));
+    // Answer files go after a day (a running query's, of another instance, is younger than that).
+    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
+    fs::last_write_time(tmp / oldAnswer, twoDaysAgo);
+    fs::last_write_time(tmp / "zorvane-1234.txt", twoDaysAgo);
+    fs::last_write_time(tmp / freshAnswer, fs::file_time_type::clock::now() - std::chrono::hours(20));
     CodexService service(sandbox.options());
-    EXPECT_EQ(sandbox.temporaryEntries(), (std::vector<std::string> {".zorvane-selection-hidden", "notas.txt", "zorvane-1234.txt"}));
+    EXPECT_EQ(sandbox.temporaryEntries(),
+        (std::vector<std::string> {".zorvane-selection-hidden", "notas.txt", "zorvane-1234.txt", freshAnswer}));
+
+    // Never the answer file of a query running now, however old it looks.
+    sandbox.installFakeCodex(CodexSandbox::signedInStatus(),
+        "touch -d '3 days ago' \"$answer\"; while [ ! -f '" + sandbox.file("go").string() + "' ]; do sleep 0.01; done; echo sí > \"$answer\"");
+    std::thread query([&] { EXPECT_EQ(service.send("q", std::nullopt, AIResponseMode::fast), "sí"); });
+    while (sandbox.temporaryEntries().size() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    CodexService::removeStaleTransportImages(tmp);
+    EXPECT_EQ(sandbox.temporaryEntries().size(), 5u);
+    std::ofstream(sandbox.file("go")) << "";
+    query.join();
 
     CodexService::Options options = sandbox.options();
     options.temporaryDirectory = sandbox.file("gone");

@@ -1,10 +1,14 @@
 #include "fakes/CodexSandbox.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 namespace zorvane::fakes {
 
@@ -82,6 +86,39 @@ std::vector<std::string> CodexSandbox::lines(const fs::path& path) const
     std::istringstream in(read(path));
     for (std::string line; std::getline(in, line);) result.push_back(line);
     return result;
+}
+
+std::string CodexSandbox::hangingExecBody(bool ignoresTerm) const
+{
+    const std::string pids = file("pids").string();
+    return std::string(": > \"$answer\"\n") + "sleep 1000 &\n" + "helper=$!\n" + (ignoresTerm ? "trap '' TERM\n" : "") +
+           "echo \"$$ $helper\" > '" + pids + ".partial'\n" + "mv '" + pids + ".partial' '" + pids + "'\n" +
+           "while :; do sleep 0.05; done\n";
+}
+
+std::vector<pid_t> CodexSandbox::hangingProcesses() const
+{
+    for (int i = 0; i < 1000; ++i) {
+        std::ifstream in(file("pids"));
+        pid_t tool = 0, helper = 0;
+        if (in >> tool >> helper) return {tool, helper};
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return {};
+}
+
+bool CodexSandbox::processEnds(pid_t pid)
+{
+    for (int i = 0; i < 500; ++i) {
+        if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
 }
 
 } // namespace zorvane::fakes

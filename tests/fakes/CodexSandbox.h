@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace zorvane::fakes {
@@ -35,6 +36,14 @@ public:
     std::filesystem::path installFakeCodex(const std::string& statusBody, const std::string& execBody,
                                            bool readsInput = true) const;
     static std::string signedInStatus() { return "echo 'Logged in using ChatGPT' >&2"; }
+    // An `exec` body that never ends, as the real tool offline: it creates the answer file empty
+    // (as the real tool does), starts a helper process, writes its own and the helper's process
+    // ids to file("pids"); with ignoresTerm it shrugs off SIGTERM.
+    std::string hangingExecBody(bool ignoresTerm = false) const;
+    // The ids hangingExecBody wrote, once it has (waits up to 10 s; empty if it never did).
+    std::vector<pid_t> hangingProcesses() const;
+    // Whether the process ends within 5 s (a zombie left to another parent counts as ended).
+    static bool processEnds(pid_t pid);
 
     CodexServiceOptions options() const;
     std::vector<std::string> temporaryEntries() const; // sorted names

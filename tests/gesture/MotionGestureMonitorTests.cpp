@@ -67,6 +67,17 @@ TEST_F(MotionGestureMonitorTest, ReportsAShakeOnTheMainQueueThenPausesForOneAndA
     EXPECT_EQ(triggers, 2);
 }
 
+TEST_F(MotionGestureMonitorTest, AShakeHandledLateIsJudgedByWhenEachMovementWasSeen)
+{
+    monitor->start();
+    // The main thread was busy for 200 ms: six movements seen 1/16 s apart are handled together.
+    const double seen = clock->uptime();
+    clock->advance(0.2);
+    for (int i = 0; i < 6; ++i) events->movePointerGlobally(Point {i % 2 ? 550.0 : 400.0, 500}, seen + i * 0.0625);
+    queue->runPending();
+    EXPECT_EQ(triggers, 1);
+}
+
 TEST_F(MotionGestureMonitorTest, InstallsItsMonitorsOnceAndLeavesNothingBehind)
 {
     monitor->start();

@@ -2,7 +2,9 @@
 
 #include <sodium.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace zorvane::testing {
 namespace {
@@ -30,10 +32,33 @@ const std::vector<std::uint8_t> cropPNG {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, 
 
 } // namespace
 
+// What a view shows, read from the model when it is told of a change.
+struct View {
+    bool selecting, preparing, loading;
+    std::optional<CapturedContext> context;
+    std::string draft, response;
+    std::optional<std::string> error;
+    friend bool operator==(const View&, const View&) = default;
+};
+
+View viewOf(const AppModel& app)
+{
+    return {app.isSelecting(), app.isPreparingSelectionImage(), app.isLoading(), app.selectedContext(), app.draft(), app.response(),
+        app.lastError()};
+}
+
 TEST_F(ModelTest, AShakeAClickAndAQuestionEndInARenderedAnswer)
 {
     AppModel& app = startedModel();
+    // A view that redraws from the model in its observer always shows what the model holds.
+    View shown = viewOf(app);
+    int redraws = 0;
+    app.addChangeObserver([&] {
+        shown = viewOf(app);
+        ++redraws;
+    });
     shake();
+    EXPECT_EQ(shown, viewOf(app));
     ASSERT_TRUE(app.isSelecting());
     ASSERT_EQ(panels->onScreen().size(), 1u) << "the overlay did not open";
 
@@ -47,20 +72,28 @@ TEST_F(ModelTest, AShakeAClickAndAQuestionEndInARenderedAnswer)
     EXPECT_EQ(app.selectedContext()->title, "Guardar");
     ASSERT_EQ(chatPanel->shownNear.size(), 1u);
     EXPECT_EQ(chatPanel->shownNear.back(), saveButton);
+    EXPECT_EQ(shown, viewOf(app));
 
     ASSERT_TRUE(waitUntil([&] { return !app.isPreparingSelectionImage(); }));
+    EXPECT_EQ(shown, viewOf(app));
     ASSERT_TRUE(app.selectedContext() && app.selectedContext()->imageData);
     ASSERT_EQ(windowImages->requests().size(), 1u);
     EXPECT_EQ(windowImages->requests()[0].belowWindow, 77u) << "the panel must be left out of the picture";
 
     app.setDraft("  ¿Para qué sirve?\n");
+    EXPECT_EQ(shown.draft, "  ¿Para qué sirve?\n");
+    const int redrawsBefore = redraws;
+    app.setDraft("  ¿Para qué sirve?\n");
+    EXPECT_EQ(redraws, redrawsBefore) << "nothing changed";
     app.send();
     EXPECT_TRUE(app.isLoading());
+    EXPECT_EQ(shown, viewOf(app)) << "the spinner must show";
     EXPECT_EQ(app.draft(), "");
     EXPECT_EQ(chatPanel->expandCount, 1);
     ASSERT_TRUE(waitUntil([&] { return !app.isLoading(); }));
     EXPECT_EQ(app.lastError(), std::nullopt);
     EXPECT_EQ(app.response(), "**Es** un botón.");
+    EXPECT_EQ(shown, viewOf(app)) << "the spinner must stop";
     EXPECT_EQ(codexSandbox.read(codexSandbox.file("image")),
               std::string(app.selectedContext()->imageData->begin(), app.selectedContext()->imageData->end()));
     EXPECT_NE(codexSandbox.read(codexSandbox.file("prompt")).find("Pregunta del usuario:\n¿Para qué sirve?"), std::string::npos);
@@ -172,6 +205,64 @@ TEST_F(ModelTest, LateCapturesAreDroppedWithoutAMessage)
     ASSERT_TRUE(app.selectedContext());
     EXPECT_EQ(app.selectedContext()->id, second.id);
     EXPECT_TRUE(app.selectedContext()->imageData);
+}
+
+TEST_F(ModelTest, TheCaptureWaitsForTheOverlayToGoAndThePanelToComeButNotForEver)
+{
+    AppModel& app = startedModel();
+    panels->unmapLate = true; // the window system takes its time to unmap the veil
+    app.activateSelection();
+    panels->click({150, 115});
+    ASSERT_TRUE(app.isPreparingSelectionImage());
+    queue->advance(0.1);
+    EXPECT_TRUE(windowImages->requests().empty()) << "the veil would be in the picture";
+    panels->finishUnmapping();
+    queue->advance(AppModel::panelSettlePollInterval);
+    ASSERT_TRUE(waitUntil([&] { return !app.isPreparingSelectionImage(); }));
+    EXPECT_EQ(windowImages->requests().size(), 1u);
+
+    // A panel that never reaches the screen holds the capture back only for a moment.
+    chatPanel->mapsWhenShown = false;
+    CapturedContext context;
+    context.screenRect = saveButton;
+    app.acceptSelection(context);
+    queue->advance(AppModel::panelSettleLimit - 0.05);
+    EXPECT_EQ(windowImages->requests().size(), 1u);
+    queue->advance(0.06);
+    ASSERT_TRUE(waitUntil([&] { return !app.isPreparingSelectionImage(); }));
+    EXPECT_EQ(windowImages->requests().size(), 2u);
+    EXPECT_TRUE(app.selectedContext() && app.selectedContext()->imageData);
+}
+
+TEST_F(ModelTest, AQuestionThatNeverEndsIsEndedAndQuittingEndsTheOneRunning)
+{
+    queryTimeLimit = 0.5;
+    AppModel& app = startedModel();
+    answerWith(codexSandbox.hangingExecBody());
+    CapturedContext context;
+    context.imageData = std::vector<std::uint8_t> {1, 2};
+    app.acceptSelection(context);
+    app.send();
+    ASSERT_TRUE(waitUntil([&] { return !app.isLoading(); }));
+    EXPECT_EQ(app.lastError(), "Codex no respondió en 10 minutos.");
+    for (const pid_t pid : codexSandbox.hangingProcesses()) EXPECT_TRUE(fakes::CodexSandbox::processEnds(pid));
+    EXPECT_TRUE(codexSandbox.temporaryEntries().empty());
+
+    // Quitting in the middle of a question: its tool ends, its files go, nothing comes after.
+    model.reset();
+    std::filesystem::remove(codexSandbox.file("pids"));
+    queryTimeLimit.reset();
+    AppModel& again = startedModel();
+    again.acceptSelection(context);
+    again.send();
+    const auto running = codexSandbox.hangingProcesses();
+    ASSERT_EQ(running.size(), 2u);
+    model.reset();
+    for (const pid_t pid : running) EXPECT_TRUE(fakes::CodexSandbox::processEnds(pid));
+    EXPECT_TRUE(codexSandbox.temporaryEntries().empty());
+    const std::size_t pending = queue->pendingCount();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(queue->pendingCount(), pending);
 }
 
 TEST_F(ModelTest, SelectionFailuresLeaveTheirMessages)

@@ -142,7 +142,7 @@ TEST_F(ModelTest, SettingUpTheExtensionRevealsItAndOpensTheFirstInstalledBrowser
 
     workspace->installed.clear();
     app.openBrowserExtensions();
-    EXPECT_EQ(app.lastError(), "Instala Arc, Chrome, Edge o Brave para usar la selección web precisa.");
+    EXPECT_EQ(app.lastError(), "Instala Chrome, Chromium, Edge o Brave para usar la selección web precisa.");
     EXPECT_EQ(workspace->openedWithApplication.size(), 1u);
 }
 

@@ -88,6 +88,7 @@ protected:
         platform.chatPanel = chatPanel;
         platform.onboardingWindow = onboarding;
         platform.codexOptions = codexSandbox.options();
+        platform.codexOptions.queryTimeLimit = queryTimeLimit;
         platform.bridgePort = 0;
         platform.homeDirectory = home.path();
         platform.configHome = home / ".config";
@@ -150,6 +151,7 @@ protected:
     std::shared_ptr<fakes::FakeChatPanel> chatPanel = std::make_shared<fakes::FakeChatPanel>();
     std::shared_ptr<fakes::FakeOnboardingWindow> onboarding = std::make_shared<fakes::FakeOnboardingWindow>();
     fakes::CodexSandbox codexSandbox;
+    std::optional<double> queryTimeLimit; // for models made from now on
     std::shared_ptr<AppModel> model;
 };
 

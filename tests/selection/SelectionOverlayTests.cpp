@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 namespace zorvane {
 namespace {
 
@@ -202,12 +205,27 @@ TEST_F(SelectionOverlayTest, EscapeAnywhereCancelsExactlyOnceAndOtherKeysPassThr
     EXPECT_EQ(cancellations, 3);
     expectNothingLeft();
 
+    // Pressed again and again, delivered on the keyboard watcher's thread while the main thread
+    // removes the monitor: cancelled once, and no handler runs after its removal (the fake fails
+    // the test if one does).
+    begin();
+    std::atomic<bool> released {false};
+    std::thread keyboard([&] {
+        while (!released) monitors->deliverGlobalKeyDown(escape);
+    });
+    EXPECT_TRUE(queue->runUntil([&] { return cancellations == 4; }));
+    released = true;
+    keyboard.join();
+    queue->runPending();
+    EXPECT_EQ(cancellations, 4);
+    expectNothingLeft();
+
     // Without a usable screen there is no panel; Escape still ends the selection.
     screens->removeAll();
     begin();
     monitors->deliverGlobalKeyDown(escape);
     queue->runPending();
-    EXPECT_EQ(cancellations, 4);
+    EXPECT_EQ(cancellations, 5);
     EXPECT_TRUE(selections.empty());
     expectNothingLeft();
 }

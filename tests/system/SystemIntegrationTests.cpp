@@ -76,7 +76,7 @@ TEST(Updates, AFeedWithBlanksAroundItAndAKeyMakeAConfiguredBuild)
     int announcements = 0;
     service.addChangeObserver([&] {
         ++announcements;
-        EXPECT_FALSE(updater->checksAutomatically); // told before the change
+        EXPECT_TRUE(service.automaticallyChecksForUpdates()); // a view reading it sees the new value
     });
     service.setAutomaticallyChecksForUpdates(true);
     EXPECT_TRUE(service.automaticallyChecksForUpdates());

@@ -13,6 +13,8 @@
 // Xlib last: its macros clash with the names above.
 #include "tests/x11/TestWindows.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -299,6 +301,49 @@ TEST_F(DesktopWithoutWindowManager, CapturesTheScreenOrOnlyWhatLiesBelowAWindow)
     EXPECT_EQ(rgb[0], 0xff);
     EXPECT_EQ(rgb[1], 0x00);
     EXPECT_EQ(rgb[2], 0xff);
+}
+
+TEST_F(DesktopWithoutWindowManager, AServerWithoutCompositeSharedMemoryOrRandRStillServes)
+{
+    // A second, bare server beside the session's (-noreset: a stray client of a recently freed
+    // display number must not reset it under us).
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t server = session->spawn({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", "800x600x24",
+        "-nolisten", "tcp", "-noreset", "-extension", "Composite", "-extension", "MIT-SHM", "-extension", "RANDR"});
+    close(fds[1]);
+    char number[16] = {};
+    const ssize_t n = read(fds[0], number, sizeof number - 1);
+    close(fds[0]);
+    ASSERT_GT(n, 0);
+    const std::string name = ":" + std::to_string(std::atoi(number));
+    auto bare = x11::openDisplay(name.c_str());
+    ASSERT_TRUE(bare);
+
+    // One monitor: the whole X screen.
+    auto screens = X11Screens::create(name.c_str());
+    ASSERT_TRUE(screens);
+    const auto described = screens->screens();
+    ASSERT_EQ(described.size(), 1u);
+    EXPECT_EQ(described[0].quartzBounds, Rect(0, 0, 800, 600));
+
+    auto images = X11WindowImages::create(name.c_str());
+    ASSERT_TRUE(images);
+    EXPECT_FALSE(images->canCompositeBelow());
+    {
+        ColouredWindow panel(bare.get(), "panel", 0x00ff00, 100, 100, 200, 200);
+        ASSERT_TRUE(eventually([&] { return panel.viewable(); }));
+        // Plain requests instead of shared memory.
+        auto all = images->compositeImage(Rect(50, 50, 300, 300), std::nullopt);
+        ASSERT_TRUE(all);
+        EXPECT_EQ(pixelAt(*all, 100, 100), 0x00ff00u);
+        // No image at all rather than one that shows the window it must leave out.
+        EXPECT_FALSE(images->compositeImage(Rect(50, 50, 300, 300), panel.id()));
+    }
+    images.reset();
+    screens.reset();
+    bare.reset();
+    session->stop(server);
 }
 
 TEST(ScreenRecording, IsNotGrantedOnAWaylandSession)

@@ -20,7 +20,9 @@ TEST(DesktopSession, StartsTwoMonitorsWithAWindowManagerAndLeavesNothingBehind)
     pid_t xmessage = 0;
     std::filesystem::path home;
     {
-        DesktopSession session;
+        DesktopSessionOptions options;
+        options.tray = true;
+        DesktopSession session(options);
         home = session.home();
         EXPECT_EQ(std::getenv("HOME"), home.string());
         Display* d = XOpenDisplay(nullptr);
@@ -32,6 +34,7 @@ TEST(DesktopSession, StartsTwoMonitorsWithAWindowManagerAndLeavesNothingBehind)
         EXPECT_TRUE(monitors[0].primary);
         EXPECT_EQ(monitors[1].x, 1440);
         XRRFreeMonitors(monitors);
+        EXPECT_NE(XGetSelectionOwner(d, XInternAtom(d, "_NET_SYSTEM_TRAY_S0", False)), 0u) << "no tray";
         XCloseDisplay(d);
 
         xmessage = session.spawn({"xmessage", "-title", "harness-probe", "harness probe window"});

@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 namespace zorvane {
@@ -55,16 +57,55 @@ double distanceSquared(Point p, double x, double y, double width, double height)
     return dx * dx + dy * dy;
 }
 
+// Facts about a server that never change while it runs, kept so that the frequent monitor reads
+// (every conversion) cost as few round trips as possible.
+struct ServerFacts {
+    std::mutex mutex;
+    std::map<std::pair<std::string, Atom>, std::string> atomNames;
+    std::map<std::string, bool> hasRandR;
+};
+
+ServerFacts& serverFacts()
+{
+    static ServerFacts* facts = new ServerFacts;
+    return *facts;
+}
+
 std::string atomName(Display* display, Atom atom)
 {
-    x11::XPtr<char> name(atom ? XGetAtomName(display, atom) : nullptr);
-    return name ? std::string(name.get()) : std::string();
+    if (!atom) return {};
+    ServerFacts& facts = serverFacts();
+    const auto key = std::make_pair(std::string(DisplayString(display)), atom);
+    {
+        std::lock_guard lock(facts.mutex);
+        if (auto it = facts.atomNames.find(key); it != facts.atomNames.end()) return it->second;
+    }
+    x11::XPtr<char> name(XGetAtomName(display, atom));
+    if (!name) return {};
+    std::lock_guard lock(facts.mutex);
+    return facts.atomNames[key] = name.get();
+}
+
+bool hasRandR(Display* display)
+{
+    ServerFacts& facts = serverFacts();
+    const std::string server = DisplayString(display);
+    {
+        std::lock_guard lock(facts.mutex);
+        if (auto it = facts.hasRandR.find(server); it != facts.hasRandR.end()) return it->second;
+    }
+    // Asked with the core request: libXrandr leaks its bookkeeping on servers without it.
+    int opcode = 0, eventBase = 0, errorBase = 0;
+    const bool present = XQueryExtension(display, "RANDR", &opcode, &eventBase, &errorBase);
+    std::lock_guard lock(facts.mutex);
+    return facts.hasRandR[server] = present;
 }
 
 std::vector<X11Monitor> randrMonitors(Display* display, Window root)
 {
     std::vector<X11Monitor> result;
     int eventBase = 0, errorBase = 0, major = 0, minor = 0;
+    if (!hasRandR(display)) return result;
     if (!XRRQueryExtension(display, &eventBase, &errorBase) || !XRRQueryVersion(display, &major, &minor)) return result;
 
     if (major > 1 || (major == 1 && minor >= 5)) {
@@ -263,7 +304,7 @@ std::vector<double> QtScaleSettings::scalesFor(const std::vector<X11Monitor>& mo
 
 X11MonitorLayout::X11MonitorLayout(std::vector<X11Monitor> monitors) : monitors_(std::move(monitors)) {}
 
-X11MonitorLayout X11MonitorLayout::read(Display* display)
+X11MonitorLayout X11MonitorLayout::read(Display* display, bool withVisibleFrames)
 {
     const Window root = DefaultRootWindow(display);
     const int screen = DefaultScreen(display);
@@ -283,7 +324,7 @@ X11MonitorLayout X11MonitorLayout::read(Display* display)
     monitors.front().primary = true;
     for (std::size_t i = 1; i < monitors.size(); ++i) monitors[i].primary = false;
 
-    const auto reserved = struts(display, root, rootWidth, rootHeight);
+    const auto reserved = withVisibleFrames ? struts(display, root, rootWidth, rootHeight) : std::vector<Strut> {};
     const auto scales = QtScaleSettings::read(display).scalesFor(monitors);
     for (std::size_t i = 0; i < monitors.size(); ++i) {
         monitors[i].visiblePixels = visibleArea(monitors[i].pixels, reserved);
@@ -440,14 +481,16 @@ std::unique_ptr<X11Screens> X11Screens::create(const char* displayName)
     return std::unique_ptr<X11Screens>(new X11Screens(std::move(display)));
 }
 
-X11MonitorLayout X11Screens::layout()
+X11MonitorLayout X11Screens::layout() { return read(false); }
+
+X11MonitorLayout X11Screens::read(bool withVisibleFrames)
 {
     std::lock_guard lock(mutex_);
     x11::ErrorTrap trap(display_.get());
-    return X11MonitorLayout::read(display_.get());
+    return X11MonitorLayout::read(display_.get(), withVisibleFrames);
 }
 
-std::vector<ScreenDescription> X11Screens::screens() { return layout().screenDescriptions(); }
+std::vector<ScreenDescription> X11Screens::screens() { return read(true).screenDescriptions(); }
 
 Point X11Screens::quartzPoint(Point rootPixel) { return layout().quartzPoint(rootPixel); }
 

@@ -67,8 +67,9 @@ struct QtScaleSettings {
 class X11MonitorLayout {
 public:
     // Reads the monitors now: RandR 1.5 monitors, else active CRTCs, else the whole X screen.
-    // The primary monitor comes first.
-    static X11MonitorLayout read(Display* display);
+    // The primary monitor comes first. Without visible frames (the docks' struts are not read,
+    // visiblePixels is the whole monitor) it is cheaper, for conversions only.
+    static X11MonitorLayout read(Display* display, bool withVisibleFrames = true);
     explicit X11MonitorLayout(std::vector<X11Monitor> monitors);
 
     const std::vector<X11Monitor>& monitors() const { return monitors_; }
@@ -102,6 +103,7 @@ public:
     static std::unique_ptr<X11Screens> create(const char* displayName = nullptr);
 
     std::vector<ScreenDescription> screens() override;
+    // The monitors for conversions (visible frames not read).
     X11MonitorLayout layout();
 
     Point quartzPoint(Point rootPixel);
@@ -111,6 +113,7 @@ public:
 
 private:
     explicit X11Screens(x11::DisplayPtr display) : display_(std::move(display)) {}
+    X11MonitorLayout read(bool withVisibleFrames);
     std::mutex mutex_;
     x11::DisplayPtr display_;
 };

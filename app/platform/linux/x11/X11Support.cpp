@@ -83,6 +83,10 @@ ErrorTrap::ErrorTrap(Display* display) : display_(display), firstSerial_(NextReq
 {
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
+    // Toolkits install their own handler when they start (Qt's ignores every error); take the
+    // errors back, passing on those of other connections.
+    const XErrorHandler current = XSetErrorHandler(handleXError);
+    if (current != handleXError) r.previous = current;
     r.traps[display_].push_back(this);
 }
 

@@ -332,7 +332,7 @@ std::optional<WindowImage> X11WindowImages::compositeImage(const Rect& quartzRec
     {
         std::lock_guard lock(mutex_);
         x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get());
+        layout = X11MonitorLayout::read(display_.get(), false);
     }
     const Rect r = quartzRect.standardized();
     if (r.isNull() || r.isInfinite() || r.width() <= 0 || r.height() <= 0) return std::nullopt;

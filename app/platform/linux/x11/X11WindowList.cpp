@@ -2,7 +2,11 @@
 
 #include "app/platform/linux/x11/X11Support.h"
 
+#include <X11/Xlib-xcb.h>
+#include <xcb/xcb.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace zorvane {
@@ -171,7 +175,7 @@ std::optional<std::vector<WindowInfo>> X11WindowList::onScreenWindows()
     {
         std::lock_guard lock(mutex_);
         x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get());
+        layout = X11MonitorLayout::read(display_.get(), false);
     }
     std::vector<WindowInfo> result;
     result.reserve(list->size());
@@ -187,46 +191,82 @@ std::optional<X11WindowEntry> X11WindowList::topmostApplicationWindowAtPixel(
     x11::ErrorTrap trap(d);
     auto list = candidates();
     if (!list) return std::nullopt;
-    const Window root = DefaultRootWindow(d);
-    for (const auto& candidate : *list) {
-        // Cheapest tests first: where it is, then whether it is shown, then what it is and whose.
+    xcb_connection_t* connection = XGetXCBConnection(d);
+    const xcb_window_t root = static_cast<xcb_window_t>(DefaultRootWindow(d));
+    const xcb_atom_t extentsAtom = static_cast<xcb_atom_t>(x11::atom(d, "_NET_FRAME_EXTENTS"));
+
+    // Where each window is and whether it is shown, asked for all of them at once: one round trip
+    // instead of several per window above the one found.
+    struct Pending {
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_geometry_cookie_t geometry;
+        xcb_translate_coordinates_cookie_t position;
+        xcb_get_property_cookie_t extents;
+    };
+    std::vector<Pending> pending(list->size());
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const auto w = static_cast<xcb_window_t>((*list)[i].window);
+        pending[i].attributes = xcb_get_window_attributes(connection, w);
+        pending[i].geometry = xcb_get_geometry(connection, w);
+        if ((*list)[i].managed) {
+            pending[i].position = xcb_translate_coordinates(connection, w, root, 0, 0);
+            pending[i].extents = xcb_get_property(connection, 0, w, extentsAtom, XCB_ATOM_CARDINAL, 0, 4);
+        }
+    }
+    auto discardFrom = [&](std::size_t first) {
+        for (std::size_t j = first; j < pending.size(); ++j) {
+            xcb_discard_reply(connection, pending[j].attributes.sequence);
+            xcb_discard_reply(connection, pending[j].geometry.sequence);
+            if ((*list)[j].managed) {
+                xcb_discard_reply(connection, pending[j].position.sequence);
+                xcb_discard_reply(connection, pending[j].extents.sequence);
+            }
+        }
+    };
+
+    for (std::size_t i = 0; i < list->size(); ++i) {
+        const Candidate& candidate = (*list)[i];
+        xcb_generic_error_t* error = nullptr;
+        std::unique_ptr<xcb_get_window_attributes_reply_t, decltype(&std::free)> attributes(
+            xcb_get_window_attributes_reply(connection, pending[i].attributes, &error), &std::free);
+        std::free(error);
+        std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> geometry(
+            xcb_get_geometry_reply(connection, pending[i].geometry, &error), &std::free);
+        std::free(error);
+        std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> position(nullptr, &std::free);
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> extents(nullptr, &std::free);
+        if (candidate.managed) {
+            position.reset(xcb_translate_coordinates_reply(connection, pending[i].position, &error));
+            std::free(error);
+            extents.reset(xcb_get_property_reply(connection, pending[i].extents, &error));
+            std::free(error);
+        }
+        if (!attributes || !geometry || (candidate.managed && !position)) continue;
+        if (attributes->map_state != XCB_MAP_STATE_VIEWABLE || attributes->_class != XCB_WINDOW_CLASS_INPUT_OUTPUT
+            || attributes->override_redirect)
+            continue;
+
         X11WindowEntry entry;
         entry.window = candidate.window;
-        Window geometryRoot = 0, child = 0;
-        int x = 0, y = 0;
-        unsigned width = 0, height = 0, border = 0, depth = 0;
-        if (!XGetGeometry(d, candidate.window, &geometryRoot, &x, &y, &width, &height, &border, &depth)) continue;
         if (candidate.managed) {
-            if (!XTranslateCoordinates(d, candidate.window, root, 0, 0, &x, &y, &child)) continue;
-            entry.frame = {x, y, static_cast<int>(width), static_cast<int>(height)};
-            // The decorations count as part of the window; test against the client first, as the
-            // extents are an extra request.
-            if (!contains(entry.frame, rootPixel)) {
-                auto extents = x11::readCardinals(d, candidate.window, "_NET_FRAME_EXTENTS");
-                if (!extents || extents->size() < 4) continue;
-                const auto& e = *extents;
-                entry.frame = {x - static_cast<int>(e[0]), y - static_cast<int>(e[2]),
-                    static_cast<int>(width + e[0] + e[1]), static_cast<int>(height + e[2] + e[3])};
-                if (!contains(entry.frame, rootPixel)) continue;
-            } else if (auto extents = x11::readCardinals(d, candidate.window, "_NET_FRAME_EXTENTS");
-                       extents && extents->size() >= 4) {
-                const auto& e = *extents;
-                entry.frame = {x - static_cast<int>(e[0]), y - static_cast<int>(e[2]),
-                    static_cast<int>(width + e[0] + e[1]), static_cast<int>(height + e[2] + e[3])};
+            entry.frame = {position->dst_x, position->dst_y, geometry->width, geometry->height};
+            // The decorations count as part of the window.
+            if (extents && extents->format == 32 && xcb_get_property_value_length(extents.get()) >= 16) {
+                const auto* e = static_cast<const std::uint32_t*>(xcb_get_property_value(extents.get()));
+                entry.frame = {position->dst_x - static_cast<int>(e[0]), position->dst_y - static_cast<int>(e[2]),
+                    geometry->width + static_cast<int>(e[0] + e[1]), geometry->height + static_cast<int>(e[2] + e[3])};
             }
         } else {
-            entry.frame = {x, y, static_cast<int>(width + 2 * border), static_cast<int>(height + 2 * border)};
-            if (!contains(entry.frame, rootPixel)) continue;
+            entry.frame = {geometry->x, geometry->y, geometry->width + 2 * geometry->border_width,
+                geometry->height + 2 * geometry->border_width};
         }
-        XWindowAttributes attributes;
-        if (!XGetWindowAttributes(d, candidate.window, &attributes) || attributes.map_state != IsViewable
-            || attributes.c_class != InputOutput || attributes.override_redirect)
-            continue;
+        if (!contains(entry.frame, rootPixel)) continue;
         auto layer = layerOf(candidate);
         if (!layer || *layer != X11WindowLayer::normal) continue;
         entry.layer = *layer;
         entry.ownerPID = ownerOf(candidate.window);
         if (!entry.ownerPID || (excludedPID && *entry.ownerPID == *excludedPID)) continue;
+        discardFrom(i + 1);
         return entry;
     }
     return std::nullopt;
@@ -238,7 +278,7 @@ std::optional<WindowInfo> X11WindowList::topmostApplicationWindow(Point quartzPo
     {
         std::lock_guard lock(mutex_);
         x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get());
+        layout = X11MonitorLayout::read(display_.get(), false);
     }
     auto entry = topmostApplicationWindowAtPixel(layout.rootPixelPoint(quartzPoint), excludedPID);
     if (!entry) return std::nullopt;

@@ -44,7 +44,7 @@ public:
     std::optional<std::vector<WindowInfo>> onScreenWindows() override;
     // The frontmost layer-0 window whose bounds contain the point and whose owner is known and is not
     // excludedPID. Stops at the first match, reading only what it needs of each window above it.
-    std::optional<WindowInfo> topmostApplicationWindow(Point quartzPoint, ProcessID excludedPID);
+    std::optional<WindowInfo> topmostApplicationWindow(Point quartzPoint, ProcessID excludedPID) override;
 
     // The same, for the X11 adapters that work in root pixels (the owner of the window under the
     // pointer, for instance).

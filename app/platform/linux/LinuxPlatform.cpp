@@ -1,0 +1,151 @@
+#include "app/platform/linux/LinuxPlatform.h"
+
+#include "app/core/SystemClock.h"
+#include "app/platform/linux/LinuxBundle.h"
+#include "app/platform/linux/LinuxPermissions.h"
+#include "app/platform/linux/PlistPreferencesStore.h"
+#include "app/platform/linux/atspi/AtspiAccessibilityStatus.h"
+#include "app/platform/linux/atspi/X11RootCoordinates.h"
+#include "app/platform/linux/audio/MicrophoneAccess.h"
+#include "app/platform/linux/audio/PulseAudioInput.h"
+#include "app/platform/linux/desktop/LauncherEntry.h"
+#include "app/platform/linux/desktop/LinuxUpdater.h"
+#include "app/platform/linux/desktop/X11Workspace.h"
+#include "app/platform/linux/desktop/XdgLoginItem.h"
+#include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
+#include "app/platform/linux/x11/X11EventMonitors.h"
+#include "app/platform/linux/x11/X11OverlayPanels.h"
+#include "app/platform/linux/x11/X11ScreenRecording.h"
+#include "app/platform/linux/x11/X11Screens.h"
+#include "app/platform/linux/x11/X11WindowImages.h"
+#include "app/platform/linux/x11/X11WindowList.h"
+#include "app/ui/ChatPanelController.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include <stdexcept>
+#include <system_error>
+#include <unistd.h>
+
+namespace zorvane {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Interim adapters. Each stands in for an adapter another branch is writing and does only what
+// can be done honestly without it (reports "nothing" rather than inventing an answer). The
+// coordinator deletes this section as the real adapters are wired below.
+// ---------------------------------------------------------------------------------------------
+
+// Our own top-level windows, raised by Qt. → QtApplicationWindows.
+class InterimApplicationWindows final : public ApplicationWindows {
+public:
+    void activateIgnoringOtherApps() override {}
+    std::vector<Window> windows() override
+    {
+        std::vector<Window> result;
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            result.push_back({reinterpret_cast<std::uintptr_t>(widget), widget->windowTitle().toStdString(),
+                              widget->objectName().toStdString(), widget->isVisible()});
+        }
+        return result;
+    }
+    void orderFrontRegardlessAndMakeKey(std::uint64_t handle) override
+    {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (reinterpret_cast<std::uintptr_t>(widget) != handle) continue;
+            widget->raise();
+            widget->activateWindow();
+        }
+    }
+};
+
+// No onboarding window yet. → the onboarding window controller.
+class InterimOnboardingWindow final : public OnboardingWindowController {
+public:
+    void show(AppModel&) override {}
+};
+
+template <typename T>
+std::shared_ptr<T> requireDisplay(std::unique_ptr<T> adapter)
+{
+    if (!adapter) throw std::runtime_error("No se puede abrir la pantalla X11 (DISPLAY).");
+    return std::shared_ptr<T>(std::move(adapter));
+}
+
+} // namespace
+
+LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
+{
+    AppPlatform& p = platform_;
+    p.mainQueue = options.mainQueue;
+    p.clock = std::make_shared<SystemClock>();
+    p.bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
+    p.defaults = std::make_shared<UserDefaults>(std::make_shared<linux_platform::PlistPreferencesStore>(linux_platform::PlistPreferencesStore::defaultPath()));
+    p.ownProcessID = static_cast<ProcessID>(::getpid());
+    p.speechLocale = "es_ES";
+
+    // Screens, windows, capture: each opens its own connection to the display.
+    auto screens = requireDisplay(X11Screens::create());
+    p.screens = screens;
+    p.windowList = requireDisplay(X11WindowList::create());
+    p.windowImages = requireDisplay(X11WindowImages::create());
+
+    // Input, the overlay, the desktop around us.
+    p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock,
+        [screens](double rootX, double rootY) { return screens->quartzPoint(Point {rootX, rootY}); });
+    p.overlayPanels = std::make_shared<X11OverlayPanels>(p.eventMonitors, p.windowImages);
+    p.workspace = std::make_shared<X11Workspace>();
+
+    // Other applications' interfaces.
+    p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens));
+
+    // Sound and speech.
+    auto audio = std::make_shared<linux_platform::PulseAudioInput>();
+    auto speech = std::make_shared<linux_platform::LinuxSpeechRecognizers>(
+        linux_platform::SpeechRecognizerPlaces::standard(p.bundle->bundlePath()), p.workspace, *p.speechLocale);
+    p.audioInput = audio;
+    p.speechRecognizers = speech;
+
+    // The four permissions, each from the adapter that knows it.
+    auto accessibility = std::make_shared<AtspiAccessibilityStatus>();
+    PermissionHalves halves;
+    halves.isAccessibilityEnabled = [accessibility] { return accessibility->isEnabled(); };
+    halves.enableAccessibility = [accessibility] { return accessibility->enable(); };
+    halves.isScreenCaptureGranted = [] { return X11ScreenRecording::isGranted(); };
+    halves.microphoneStatus = [audio] { return linux_platform::MicrophoneAccess::status(*audio); };
+    halves.speechRecognitionStatus = [speech] { return speech->authorizationStatus(); };
+    p.permissions = std::make_shared<LinuxPermissions>(std::move(halves));
+
+    // Start at login, updates, the launcher entry (rewritten at every start: the bundle may move).
+    const auto program = p.bundle->executablesPath() / "Zorvane";
+    p.loginItem = std::make_shared<linux_platform::XdgLoginItem>(program, linux_platform::XdgLoginItem::defaultAutostartFolder());
+    linux_platform::LinuxUpdaterOptions updates;
+    updates.bundle = p.bundle;
+    updates.defaults = p.defaults;
+    updates.mainQueue = p.mainQueue;
+    updates.clock = p.clock;
+    updates.quitApplication = [] { QApplication::quit(); };
+    // updates.userDriver = <the dialogs of the settings branch>;
+    p.updater = linux_platform::LinuxUpdater::create(std::move(updates));
+    try {
+        linux_platform::LauncherEntry(program, p.bundle->resourcesPath() / "AppIcon", linux_platform::LauncherEntry::defaultDataHome()).install();
+    } catch (const std::exception&) {
+        // Without the entry Zorvane still runs; it is only missing from the application menu.
+    }
+
+    // Our own windows.
+    //   p.applicationWindows = std::make_shared<QtApplicationWindows>();
+    //   p.onboardingWindow = <the onboarding window controller>;
+    //   openSettings_ = [](AppModel& model) { <show the settings window for the model> };
+    p.applicationWindows = std::make_shared<InterimApplicationWindows>();
+    p.onboardingWindow = std::make_shared<InterimOnboardingWindow>();
+
+    // Ours: the chat panel.
+    chatPanel_ = std::make_shared<ui::QtChatPanelController>(p.screens, options.uiTest);
+    p.chatPanel = chatPanel_;
+}
+
+LinuxPlatform::~LinuxPlatform() = default;
+
+} // namespace zorvane

@@ -1,0 +1,627 @@
+#include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
+
+#include "app/platform/linux/atspi/AtspiRoles.h"
+
+#include <atspi/atspi.h>
+#include <libintl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <unordered_map>
+#include <vector>
+
+namespace zorvane {
+
+namespace Attr = AccessibilityAttribute;
+using SteadyClock = std::chrono::steady_clock;
+
+namespace {
+
+// Walks stop here: no toolkit nests deeper, and a broken tree must not keep us busy.
+constexpr int maximumDepth = 64;
+// Children read from one element. Larger lists are long tables and feeds whose tail is far away.
+constexpr int maximumChildren = 256;
+constexpr int maximumScannedChildren = 200;
+constexpr int maximumScannedGrandchildren = 50;
+constexpr int maximumTopLevels = 64;
+// Text read for "AXValue", in characters; the core keeps at most 8000 grapheme clusters.
+constexpr int maximumTextCharacters = 16000;
+// libatspi's translations of its role names.
+constexpr const char* roleCatalogue = "at-spi2-core";
+
+struct GObjectRelease {
+    void operator()(gpointer object) const
+    {
+        if (object) g_object_unref(object);
+    }
+};
+template <typename T>
+using Owned = std::unique_ptr<T, GObjectRelease>;
+
+struct GErrorSlot {
+    GError* error = nullptr;
+    ~GErrorSlot()
+    {
+        if (error) g_error_free(error);
+    }
+    GError** operator&() { return &error; }
+    explicit operator bool() const { return error != nullptr; }
+};
+
+std::string takeString(gchar* text)
+{
+    std::string result = text ? text : "";
+    g_free(text);
+    return result;
+}
+
+// U+FFFC stands for an embedded child (a link inside a paragraph); it is not text.
+std::string withoutObjectReplacements(std::string text)
+{
+    static constexpr std::string_view replacement = "\xEF\xBF\xBC";
+    for (auto at = text.find(replacement); at != std::string::npos; at = text.find(replacement, at))
+        text.erase(at, replacement.size());
+    return text;
+}
+
+bool plausible(const AtspiRect& r)
+{
+    // Toolkits report INT_MIN origins and negative sizes for objects that are not laid out.
+    constexpr int limit = 1 << 24;
+    return r.width > 0 && r.height > 0 && std::abs(r.x) < limit && std::abs(r.y) < limit && r.width < limit && r.height < limit;
+}
+
+bool contains(const AtspiRect& r, int x, int y)
+{
+    return plausible(r) && x >= r.x && y >= r.y && x < r.x + r.width && y < r.y + r.height;
+}
+
+void discardLibraryMessages(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
+
+} // namespace
+
+RootCoordinates RootCoordinates::identity()
+{
+    return {[](Point p) { return p; }, [](const Rect& r) { return r; }};
+}
+
+struct AtspiAccessibilityTree::Node {
+    Node(AtspiAccessible* accessible, ProcessID pid) : accessible(accessible), pid(pid) { g_object_ref(accessible); }
+    ~Node() { g_object_unref(accessible); }
+    Node(const Node&) = delete;
+    Node& operator=(const Node&) = delete;
+
+    AtspiAccessible* accessible;
+    ProcessID pid;
+};
+
+struct AtspiAccessibilityTree::Application {
+    Owned<AtspiAccessible> root;
+    std::optional<std::string> name;
+};
+
+// One request to another application: refused while that application is paused or when the
+// lookup's time is up, bounded by the shorter of the two, and counted.
+class AtspiAccessibilityTree::Call {
+public:
+    Call(AtspiAccessibilityTree& tree, ProcessID pid, const Deadline* deadline = nullptr)
+        : tree_(tree), pid_(pid), deadline_(deadline)
+    {
+    }
+
+    template <typename Request>
+    bool operator()(Request&& request)
+    {
+        if (tree_.unresponsive(pid_)) return false;
+        auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(tree_.bounds_.call);
+        const auto start = SteadyClock::now();
+        if (deadline_) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - start);
+            if (left.count() < 1) return false;
+            timeout = std::min(timeout, left);
+        }
+        // libatspi reads the bound before every call; a startup grace of 0 keeps it from
+        // waiting 15 s on applications it has only just seen.
+        atspi_set_timeout(static_cast<gint>(timeout.count()), 0);
+        ++tree_.busCalls_;
+        const bool answered = request(*this);
+        // A failure that took (nearly) the whole bound is an application that did not answer;
+        // other failures (a vanished object, a missing interface) come back at once.
+        if (!answered && SteadyClock::now() - start >= timeout * 9 / 10)
+            tree_.unresponsiveUntil_[pid_] = SteadyClock::now() + tree_.bounds_.unresponsivePause;
+        return answered;
+    }
+
+    // A second request made inside one counted call.
+    void another() { ++tree_.busCalls_; }
+    Facts& facts() { return *tree_.facts_; }
+    // The application is paused or the lookup's time is up: no request will be made.
+    bool refused() const
+    {
+        return tree_.unresponsive(pid_) || (deadline_ && SteadyClock::now() >= *deadline_);
+    }
+    // libatspi asks an object once for its interface list, then keeps it.
+    void interfacesOf(AtspiAccessible* accessible)
+    {
+        if (!(accessible->cached_properties & ATSPI_CACHE_INTERFACES)) another();
+    }
+
+private:
+    AtspiAccessibilityTree& tree_;
+    ProcessID pid_;
+    const Deadline* deadline_;
+};
+
+// What one lookup has learnt of each object it met. The overlay's scoring reads the same role,
+// frame and children several times per lookup; each is asked for once. Kept only while the lookup
+// runs (cleared when the next one starts or the time is up), so nothing stale outlives it.
+struct AtspiAccessibilityTree::Facts {
+    struct Entry {
+        Owned<AtspiAccessible> keep; // the key stays the same object while it is here
+        std::optional<AtspiRole> role;
+        std::optional<std::optional<AtspiRect>> extents;
+        std::optional<bool> showing;
+        std::optional<std::vector<Owned<AtspiAccessible>>> children;
+        std::optional<std::string> name;
+        std::optional<std::string> description;
+        // Outer: read or not; inner: the value, or none when the element has none.
+        std::optional<std::optional<AccessibilityValue>> value;
+    };
+    Entry& of(AtspiAccessible* accessible)
+    {
+        Entry& entry = entries[accessible];
+        if (!entry.keep) entry.keep.reset(static_cast<AtspiAccessible*>(g_object_ref(accessible)));
+        return entry;
+    }
+    std::unordered_map<AtspiAccessible*, Entry> entries;
+    SteadyClock::time_point until;
+};
+
+namespace {
+
+// Each of these is one bus request the first time in a lookup, none after.
+
+template <typename Call>
+std::optional<AtspiRect> extents(Call& call, AtspiAccessible* accessible)
+{
+    auto& known = call.facts().of(accessible);
+    if (known.extents) return *known.extents;
+    std::optional<AtspiRect> result;
+    const bool answered = call([&](auto& c) {
+        c.interfacesOf(accessible);
+        Owned<AtspiComponent> component(atspi_accessible_get_component_iface(accessible));
+        // No component, or no interface list because the application did not answer.
+        if (!component) return (accessible->cached_properties & ATSPI_CACHE_INTERFACES) != 0;
+        GErrorSlot error;
+        AtspiRect* rect = atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_SCREEN, &error);
+        if (!rect || error) {
+            g_free(rect);
+            return false;
+        }
+        result = *rect;
+        g_free(rect);
+        return true;
+    });
+    if (answered) known.extents = result;
+    return result;
+}
+
+template <typename Call>
+std::optional<bool> showing(Call& call, AtspiAccessible* accessible)
+{
+    auto& known = call.facts().of(accessible);
+    if (known.showing) return known.showing;
+    call([&](auto&) {
+        Owned<AtspiStateSet> states(atspi_accessible_get_state_set(accessible));
+        if (!states) return false;
+        known.showing = atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING) &&
+            !atspi_state_set_contains(states.get(), ATSPI_STATE_DEFUNCT);
+        return true;
+    });
+    return known.showing;
+}
+
+template <typename Call>
+const std::vector<Owned<AtspiAccessible>>& children(Call& call, AtspiAccessible* accessible, int limit)
+{
+    auto& known = call.facts().of(accessible);
+    if (known.children) return *known.children;
+    static const std::vector<Owned<AtspiAccessible>> none;
+    int count = -1;
+    call([&](auto&) {
+        GErrorSlot error;
+        count = atspi_accessible_get_child_count(accessible, &error);
+        return !error && count >= 0;
+    });
+    if (count < 0) return none;
+    std::vector<Owned<AtspiAccessible>> list;
+    for (int i = 0; i < std::min(count, limit); ++i) {
+        Owned<AtspiAccessible> child;
+        const bool answered = call([&](auto&) {
+            GErrorSlot error;
+            child.reset(atspi_accessible_get_child_at_index(accessible, i, &error));
+            return !error;
+        });
+        if (!answered && call.refused()) return none;
+        // A child that names its parent as itself would make every walk a loop.
+        if (child && child.get() != accessible) list.push_back(std::move(child));
+    }
+    known.children = std::move(list);
+    return *known.children;
+}
+
+template <typename Call>
+std::optional<AtspiRole> role(Call& call, AtspiAccessible* accessible)
+{
+    auto& known = call.facts().of(accessible);
+    if (known.role) return known.role;
+    call([&](auto&) {
+        GErrorSlot error;
+        const AtspiRole value = atspi_accessible_get_role(accessible, &error);
+        if (error) return false;
+        known.role = value;
+        return true;
+    });
+    return known.role;
+}
+
+} // namespace
+
+AtspiAccessibilityTree::AtspiAccessibilityTree(RootCoordinates coordinates)
+    : AtspiAccessibilityTree(std::move(coordinates), Bounds {})
+{
+}
+
+AtspiAccessibilityTree::AtspiAccessibilityTree(RootCoordinates coordinates, Bounds bounds)
+    : coordinates_(std::move(coordinates)), bounds_(bounds), facts_(std::make_unique<Facts>())
+{
+}
+
+void AtspiAccessibilityTree::forgetStaleFacts(bool newLookup)
+{
+    const auto now = SteadyClock::now();
+    if (newLookup || now >= facts_->until) facts_->entries.clear();
+    if (newLookup) facts_->until = now + bounds_.lookup + bounds_.factsAfterLookup;
+}
+
+AtspiAccessibilityTree::~AtspiAccessibilityTree() = default;
+
+bool AtspiAccessibilityTree::connect()
+{
+    if (connected_) return true;
+    // The system writes no log; libatspi warns on the default domain about applications that
+    // misbehave, which is not ours to report.
+    static const bool silenced = [] {
+        g_log_set_handler(nullptr, static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
+            discardLibraryMessages, nullptr);
+        bind_textdomain_codeset(roleCatalogue, "UTF-8");
+        return true;
+    }();
+    (void)silenced;
+    const int status = atspi_init();
+    if (status != 0 && status != 1) {
+        // No accessibility bus. Forget the attempt so that a later lookup tries again (libatspi
+        // would otherwise abort the process on its next call).
+        atspi_exit();
+        return false;
+    }
+    atspi_set_timeout(static_cast<gint>(bounds_.call.count()), 0);
+    connected_ = true;
+    return true;
+}
+
+bool AtspiAccessibilityTree::unresponsive(ProcessID pid)
+{
+    const auto it = unresponsiveUntil_.find(pid);
+    if (it == unresponsiveUntil_.end()) return false;
+    if (SteadyClock::now() < it->second) return true;
+    unresponsiveUntil_.erase(it);
+    return false;
+}
+
+AccessibilityElement AtspiAccessibilityTree::makeElement(void* accessible, ProcessID pid) const
+{
+    return AccessibilityElement(std::make_shared<Node>(static_cast<AtspiAccessible*>(accessible), pid));
+}
+
+bool AtspiAccessibilityTree::refreshApplications(const Deadline& deadline)
+{
+    // The registry answers for the desktop; its "process" is not any application's.
+    Call registry(*this, 0, &deadline);
+    Owned<AtspiAccessible> desktop;
+    // The first time, this asks the registry for its list of applications.
+    registry([&](auto&) {
+        desktop.reset(atspi_get_desktop(0));
+        return desktop != nullptr;
+    });
+    if (!desktop) return false;
+    std::map<ProcessID, std::unique_ptr<Application>> found;
+    for (const auto& listed : children(registry, desktop.get(), maximumChildren)) {
+        Owned<AtspiAccessible> root(static_cast<AtspiAccessible*>(g_object_ref(listed.get())));
+        guint pid = 0;
+        registry([&](auto&) {
+            GErrorSlot error;
+            pid = atspi_accessible_get_process_id(root.get(), &error);
+            return !error;
+        });
+        if (pid == 0 || pid > static_cast<guint>(std::numeric_limits<ProcessID>::max())) continue;
+        auto& entry = found[static_cast<ProcessID>(pid)];
+        if (!entry) entry = std::make_unique<Application>(Application {std::move(root), std::nullopt});
+    }
+    applications_ = std::move(found);
+    return true;
+}
+
+AtspiAccessibilityTree::Application* AtspiAccessibilityTree::application(ProcessID pid, const Deadline& deadline, bool stale)
+{
+    auto it = applications_.find(pid);
+    if (it != applications_.end()) return it->second.get();
+    // A miss: the application started, or restarted, since the map was made. An application
+    // that shows no tree (Qt or Chromium with accessibility off) would otherwise make every
+    // pointer move over its windows read the whole list again.
+    const auto now = SteadyClock::now();
+    if (!stale && now - lastRefresh_ < bounds_.rereadApplications) return nullptr;
+    lastRefresh_ = now;
+    if (!refreshApplications(deadline)) return nullptr;
+    it = applications_.find(pid);
+    return it == applications_.end() ? nullptr : it->second.get();
+}
+
+std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(ProcessID pid, Point quartzPoint)
+{
+    if (pid <= 0 || unresponsive(pid) || !connect()) return std::nullopt;
+    const Deadline deadline = SteadyClock::now() + bounds_.lookup;
+    forgetStaleFacts(true);
+    const Point pixel = coordinates_.rootPixelsOf(quartzPoint);
+    if (!std::isfinite(pixel.x) || !std::isfinite(pixel.y) || std::fabs(pixel.x) > 1e9 || std::fabs(pixel.y) > 1e9) return std::nullopt;
+    const int x = static_cast<int>(std::floor(pixel.x));
+    const int y = static_cast<int>(std::floor(pixel.y));
+
+    Call call(*this, pid, &deadline);
+    Owned<AtspiAccessible> current;
+    for (int attempt = 0; attempt < 2 && !current; ++attempt) {
+        Application* app = application(pid, deadline, attempt > 0);
+        if (!app) return std::nullopt;
+        const auto& topLevels = children(call, app->root.get(), maximumTopLevels);
+        if (unresponsive(pid)) return std::nullopt;
+        if (topLevels.empty() && attempt == 0) {
+            // A stale entry (the process exited and its id was reused, or the application
+            // re-registered): read the map again once.
+            applications_.erase(pid);
+            continue;
+        }
+        // AT-SPI knows nothing of stacking: of the SHOWING top-levels under the point, the
+        // active one, else the smallest (a dialog over its main window).
+        double bestArea = 0;
+        bool bestActive = false;
+        for (const auto& window : topLevels) {
+            bool isShowing = false;
+            bool isActive = false;
+            call([&](auto&) {
+                Owned<AtspiStateSet> states(atspi_accessible_get_state_set(window.get()));
+                if (!states) return false;
+                isShowing = atspi_state_set_contains(states.get(), ATSPI_STATE_SHOWING);
+                isActive = atspi_state_set_contains(states.get(), ATSPI_STATE_ACTIVE);
+                return true;
+            });
+            if (!isShowing) continue;
+            const auto r = extents(call, window.get());
+            if (!r || !contains(*r, x, y)) continue;
+            const double area = double(r->width) * r->height;
+            if (!current || (isActive && !bestActive) || (isActive == bestActive && area < bestArea)) {
+                current.reset(static_cast<AtspiAccessible*>(g_object_ref(window.get())));
+                bestArea = area;
+                bestActive = isActive;
+            }
+        }
+        if (unresponsive(pid)) return std::nullopt;
+    }
+    if (!current) return std::nullopt;
+
+    // Down the tree one step at a time. The toolkit's own answer is checked (SHOWING, contains the
+    // point, not seen before); when it fails, the children and grandchildren are searched instead,
+    // last first, as later siblings are painted over earlier ones.
+    std::set<AtspiAccessible*> seen {current.get()};
+    auto acceptable = [&](AtspiAccessible* candidate) {
+        if (!candidate || seen.count(candidate)) return false;
+        if (showing(call, candidate) != true) return false;
+        const auto r = extents(call, candidate);
+        return r && contains(*r, x, y);
+    };
+    for (int depth = 0; depth < maximumDepth && SteadyClock::now() < deadline; ++depth) {
+        Owned<AtspiAccessible> next;
+        call([&](auto& c) {
+            c.interfacesOf(current.get());
+            Owned<AtspiComponent> component(atspi_accessible_get_component_iface(current.get()));
+            if (!component) return (current->cached_properties & ATSPI_CACHE_INTERFACES) != 0;
+            GErrorSlot error;
+            next.reset(atspi_component_get_accessible_at_point(component.get(), x, y, ATSPI_COORD_TYPE_SCREEN, &error));
+            return !error;
+        });
+        if (!acceptable(next.get())) next.reset();
+        if (!next) {
+            const auto& listed = children(call, current.get(), maximumScannedChildren);
+            for (auto c = listed.rbegin(); c != listed.rend() && !next; ++c)
+                if (acceptable(c->get())) next.reset(static_cast<AtspiAccessible*>(g_object_ref(c->get())));
+            // A notebook's page tab has the tab's extents while its child is the whole page.
+            for (auto c = listed.rbegin(); c != listed.rend() && !next && !call.refused(); ++c) {
+                const auto& grandchildren = children(call, c->get(), maximumScannedGrandchildren);
+                for (auto g = grandchildren.rbegin(); g != grandchildren.rend() && !next; ++g)
+                    if (acceptable(g->get())) next.reset(static_cast<AtspiAccessible*>(g_object_ref(g->get())));
+            }
+        }
+        if (!next) break;
+        seen.insert(next.get());
+        current = std::move(next);
+    }
+    if (unresponsive(pid)) return std::nullopt;
+    return makeElement(current.get(), pid);
+}
+
+std::optional<Rect> AtspiAccessibilityTree::frame(const AccessibilityElement& element)
+{
+    const Node* node = element.handle<Node>();
+    if (!node) return std::nullopt;
+    forgetStaleFacts(false);
+    Call call(*this, node->pid);
+    const auto r = extents(call, node->accessible);
+    if (!r || !plausible(*r)) return std::nullopt;
+    return coordinates_.quartzRectOf(Rect(r->x, r->y, r->width, r->height));
+}
+
+std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const AccessibilityElement& element, std::string_view name)
+{
+    const Node* node = element.handle<Node>();
+    if (!node) return std::nullopt;
+    AtspiAccessible* accessible = node->accessible;
+    forgetStaleFacts(false);
+    Call call(*this, node->pid);
+
+    if (name == Attr::role) {
+        const auto value = role(call, accessible);
+        if (!value) return std::nullopt;
+        return std::string(AtspiRoles::axRole(*value));
+    }
+    if (name == Attr::roleDescription) {
+        // The role's name in the user's language, from libatspi's own catalogue rather than the
+        // toolkit's wording (Qt calls a picture "graphic", GTK an "icon"): what a capture is
+        // taken for follows this text, so every kind of picture reads as an image.
+        const auto value = role(call, accessible);
+        if (!value) return std::nullopt;
+        const AtspiRole named = AtspiRoles::axRole(*value) == "AXImage" ? ATSPI_ROLE_IMAGE : *value;
+        const std::string english = takeString(atspi_role_get_name(named));
+        if (english.empty()) return std::nullopt;
+        return std::string(dgettext(roleCatalogue, english.c_str()));
+    }
+    if (name == Attr::title || name == Attr::description) {
+        auto& known = facts_->of(accessible);
+        std::optional<std::string>& text = name == Attr::title ? known.name : known.description;
+        if (text) return *text;
+        call([&](auto&) {
+            GErrorSlot error;
+            gchar* value = name == Attr::title ? atspi_accessible_get_name(accessible, &error)
+                                               : atspi_accessible_get_description(accessible, &error);
+            if (error) {
+                g_free(value);
+                return false;
+            }
+            text = takeString(value);
+            return true;
+        });
+        if (!text) return std::nullopt;
+        return *text;
+    }
+    if (name == Attr::help) {
+        // AT-SPI 2 has no help text of its own: GTK, Qt and Chromium put tooltips into the
+        // description, which "AXDescription" carries.
+        return std::nullopt;
+    }
+    if (name == Attr::value) {
+        auto& known = facts_->of(accessible);
+        if (known.value) return *known.value;
+        std::optional<AccessibilityValue> result;
+        const bool textAnswered = call([&](auto& c) {
+            c.interfacesOf(accessible);
+            Owned<AtspiText> text(atspi_accessible_get_text_iface(accessible));
+            if (!text) return (accessible->cached_properties & ATSPI_CACHE_INTERFACES) != 0;
+            GErrorSlot error;
+            const gint count = atspi_text_get_character_count(text.get(), &error);
+            if (error) return false;
+            if (count > 0) {
+                c.another();
+                GErrorSlot textError;
+                gchar* value = atspi_text_get_text(text.get(), 0, std::min<gint>(count, maximumTextCharacters), &textError);
+                if (textError) {
+                    g_free(value);
+                    return false;
+                }
+                std::string content = withoutObjectReplacements(takeString(value));
+                if (!content.empty()) result = std::move(content);
+            }
+            return true;
+        });
+        if (result) {
+            known.value = result;
+            return result;
+        }
+        if (!textAnswered) return std::nullopt;
+        const bool valueAnswered = call([&](auto& c) {
+            c.interfacesOf(accessible);
+            Owned<AtspiValue> value(atspi_accessible_get_value_iface(accessible));
+            if (!value) return (accessible->cached_properties & ATSPI_CACHE_INTERFACES) != 0;
+            GErrorSlot error;
+            const gdouble number = atspi_value_get_current_value(value.get(), &error);
+            if (error) return false;
+            if (std::isfinite(number)) result = static_cast<double>(number);
+            return true;
+        });
+        if (valueAnswered) known.value = result;
+        return result;
+    }
+    if (name == Attr::position || name == Attr::size) {
+        const auto r = frame(element);
+        if (!r) return std::nullopt;
+        if (name == Attr::position) return r->origin;
+        return r->size;
+    }
+    if (name == Attr::parent) {
+        Owned<AtspiAccessible> parent;
+        call([&](auto&) {
+            GErrorSlot error;
+            parent.reset(atspi_accessible_get_parent(accessible, &error));
+            return !error;
+        });
+        // Cycle guards: an element that names itself as parent, and the desktop above each
+        // application (not part of any application's tree).
+        if (!parent || parent.get() == accessible) return std::nullopt;
+        const auto ownRole = role(call, accessible);
+        if (!ownRole || *ownRole == ATSPI_ROLE_APPLICATION) return std::nullopt;
+        const auto parentRole = role(call, parent.get());
+        if (!parentRole || *parentRole == ATSPI_ROLE_DESKTOP_FRAME) return std::nullopt;
+        return makeElement(parent.get(), node->pid);
+    }
+    if (name == Attr::children || name == Attr::visibleChildren) {
+        const bool onlyShowing = name == Attr::visibleChildren;
+        std::vector<AccessibilityElement> list;
+        for (const auto& c : children(call, accessible, maximumChildren)) {
+            if (onlyShowing && showing(call, c.get()) != true) continue;
+            list.push_back(makeElement(c.get(), node->pid));
+        }
+        if (unresponsive(node->pid)) return std::nullopt;
+        return list;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> AtspiAccessibilityTree::applicationName(const AccessibilityElement& element)
+{
+    const Node* node = element.handle<Node>();
+    if (!node) return std::nullopt;
+    const auto it = applications_.find(node->pid);
+    if (it != applications_.end()) {
+        Application& app = *it->second;
+        if (!app.name) {
+            Call call(*this, node->pid);
+            call([&](auto&) {
+                GErrorSlot error;
+                gchar* value = atspi_accessible_get_name(app.root.get(), &error);
+                if (error) {
+                    g_free(value);
+                    return false;
+                }
+                app.name = takeString(value);
+                return true;
+            });
+        }
+        if (app.name && !app.name->empty()) return app.name;
+    }
+    // The process name, as the system lists it.
+    std::ifstream comm("/proc/" + std::to_string(node->pid) + "/comm");
+    std::string processName;
+    if (comm && std::getline(comm, processName) && !processName.empty()) return processName;
+    return std::nullopt;
+}
+
+} // namespace zorvane

@@ -1,0 +1,53 @@
+#include "app/ui/DesktopApplication.h"
+
+#include "app/model/AppModel.h"
+#include "app/ui/MenuWindow.h"
+#include "app/ui/TrayIcon.h"
+
+#include <QApplication>
+#include <QTimer>
+
+namespace zorvane::ui {
+
+DesktopApplication::DesktopApplication(std::shared_ptr<AppModel> model, std::function<void(AppModel&)> openSettings,
+                                       const std::filesystem::path& resourcesPath)
+    : model_(std::move(model))
+{
+    std::weak_ptr<AppModel> weak = model_;
+    openSettings_ = [weak, openSettings = std::move(openSettings)] {
+        auto model = weak.lock();
+        if (model && openSettings) openSettings(*model);
+    };
+    const auto quit = [] { QApplication::quit(); };
+    menuWindow_ = std::make_unique<MenuWindow>(*model_, MenuBarView::Actions {openSettings_, quit, {}});
+    trayIcon_ = std::make_unique<TrayIcon>(*model_, *menuWindow_, openSettings_, quit, resourcesPath);
+}
+
+DesktopApplication::~DesktopApplication() = default;
+
+void DesktopApplication::startOnEventLoop(SingleInstance::Request first)
+{
+    QTimer::singleShot(0, this, [this, first] {
+        model_->start();
+        trayIcon_->show();
+        // A plain first launch only starts; `--select` and `--settings` act at once.
+        if (first != SingleInstance::Request::showMenu) handle(first);
+    });
+}
+
+void DesktopApplication::handle(SingleInstance::Request request)
+{
+    switch (request) {
+    case SingleInstance::Request::showMenu: menuWindow_->showNear(QRect()); break;
+    case SingleInstance::Request::select:
+        if (menuWindow_->isVisible()) menuWindow_->hide();
+        model_->handleActivationGesture();
+        break;
+    case SingleInstance::Request::openSettings:
+        openSettings_();
+        model_->bringSettingsToFront();
+        break;
+    }
+}
+
+} // namespace zorvane::ui

@@ -1,0 +1,122 @@
+// End to end through a private sound server: how long after the last voice a dictation ends, and
+// how much memory each recogniser takes (nothing before the first dictation).
+#include "app/platform/linux/audio/PulseAudioInput.h"
+#include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
+#include "app/platform/linux/speech/VoskRecognizer.h"
+#include "app/voice/SpeechInputService.h"
+#include "fakes/FakePermissions.h"
+#include "tests/voice_linux/SoundServer.h"
+#include "tests/voice_linux/VoiceWatchingInput.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <numeric>
+#include <string>
+
+namespace {
+
+using namespace zorvane;
+using namespace zorvane::linux_platform;
+namespace fs = std::filesystem;
+
+double residentMiB()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+struct Dictation {
+    double silenceBeforeEnd = 0; // from the last voice block to isListening falling
+    std::string text;
+};
+
+Dictation dictate(testing::SoundServer& server, const std::shared_ptr<SpeechInputService>& service,
+    testing::RealTimeQueue& queue, testing::VoiceWatchingInput& input, const Clock& clock, const fs::path& wav)
+{
+    Dictation result;
+    double endedAt = 0;
+    bool finalText = false;
+    const auto token = service->addObserver([&] {
+        if (!service->isListening() && endedAt == 0) endedAt = clock.now();
+    });
+    service->start([&](const std::string& text) {
+        result.text = text;
+        finalText = !service->isListening();
+    });
+    server.waitForCapture();
+    const pid_t player = server.startPlaying(wav);
+    queue.runUntil([&] { return endedAt > 0 && finalText; }, 30);
+    testing::SoundServer::waitFor(player);
+    queue.runUntil([] { return false; }, 1.2); // let the grace period pass
+    service->removeObserver(token);
+    result.silenceBeforeEnd = endedAt - input.lastVoice();
+    return result;
+}
+
+void report(const char* engine, const std::vector<double>& gaps)
+{
+    const double mean = std::accumulate(gaps.begin(), gaps.end(), 0.0) / static_cast<double>(gaps.size());
+    std::printf("%s: end of dictation after the last voice: min %.3f s, mean %.3f s, max %.3f s over %zu runs "
+                "(rule: 1.15-1.30 s)\n",
+        engine, *std::min_element(gaps.begin(), gaps.end()), mean, *std::max_element(gaps.begin(), gaps.end()), gaps.size());
+}
+
+} // namespace
+
+int main()
+{
+    // The user's own places, read before the test server replaces HOME.
+    SpeechRecognizerPlaces userPlaces = SpeechRecognizerPlaces::standard(ZORVANE_BENCH_BUNDLE_DIR);
+    std::printf("resident size at start: %.1f MiB\n", residentMiB());
+
+    testing::SoundServer server;
+    const fs::path english = testing::speak(server.directory(), "en-us", "Please explain this image.", 0.5, 2.5);
+    const fs::path spanish = testing::speak(server.directory(), "es", "Explica esta imagen, por favor.", 0.5, 2.5);
+    auto clock = std::make_shared<testing::SteadyClock>();
+    auto queue = std::make_shared<testing::RealTimeQueue>();
+    auto pulse = std::make_shared<PulseAudioInput>();
+    auto input = std::make_shared<testing::VoiceWatchingInput>(pulse, clock);
+    auto permissions = std::make_shared<fakes::FakePermissions>();
+    permissions->grantAll();
+
+    {
+        auto recognizers = std::make_shared<LinuxSpeechRecognizers>(userPlaces, nullptr, "en_US");
+        auto service = SpeechInputService::create(input, recognizers, permissions, clock, queue, "en_US");
+        std::printf("pocketsphinx (free dictation), service made, nothing dictated: %.1f MiB\n", residentMiB());
+        std::vector<double> gaps;
+        for (int run = 0; run < 5; ++run) {
+            const Dictation dictation = dictate(server, service, *queue, *input, *clock, english);
+            gaps.push_back(dictation.silenceBeforeEnd);
+            if (run == 0)
+                std::printf("pocketsphinx (free dictation), after the first dictation: %.1f MiB; heard \"%s\"\n",
+                    residentMiB(), dictation.text.c_str());
+        }
+        report("pocketsphinx", gaps);
+    }
+
+    const fs::path spanishModels = userPlaces.modelsFolder / "es";
+    const Vosk::ModelLookup model = Vosk::findModel(spanishModels);
+    if (!model.model) {
+        const double before = residentMiB();
+        const auto libraryProblem = Vosk::checkLibrary(userPlaces.voskLibrary);
+        std::printf("vosk: no Spanish model (%s); the library alone, opened: %s, +%.1f MiB\n", model.reason.c_str(),
+            libraryProblem ? libraryProblem->c_str() : "yes", residentMiB() - before);
+        return 0;
+    }
+    auto recognizers = std::make_shared<LinuxSpeechRecognizers>(userPlaces, nullptr, "es_ES");
+    auto service = SpeechInputService::create(input, recognizers, permissions, clock, queue, "es_ES");
+    std::printf("vosk (%s), service made, nothing dictated: %.1f MiB\n", model.model->c_str(), residentMiB());
+    std::vector<double> gaps;
+    for (int run = 0; run < 3; ++run) {
+        const Dictation dictation = dictate(server, service, *queue, *input, *clock, spanish);
+        gaps.push_back(dictation.silenceBeforeEnd);
+        if (run == 0)
+            std::printf("vosk, after the first dictation: %.1f MiB; heard \"%s\"\n", residentMiB(), dictation.text.c_str());
+    }
+    report("vosk", gaps);
+    return 0;
+}

@@ -1,0 +1,160 @@
+#pragma once
+
+// Qt first: Xlib's macros clash with Qt's names.
+#include <QCoreApplication>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+// Names other headers use; nothing below needs the macros.
+#undef None
+#undef Bool
+#undef Status
+
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace zorvane::testing {
+
+// Another X client: it moves the pointer and types through XTest, and owns plain windows that
+// stand for another application's.
+class XTestDriver {
+public:
+    XTestDriver() : display_(XOpenDisplay(nullptr))
+    {
+        if (!display_) throw std::runtime_error("no X display");
+    }
+    ~XTestDriver() { XCloseDisplay(display_); }
+    XTestDriver(const XTestDriver&) = delete;
+    XTestDriver& operator=(const XTestDriver&) = delete;
+
+    Display* display() const { return display_; }
+    Window root() const { return DefaultRootWindow(display_); }
+
+    // A warp moves the pointer without raw events: a starting point the monitors do not see.
+    void warp(int x, int y)
+    {
+        XWarpPointer(display_, 0, root(), 0, 0, 0, 0, x, y);
+        XSync(display_, False);
+    }
+    // Relative motion through XTest, as a real mouse makes it.
+    void moveBy(int dx, int dy)
+    {
+        XTestFakeRelativeMotionEvent(display_, dx, dy, CurrentTime);
+        XSync(display_, False);
+    }
+    void button(bool down)
+    {
+        XTestFakeButtonEvent(display_, 1, down ? True : False, CurrentTime);
+        XSync(display_, False);
+    }
+    void typeKey(KeySym keysym)
+    {
+        const KeyCode code = XKeysymToKeycode(display_, keysym);
+        XTestFakeKeyEvent(display_, code, True, CurrentTime);
+        XTestFakeKeyEvent(display_, code, False, CurrentTime);
+        XSync(display_, False);
+    }
+
+    // A managed window filled with one colour that records its key presses.
+    Window openWindow(const std::string& title, int x, int y, int width, int height, unsigned long rgb)
+    {
+        const Window window = XCreateSimpleWindow(display_, root(), x, y, unsigned(width), unsigned(height), 0, 0, rgb);
+        XStoreName(display_, window, title.c_str());
+        XSizeHints hints {};
+        hints.flags = USPosition | PPosition;
+        hints.x = x;
+        hints.y = y;
+        XSetWMNormalHints(display_, window, &hints);
+        XSelectInput(display_, window, KeyPressMask | ExposureMask);
+        XMapRaised(display_, window);
+        XSync(display_, False);
+        waitViewable(window);
+        XMoveWindow(display_, window, x, y);
+        XSync(display_, False);
+        return window;
+    }
+
+    void focus(Window window)
+    {
+        XRaiseWindow(display_, window);
+        XSetInputFocus(display_, window, RevertToParent, CurrentTime);
+        XSync(display_, False);
+    }
+
+    // Whether the window received a press of the key within the time.
+    bool receivedKeyPress(Window window, KeySym keysym, double seconds = 5)
+    {
+        const KeyCode code = XKeysymToKeycode(display_, keysym);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+        while (std::chrono::steady_clock::now() < deadline) {
+            XEvent event;
+            while (XCheckTypedWindowEvent(display_, window, KeyPress, &event))
+                if (event.xkey.keycode == code) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // Viewable override-redirect windows at the top level: what an overlay leaves on screen.
+    std::vector<XWindowAttributes> viewableOverrideRedirectWindows()
+    {
+        std::vector<XWindowAttributes> found;
+        Window r, parent;
+        Window* children = nullptr;
+        unsigned count = 0;
+        if (!XQueryTree(display_, root(), &r, &parent, &children, &count)) return found;
+        for (unsigned i = 0; i < count; ++i) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display_, children[i], &attributes) && attributes.map_state == IsViewable
+                && attributes.override_redirect && attributes.width >= 1000)
+                found.push_back(attributes);
+        }
+        if (children) XFree(children);
+        return found;
+    }
+
+    // Root children, bottom to top.
+    std::vector<Window> stacking()
+    {
+        Window r, parent;
+        Window* children = nullptr;
+        unsigned count = 0;
+        std::vector<Window> order;
+        if (XQueryTree(display_, root(), &r, &parent, &children, &count)) order.assign(children, children + count);
+        if (children) XFree(children);
+        return order;
+    }
+
+    // The root child holding the window (the window manager's frame, or the window itself).
+    Window topLevel(Window window)
+    {
+        for (;;) {
+            Window r, parent;
+            Window* children = nullptr;
+            unsigned count = 0;
+            if (!XQueryTree(display_, window, &r, &parent, &children, &count)) return window;
+            if (children) XFree(children);
+            if (parent == r) return window;
+            window = parent;
+        }
+    }
+
+private:
+    void waitViewable(Window window)
+    {
+        for (int i = 0; i < 500; ++i) {
+            XWindowAttributes attributes;
+            if (XGetWindowAttributes(display_, window, &attributes) && attributes.map_state == IsViewable) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    Display* display_;
+};
+
+} // namespace zorvane::testing

@@ -214,6 +214,17 @@ TEST_F(DesktopWithoutWindowManager, WindowListFollowsTheStackingOrderAndKnowsEac
     XSync(display, False);
     EXPECT_EQ(list->topmostApplicationWindow({260, 210}, other)->bounds, Rect(200, 150, 300, 200));
     EXPECT_FALSE(list->topmostApplicationWindow({1000, 800}, other)) << "only the desktop is there";
+
+    // A client-side decorated window draws its own shadow: the shadow is not the window.
+    ColouredWindow shadowed(display, "shadowed", 0xffffff, 600, 500, 200, 200);
+    const unsigned long shadow[] = {20, 20, 10, 30};
+    XChangeProperty(display, shadowed.id(), x11::atom(display, "_GTK_FRAME_EXTENTS"), XA_CARDINAL, 32, PropModeReplace,
+        reinterpret_cast<const unsigned char*>(shadow), 4);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] { return shadowed.viewable(); }));
+    EXPECT_EQ(list->topmostApplicationWindow({700, 600}, other)->bounds, Rect(620, 510, 160, 160));
+    EXPECT_FALSE(list->topmostApplicationWindow({605, 505}, other));
+    EXPECT_EQ(list->onScreenWindows()->front().bounds, Rect(620, 510, 160, 160));
     session->stop(other);
 }
 

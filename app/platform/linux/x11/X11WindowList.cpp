@@ -6,6 +6,7 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,6 +17,34 @@ namespace {
 bool contains(const PixelRect& r, Point p)
 {
     return p.x >= r.x && p.x < r.x + r.width && p.y >= r.y && p.y < r.y + r.height;
+}
+
+// The window as the user sees it: the client area without the shadows a client-side decorated
+// (GTK) window draws around itself, plus the window manager's decorations. Extents are left,
+// right, top, bottom.
+PixelRect visibleFrame(int x, int y, int width, int height, const std::uint32_t* gtkShadows, const std::uint32_t* decorations)
+{
+    PixelRect r {x, y, width, height};
+    if (gtkShadows) {
+        const int l = static_cast<int>(gtkShadows[0]), rt = static_cast<int>(gtkShadows[1]);
+        const int t = static_cast<int>(gtkShadows[2]), b = static_cast<int>(gtkShadows[3]);
+        if (l >= 0 && rt >= 0 && t >= 0 && b >= 0 && l + rt < r.width && t + b < r.height)
+            r = {r.x + l, r.y + t, r.width - l - rt, r.height - t - b};
+    }
+    if (decorations) {
+        const int l = static_cast<int>(decorations[0]), rt = static_cast<int>(decorations[1]);
+        const int t = static_cast<int>(decorations[2]), b = static_cast<int>(decorations[3]);
+        r = {r.x - l, r.y - t, r.width + l + rt, r.height + t + b};
+    }
+    return r;
+}
+
+std::optional<std::array<std::uint32_t, 4>> fourCardinals(Display* display, Window window, const char* property)
+{
+    auto values = x11::readCardinals(display, window, property);
+    if (!values || values->size() < 4) return std::nullopt;
+    return std::array<std::uint32_t, 4> {static_cast<std::uint32_t>((*values)[0]), static_cast<std::uint32_t>((*values)[1]),
+        static_cast<std::uint32_t>((*values)[2]), static_cast<std::uint32_t>((*values)[3])};
 }
 
 } // namespace
@@ -111,20 +140,18 @@ std::optional<std::vector<X11WindowEntry>> X11WindowList::entries()
     auto add = [&](const Candidate& candidate, const XWindowAttributes& attributes) {
         X11WindowEntry entry;
         entry.window = candidate.window;
+        int x = attributes.x, y = attributes.y;
+        int width = attributes.width + 2 * attributes.border_width, height = attributes.height + 2 * attributes.border_width;
         if (candidate.managed) {
-            int x = 0, y = 0;
             Window child = 0;
             if (!XTranslateCoordinates(d, candidate.window, DefaultRootWindow(d), 0, 0, &x, &y, &child)) return;
-            entry.frame = {x, y, attributes.width, attributes.height};
-            if (auto e = x11::readCardinals(d, candidate.window, "_NET_FRAME_EXTENTS"); e && e->size() >= 4) {
-                entry.frame = {x - static_cast<int>((*e)[0]), y - static_cast<int>((*e)[2]),
-                    attributes.width + static_cast<int>((*e)[0] + (*e)[1]),
-                    attributes.height + static_cast<int>((*e)[2] + (*e)[3])};
-            }
-        } else {
-            entry.frame = {attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
-                attributes.height + 2 * attributes.border_width};
+            width = attributes.width;
+            height = attributes.height;
         }
+        const auto shadows = fourCardinals(d, candidate.window, "_GTK_FRAME_EXTENTS");
+        const auto decorations = candidate.managed ? fourCardinals(d, candidate.window, "_NET_FRAME_EXTENTS") : std::nullopt;
+        entry.frame = visibleFrame(x, y, width, height, shadows ? shadows->data() : nullptr,
+            decorations ? decorations->data() : nullptr);
         auto layer = layerOf(candidate);
         if (!layer) return;
         entry.layer = *layer;
@@ -183,6 +210,7 @@ std::optional<X11WindowEntry> X11WindowList::topmostApplicationWindowAtPixel(
     xcb_connection_t* connection = XGetXCBConnection(d);
     const xcb_window_t root = static_cast<xcb_window_t>(DefaultRootWindow(d));
     const xcb_atom_t extentsAtom = static_cast<xcb_atom_t>(x11::atom(d, "_NET_FRAME_EXTENTS"));
+    const xcb_atom_t shadowsAtom = static_cast<xcb_atom_t>(x11::atom(d, "_GTK_FRAME_EXTENTS"));
 
     // Where each window is and whether it is shown, asked for all of them at once: one round trip
     // instead of several per window above the one found.
@@ -191,12 +219,14 @@ std::optional<X11WindowEntry> X11WindowList::topmostApplicationWindowAtPixel(
         xcb_get_geometry_cookie_t geometry;
         xcb_translate_coordinates_cookie_t position;
         xcb_get_property_cookie_t extents;
+        xcb_get_property_cookie_t shadows;
     };
     std::vector<Pending> pending(list->size());
     for (std::size_t i = 0; i < list->size(); ++i) {
         const auto w = static_cast<xcb_window_t>((*list)[i].window);
         pending[i].attributes = xcb_get_window_attributes(connection, w);
         pending[i].geometry = xcb_get_geometry(connection, w);
+        pending[i].shadows = xcb_get_property(connection, 0, w, shadowsAtom, XCB_ATOM_CARDINAL, 0, 4);
         if ((*list)[i].managed) {
             pending[i].position = xcb_translate_coordinates(connection, w, root, 0, 0);
             pending[i].extents = xcb_get_property(connection, 0, w, extentsAtom, XCB_ATOM_CARDINAL, 0, 4);
@@ -206,6 +236,7 @@ std::optional<X11WindowEntry> X11WindowList::topmostApplicationWindowAtPixel(
         for (std::size_t j = first; j < pending.size(); ++j) {
             xcb_discard_reply(connection, pending[j].attributes.sequence);
             xcb_discard_reply(connection, pending[j].geometry.sequence);
+            xcb_discard_reply(connection, pending[j].shadows.sequence);
             if ((*list)[j].managed) {
                 xcb_discard_reply(connection, pending[j].position.sequence);
                 xcb_discard_reply(connection, pending[j].extents.sequence);
@@ -222,6 +253,9 @@ std::optional<X11WindowEntry> X11WindowList::topmostApplicationWindowAtPixel(
         std::unique_ptr<xcb_get_geometry_reply_t, decltype(&std::free)> geometry(
             xcb_get_geometry_reply(connection, pending[i].geometry, &error), &std::free);
         std::free(error);
+        std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> shadows(
+            xcb_get_property_reply(connection, pending[i].shadows, &error), &std::free);
+        std::free(error);
         std::unique_ptr<xcb_translate_coordinates_reply_t, decltype(&std::free)> position(nullptr, &std::free);
         std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> extents(nullptr, &std::free);
         if (candidate.managed) {
@@ -235,20 +269,18 @@ std::optional<X11WindowEntry> X11WindowList::topmostApplicationWindowAtPixel(
             || attributes->override_redirect)
             continue;
 
+        auto cardinals = [](const xcb_get_property_reply_t* reply) -> const std::uint32_t* {
+            if (!reply || reply->format != 32 || xcb_get_property_value_length(reply) < 16) return nullptr;
+            return static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        };
         X11WindowEntry entry;
         entry.window = candidate.window;
-        if (candidate.managed) {
-            entry.frame = {position->dst_x, position->dst_y, geometry->width, geometry->height};
-            // The decorations count as part of the window.
-            if (extents && extents->format == 32 && xcb_get_property_value_length(extents.get()) >= 16) {
-                const auto* e = static_cast<const std::uint32_t*>(xcb_get_property_value(extents.get()));
-                entry.frame = {position->dst_x - static_cast<int>(e[0]), position->dst_y - static_cast<int>(e[2]),
-                    geometry->width + static_cast<int>(e[0] + e[1]), geometry->height + static_cast<int>(e[2] + e[3])};
-            }
-        } else {
-            entry.frame = {geometry->x, geometry->y, geometry->width + 2 * geometry->border_width,
-                geometry->height + 2 * geometry->border_width};
-        }
+        if (candidate.managed)
+            entry.frame = visibleFrame(position->dst_x, position->dst_y, geometry->width, geometry->height,
+                cardinals(shadows.get()), cardinals(extents.get()));
+        else
+            entry.frame = visibleFrame(geometry->x, geometry->y, geometry->width + 2 * geometry->border_width,
+                geometry->height + 2 * geometry->border_width, cardinals(shadows.get()), nullptr);
         if (!contains(entry.frame, rootPixel)) continue;
         auto layer = layerOf(candidate);
         if (!layer || *layer != X11WindowLayer::normal) continue;

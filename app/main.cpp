@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 #include "app/platform/linux/LinuxPlatform.h"
 #include "app/ui/DesktopApplication.h"
+#include "app/ui/InstanceHandover.h"
 #include "app/ui/QtMainQueue.h"
 #include "app/ui/SingleInstance.h"
 #include "app/ui/Symbols.h"
@@ -27,6 +28,11 @@ int main(int argc, char** argv)
     const Request first = request.action == CommandLineRequest::Action::select         ? Request::select
                           : request.action == CommandLineRequest::Action::openSettings ? Request::openSettings
                                                                                        : Request::showMenu;
+
+    // A later launch hands its request over before starting a toolkit of its own.
+    if (ui::handOverToRunningInstance(first == Request::select ? "Select" : first == Request::openSettings ? "OpenSettings" : "ShowMenu")) {
+        return 0;
+    }
 
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zorvane"));

@@ -27,9 +27,10 @@ DesktopApplication::~DesktopApplication() = default;
 
 void DesktopApplication::startOnEventLoop(SingleInstance::Request first)
 {
+    // The icon first: it is what tells the user Zorvane runs; the model starts right after.
+    trayIcon_->show();
     QTimer::singleShot(0, this, [this, first] {
         model_->start();
-        trayIcon_->show();
         // A plain first launch only starts; `--select` and `--settings` act at once.
         if (first != SingleInstance::Request::showMenu) handle(first);
     });

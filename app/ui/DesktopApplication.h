@@ -26,7 +26,7 @@ public:
                        const std::filesystem::path& resourcesPath);
     ~DesktopApplication() override;
 
-    // Starts the model on the event loop's first turn, shows the tray icon, then runs `first`,
+    // Shows the tray icon, starts the model on the event loop's first turn, then runs `first`,
     // the request this launch was made with (a plain launch, showMenu, only starts).
     void startOnEventLoop(SingleInstance::Request first);
     // A request of this launch or of a later one.

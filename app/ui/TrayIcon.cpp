@@ -82,7 +82,8 @@ TrayIcon::TrayIcon(AppModel& model, MenuWindow& menuWindow, std::function<void()
         }
     });
     menu_->addSeparator();
-    QAction* settings = menu_->addAction(QStringLiteral("Ajustes"));
+    settingsAction_ = menu_->addAction(QStringLiteral("Ajustes"));
+    QAction* settings = settingsAction_;
     connect(settings, &QAction::triggered, this, [this, openSettings] {
         if (openSettings) openSettings();
         if (auto model = model_.lock()) model->bringSettingsToFront();
@@ -115,8 +116,6 @@ TrayIcon::~TrayIcon()
 
 void TrayIcon::show() { icon_->show(); }
 
-bool TrayIcon::isShown() const { return icon_->isVisible() && QSystemTrayIcon::isSystemTrayAvailable(); }
-
 void TrayIcon::refreshMenu()
 {
     auto model = model_.lock();
@@ -128,6 +127,7 @@ void TrayIcon::refreshMenu()
     activationAction_->setChecked(model->defaults().boolForKey(Defaults::activationEnabled));
     const QString mode = QString::fromStdString(model->defaults().stringForKey(Defaults::aiResponseMode).value_or(""));
     for (QAction* action : modes_->actions()) action->setChecked(action->data().toString() == mode);
+    settingsAction_->setIcon(Symbols::icon("gearshape", c.text, 16));
     menu_->actions().constLast()->setIcon(Symbols::icon("power", c.text, 16));
 }
 

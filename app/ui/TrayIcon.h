@@ -32,7 +32,6 @@ public:
 
     // Shows the icon if the desktop has a tray now, and again whenever one appears.
     void show();
-    bool isShown() const;
 
     // The mark from the resources, tinted for the current appearance; a theme symbol without it.
     static QIcon makeIcon(const std::filesystem::path& resourcesPath);
@@ -49,6 +48,7 @@ private:
     QSystemTrayIcon* icon_ = nullptr;
     QAction* selectAction_ = nullptr;
     QAction* activationAction_ = nullptr;
+    QAction* settingsAction_ = nullptr;
     QActionGroup* modes_ = nullptr;
 };
 

@@ -92,8 +92,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     p.windowImages = requireDisplay(X11WindowImages::create());
 
     // Input, the overlay, the desktop around us.
-    p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock,
-        [screens](double rootX, double rootY) { return screens->quartzPoint(Point {rootX, rootY}); });
+    p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock, screens);
     p.overlayPanels = std::make_shared<X11OverlayPanels>(p.eventMonitors, p.windowImages);
     p.workspace = std::make_shared<X11Workspace>();
 

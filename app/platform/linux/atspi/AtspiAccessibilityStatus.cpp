@@ -58,13 +58,16 @@ AtspiAccessibilityStatus::AtspiAccessibilityStatus(std::chrono::milliseconds tim
 
 bool AtspiAccessibilityStatus::isEnabled() const
 {
-    std::lock_guard lock(mutex_);
-    const auto now = std::chrono::steady_clock::now();
-    if (!known_ || now - readAt_ >= reuse) {
-        known_ = read();
-        readAt_ = now;
+    {
+        std::lock_guard lock(mutex_);
+        if (known_ && std::chrono::steady_clock::now() - readAt_ < reuse) return *known_;
     }
-    return *known_;
+    // Asked without the lock held: GLib takes locks of its own inside.
+    const bool enabled = read();
+    std::lock_guard lock(mutex_);
+    known_ = enabled;
+    readAt_ = std::chrono::steady_clock::now();
+    return enabled;
 }
 
 bool AtspiAccessibilityStatus::read() const
@@ -91,10 +94,11 @@ bool AtspiAccessibilityStatus::enable()
             g_variant_new("(ssv)", statusInterface, "IsEnabled", g_variant_new_boolean(TRUE)), nullptr, G_DBUS_CALL_FLAGS_NONE,
             timeoutMs, nullptr, nullptr));
     }
+    const bool enabled = read();
     std::lock_guard lock(mutex_);
-    known_ = read();
+    known_ = enabled;
     readAt_ = std::chrono::steady_clock::now();
-    return *known_;
+    return enabled;
 }
 
 } // namespace zorvane

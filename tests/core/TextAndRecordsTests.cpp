@@ -1,8 +1,11 @@
 #include "app/core/CapturedContext.h"
+#include "app/core/SystemClock.h"
 #include "app/core/Text.h"
 #include "app/core/UUID.h"
 
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 using namespace zorvane;
 
@@ -114,4 +117,12 @@ TEST(RawValues, OnlyExactSpellingsBuildAValue)
     EXPECT_FALSE(AIResponseModes::fromRawValue("Thinking"));
     EXPECT_FALSE(AIResponseModes::fromRawValue(""));
     EXPECT_FALSE(kindFromRawValue("Text"));
+}
+
+TEST(SystemClock, CountsWallTimeFrom2001AndItsUptimeNeverGoesBack)
+{
+    const SystemClock clock;
+    EXPECT_NEAR(clock.now(), static_cast<double>(std::time(nullptr)) - 978307200, 2.0);
+    const double first = clock.uptime();
+    EXPECT_GE(clock.uptime(), first);
 }

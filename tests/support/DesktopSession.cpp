@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -303,8 +304,8 @@ DesktopSession::~DesktopSession() { tearDown(); }
 
 void DesktopSession::tearDown()
 {
-    for (auto it = children_.rbegin(); it != children_.rend(); ++it) stop(*it);
-    children_.clear();
+    const std::vector<pid_t> started = children_; // stop() takes each off the list
+    for (auto it = started.rbegin(); it != started.rend(); ++it) stop(*it);
     for (const auto& [name, value] : savedEnvironment_) {
         if (value) setenv(name.c_str(), value->c_str(), 1);
         else unsetenv(name.c_str());
@@ -344,8 +345,10 @@ pid_t DesktopSession::spawn(
 
 void DesktopSession::stop(pid_t pid)
 {
-    if (pid <= 0) return;
-    std::erase(children_, pid);
+    // Only our own children: a pid reaped earlier may belong to someone else by now.
+    const auto it = std::find(children_.begin(), children_.end(), pid);
+    if (pid <= 0 || it == children_.end()) return;
+    children_.erase(it);
     if (hasExited(pid)) {
         kill(-pid, SIGTERM); // whatever it left behind in its group
         return;

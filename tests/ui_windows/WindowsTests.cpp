@@ -54,12 +54,6 @@ template <typename T> T* find(QWidget* root, const char* name)
     return found;
 }
 
-// The button in the theme's `style` inside the widget named `container`.
-QPushButton* button(QWidget* root, const char* container, const char* style = "prominentButton")
-{
-    return find<QPushButton>(find<QWidget>(root, container), style);
-}
-
 bool shown(QWidget* widget) { return widget && widget->isVisibleTo(widget->window()); }
 
 // Whether the label shows `symbol` tinted in `color`.
@@ -119,8 +113,8 @@ TEST_F(WindowsTest, OnboardingWalksFromWelcomeToFinishAndClosingStoresNothing)
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Primeros pasos con Zorvane"));
     EXPECT_EQ(window->size(), QSize(720, 540));
     auto* steps = find<QStackedWidget>(window, "onboardingSteps");
-    QPushButton* primary = button(window, "onboardingFooter");
-    QPushButton* back = button(window, "onboardingFooter", "borderlessButton");
+    QPushButton* primary = find<QPushButton>(window, "primaryButton");
+    QPushButton* back = find<QPushButton>(window, "backButton");
     EXPECT_EQ(steps->currentWidget()->objectName(), QStringLiteral("welcomeStep"));
     EXPECT_EQ(primary->text(), QStringLiteral("Empezar"));
     EXPECT_FALSE(shown(back));
@@ -130,21 +124,21 @@ TEST_F(WindowsTest, OnboardingWalksFromWelcomeToFinishAndClosingStoresNothing)
     EXPECT_EQ(steps->currentWidget()->objectName(), QStringLiteral("permissionsStep"));
     EXPECT_EQ(primary->text(), QStringLiteral("Continuar"));
     EXPECT_TRUE(shown(back));
-    EXPECT_TRUE(shown(find<QPushButton>(accessibilityRow, "borderedButton")));
+    EXPECT_TRUE(shown(find<QPushButton>(accessibilityRow, "allowButton")));
     // Granted in the system's settings; coming back to Zorvane turns the row green, no click needed.
     permissions->accessibility = true;
     becomeActive();
     EXPECT_TRUE(accessibilityRow->isGranted());
-    EXPECT_FALSE(shown(find<QPushButton>(accessibilityRow, "borderedButton")));
+    EXPECT_FALSE(shown(find<QPushButton>(accessibilityRow, "allowButton")));
     EXPECT_FALSE(find<PermissionRow>(window, "screenRecordingRow")->isGranted());
 
     primary->click();
     EXPECT_EQ(find<QLabel>(window, "browserTitle")->text(), QStringLiteral("Conecta tu navegador"));
-    EXPECT_TRUE(shown(button(window, "browserStep")));
+    EXPECT_TRUE(shown(find<QPushButton>(window, "setUpBrowserButton")));
     auto host = connectHost();
     pump();
     EXPECT_EQ(find<QLabel>(window, "browserTitle")->text(), QStringLiteral("Navegador conectado"));
-    EXPECT_FALSE(shown(button(window, "browserStep")));
+    EXPECT_FALSE(shown(find<QPushButton>(window, "setUpBrowserButton")));
 
     primary->click();
     EXPECT_EQ(primary->text(), QStringLiteral("Usar Zorvane"));
@@ -215,17 +209,12 @@ TEST_F(WindowsTest, SettingsShowTheRealStateOfEverySetting)
     // A build without a feed and key: no update control can be used, and the caption says so.
     EXPECT_FALSE(find<QAbstractButton>(window, "automaticChecksToggle")->isEnabled());
     EXPECT_FALSE(find<QAbstractButton>(window, "automaticDownloadsToggle")->isEnabled());
-    QPushButton* checkNow = nullptr;
-    for (auto* candidate : window->findChildren<QPushButton*>())
-        if (candidate->property("role") == QStringLiteral("checkNow")) checkNow = candidate;
-    ASSERT_NE(checkNow, nullptr);
-    EXPECT_FALSE(checkNow->isEnabled());
+    EXPECT_FALSE(find<QPushButton>(window, "checkNowButton")->isEnabled());
     EXPECT_EQ(find<QLabel>(window, "updateCaption")->text(),
         QStringLiteral("Las actualizaciones se configurarán al crear el build de distribución."));
 
     const int onboardingShows = onboarding->showCount;
-    for (auto* candidate : window->findChildren<QPushButton*>())
-        if (candidate->text() == QStringLiteral("Abrir primeros pasos")) candidate->click();
+    find<QPushButton>(window, "openOnboardingButton")->click();
     EXPECT_EQ(onboarding->showCount, onboardingShows + 1);
 
     // A stored mode that is no mode shows no row.
@@ -273,7 +262,7 @@ TEST_F(WindowsTest, UpdateDialogsAskInSpanishAndCountClosingAsLater)
     EXPECT_EQ(box->text(), QStringLiteral("Zorvane 1.1.0 está instalado"));
     EXPECT_EQ(box->informativeText(), QStringLiteral("Reinicia Zorvane para usar la versión nueva."));
     screenshot(box, "update-restart-light");
-    find<QPushButton>(box, "prominentButton")->click();
+    find<QPushButton>(box, "acceptButton")->click();
     pump();
     EXPECT_EQ(answer, true);
 
@@ -300,8 +289,8 @@ TEST_F(WindowsTest, Screenshots)
         window.show(*model);
         pump();
         QWidget* onboarding = window.window();
- QPushButton* primary = button(onboarding, "onboardingFooter");
-        QPushButton* back = button(onboarding, "onboardingFooter", "borderlessButton");
+ QPushButton* primary = find<QPushButton>(onboarding, "primaryButton");
+        QPushButton* back = find<QPushButton>(onboarding, "backButton");
         while (window.view()->step() > 0) back->click();
         for (int step = 0; step < OnboardingView::stepCount; ++step) {
             screenshot(onboarding, "onboarding-" + std::to_string(step) + suffix);

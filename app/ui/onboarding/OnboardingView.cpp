@@ -159,6 +159,7 @@ OnboardingView::~OnboardingView() = default;
 void OnboardingView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    restyle(); // again now that the view sits in its window and surface
     model_->refreshPermissions(0);
     model_->refreshCodexStatus();
 }
@@ -276,8 +277,7 @@ QWidget* OnboardingView::makeBrowser()
     browserText_ = named(centred(textLabel({}, TextStyle::body, true, page), 520), "browserText");
     browserText_->setFont(sized(18));
     layout->addWidget(browserText_, 0, Qt::AlignHCenter);
-    setUpBrowser_ = styledButton(QStringLiteral("Configurar navegador"), "prominentButton", page);
-    setUpBrowser_->setProperty("role", QStringLiteral("setUpBrowser"));
+    setUpBrowser_ = styledButton(QStringLiteral("Configurar navegador"), "prominent", "setUpBrowserButton", page);
     setUpBrowser_->setFont(sized(15, QFont::DemiBold));
     setUpBrowser_->setMinimumHeight(36);
     layout->addWidget(setUpBrowser_, 0, Qt::AlignHCenter);
@@ -299,6 +299,15 @@ QWidget* OnboardingView::makeReady()
     readySymbol_->setFixedSize(76, 76);
     readySymbol_->setAlignment(Qt::AlignCenter);
     layout->addWidget(readySymbol_, 0, Qt::AlignHCenter);
+    // The seal arrives with a small bounce.
+    readyBounce_ = new QVariantAnimation(this);
+    readyBounce_->setDuration(450);
+    readyBounce_->setStartValue(36);
+    readyBounce_->setEndValue(68);
+    readyBounce_->setEasingCurve(QEasingCurve::OutBack);
+    connect(readyBounce_, &QVariantAnimation::valueChanged, this, [this](const QVariant& points) {
+        setSymbol(readySymbol_, "checkmark.seal.fill", Theme::shared().colors().green, points.toInt());
+    });
     auto* title = centred(textLabel(QStringLiteral("Todo listo"), TextStyle::body, false, page), 600);
     title->setFont(sized(28, QFont::Bold));
     layout->addWidget(title, 0, Qt::AlignHCenter);
@@ -338,10 +347,10 @@ QWidget* OnboardingView::makeFooter()
     footer->setObjectName(QStringLiteral("onboardingFooter"));
     auto* layout = new QHBoxLayout(footer);
     layout->setContentsMargins(0, 0, 0, 0);
-    back_ = styledButton(QStringLiteral("Atrás"), "borderlessButton", footer);
+    back_ = styledButton(QStringLiteral("Atrás"), "borderless", "backButton", footer);
     layout->addWidget(back_);
     layout->addStretch(1);
-    primary_ = styledButton(QString(), "prominentButton", footer);
+    primary_ = styledButton(QString(), "prominent", "primaryButton", footer);
     primary_->setMinimumWidth(120);
     primary_->setDefault(true);
     layout->addWidget(primary_);
@@ -363,6 +372,7 @@ void OnboardingView::setStep(int step)
     steps_->setCurrentIndex(step_);
     indicator_->setStep(step_);
     back_->setVisible(step_ >= 1);
+    if (step_ == stepCount - 1 && isVisible()) readyBounce_->start();
     primary_->setText(step_ >= stepCount - 1 ? QStringLiteral("Usar Zorvane")
                                              : (step_ == 0 ? QStringLiteral("Empezar") : QStringLiteral("Continuar")));
 }
@@ -380,6 +390,7 @@ void OnboardingView::restyle()
     setSymbol(footnoteSymbol_, "info.circle", c.secondaryText, 14);
     setSymbol(readySymbol_, "checkmark.seal.fill", c.green, 68);
     setSymbol(hintSymbol_, "cursorarrow.motionlines", c.secondaryText, 14);
+    tintModeSymbols(mode_);
     indicator_->update();
 }
 

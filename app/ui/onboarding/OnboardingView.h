@@ -80,6 +80,7 @@ private:
     QPushButton* setUpBrowser_ = nullptr;
     QLabel* setUpCaption_ = nullptr;
     QLabel* readySymbol_ = nullptr;
+    QVariantAnimation* readyBounce_ = nullptr;
     QLabel* hintSymbol_ = nullptr;
     SegmentedControl* mode_ = nullptr;
     QLabel* modeDescription_ = nullptr;

@@ -1,6 +1,8 @@
 #include "app/ui/settings/SettingsForm.h"
 
+#include "app/ui/Controls.h"
 #include "app/ui/Symbols.h"
+#include "app/core/CapturedContext.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -66,14 +68,15 @@ QLabel* textLabel(const QString& text, TextStyle style, bool secondary, QWidget*
     label->setWordWrap(true);
     label->setTextFormat(Qt::PlainText);
     // Colours come from the window's style sheet (windowStyleSheet), so they follow light and dark.
-    if (secondary) label->setProperty("secondary", true);
+    if (secondary) label->setProperty("kind", QStringLiteral("secondary"));
     return label;
 }
 
-QPushButton* styledButton(const QString& text, const char* style, QWidget* parent)
+QPushButton* styledButton(const QString& text, const char* kind, const char* name, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(style));
+    button->setProperty("kind", QString::fromLatin1(kind));
+    button->setObjectName(QString::fromLatin1(name));
     button->setCursor(Qt::PointingHandCursor);
     return button;
 }
@@ -161,7 +164,7 @@ PermissionRow::PermissionRow(const QString& title, const QString& detail, std::f
     texts->addWidget(titleLabel);
     texts->addWidget(textLabel(detail, TextStyle::caption, true, this));
     layout->addLayout(texts, 1);
-    allow_ = styledButton(QStringLiteral("Permitir"), "borderedButton", this);
+    allow_ = styledButton(QStringLiteral("Permitir"), "bordered", "allowButton", this);
     layout->addWidget(allow_, 0, Qt::AlignVCenter);
     connect(allow_, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
     setGranted(false);
@@ -218,15 +221,19 @@ QString windowStyleSheet()
     const ThemeColors& c = theme.colors();
     return theme.styleSheet()
         + QStringLiteral("QLabel { color: %1; }"
-                         "QLabel[secondary=\"true\"] { color: %2; }"
-                         "QPushButton#borderedButton:disabled { color: %2; }"
-                         "QScrollArea, QWidget#qt_scrollarea_viewport, QWidget[formContent=\"true\"] { background: transparent; }"
-                         "QScrollBar:vertical { background: transparent; width: 10px; margin: 2px; }"
-                         "QScrollBar::handle:vertical { background: %3; border-radius: 3px; min-height: 28px; }"
-                         "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-                         "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
-              .arg(c.text.name(), c.secondaryText.name(), theme.isDark() ? QStringLiteral("rgba(255,255,255,0.25)")
-                                                                         : QStringLiteral("rgba(0,0,0,0.22)"));
+                         "QLabel[kind=\"secondary\"] { color: %2; }"
+                         "QPushButton[kind=\"bordered\"]:disabled { color: %2; }"
+                         "QScrollArea, QWidget#qt_scrollarea_viewport, QWidget[formContent=\"true\"] { background: transparent; }")
+              .arg(c.text.name(), c.secondaryText.name());
+}
+
+void tintModeSymbols(SegmentedControl* picker)
+{
+    for (AIResponseMode mode : AIResponseModes::allCases) {
+        const QString name = QStringLiteral("segment:") + QString::fromStdString(AIResponseModes::rawValue(mode));
+        if (auto* segment = picker->findChild<QAbstractButton*>(name))
+            segment->setIcon(Symbols::icon(AIResponseModes::symbol(mode), Theme::shared().colors().text, 14));
+    }
 }
 
 bool isWaylandSession()

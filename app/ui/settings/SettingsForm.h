@@ -22,8 +22,8 @@ QLabel* symbolLabel(const char* symbol, const QColor& color, int points, int fra
 void setSymbol(QLabel* label, const char* symbol, const QColor& color, int points);
 // A word-wrapped label in a text style; `secondary` draws it in the secondary colour.
 QLabel* textLabel(const QString& text, TextStyle style, bool secondary = false, QWidget* parent = nullptr);
-// A button in one of the theme's styles ("prominentButton", "borderedButton", "borderlessButton").
-QPushButton* styledButton(const QString& text, const char* style, QWidget* parent = nullptr);
+// A button of one of the theme's kinds ("prominent", "bordered", "borderless"), named `name`.
+QPushButton* styledButton(const QString& text, const char* kind, const char* name, QWidget* parent = nullptr);
 
 // A section of a settings form: a title, then a rounded group whose rows are split by hairlines,
 // then an optional footer in caption size.
@@ -83,6 +83,10 @@ private:
 
 // The theme's style sheet plus the text colours of labels, for the windows built from these pieces.
 QString windowStyleSheet();
+
+// Gives the mode picker's segments their symbols in the current text colour.
+class SegmentedControl;
+void tintModeSymbols(SegmentedControl* picker);
 
 // Whether this desktop session is Wayland, where other applications' windows cannot be captured.
 bool isWaylandSession();

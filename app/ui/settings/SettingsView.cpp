@@ -13,6 +13,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cmath>
@@ -216,7 +217,7 @@ QWidget* SettingsView::makeGeneralTab()
                        "nunca el texto extraído del sistema.")));
 
     auto* help = new FormSection(QStringLiteral("Ayuda"));
-    auto* openOnboarding = styledButton(QStringLiteral("Abrir primeros pasos"), "borderedButton");
+    auto* openOnboarding = styledButton(QStringLiteral("Abrir primeros pasos"), "bordered", "openOnboardingButton");
     help->addRow(titledRow("graduationcap", colors.text, QStringLiteral("Instalación y permisos")), openOnboarding);
     connect(openOnboarding, &QPushButton::clicked, this, [this] {
         if (openOnboarding_) openOnboarding_();
@@ -239,12 +240,19 @@ QWidget* SettingsView::makeGeneralTab()
         sync();
     });
     updateCaption_ = named(textLabel({}, TextStyle::caption, true), "updateCaption");
-    checkNow_ = styledButton(QStringLiteral("Buscar ahora"), "borderedButton");
-    checkNow_->setProperty("role", QStringLiteral("checkNow"));
+    checkNow_ = styledButton(QStringLiteral("Buscar ahora"), "bordered", "checkNowButton");
     updates->addRow(updateCaption_, checkNow_);
-    connect(checkNow_, &QPushButton::clicked, this, [this] {
+    // The updater says nothing when a check ends: look again until the button can be used again.
+    auto* poll = new QTimer(this);
+    poll->setInterval(500);
+    connect(poll, &QTimer::timeout, this, [this, poll] {
+        sync();
+        if (model_->updates()->canCheckForUpdates()) poll->stop();
+    });
+    connect(checkNow_, &QPushButton::clicked, this, [this, poll] {
         model_->updates()->checkForUpdates();
         sync();
+        poll->start();
     });
     (void)defaults;
     return page(QStringLiteral("general"), {activation, gesture, smart, help, updates});
@@ -353,8 +361,7 @@ QWidget* SettingsView::makeWebTab()
     precise->addRow(status);
 
     auto* install = new FormSection(QStringLiteral("Instalar"));
-    auto* setUp = styledButton(QStringLiteral("Configurar mi navegador"), "borderedButton");
-    setUp->setProperty("role", QStringLiteral("setUpBrowser"));
+    auto* setUp = styledButton(QStringLiteral("Configurar mi navegador"), "bordered", "setUpBrowserButton");
     auto* setUpRow = new QWidget;
     auto* setUpLayout = new QHBoxLayout(setUpRow);
     setUpLayout->setContentsMargins(0, 0, 0, 0);
@@ -416,8 +423,7 @@ QWidget* SettingsView::makePrivacyTab()
                                               "sesión de ChatGPT."),
         TextStyle::caption, true));
     rowLayout->addLayout(texts, 1);
-    auto* refresh = styledButton(QStringLiteral("Actualizar"), "borderedButton");
-    refresh->setProperty("role", QStringLiteral("refreshCodex"));
+    auto* refresh = styledButton(QStringLiteral("Actualizar"), "bordered", "refreshCodexButton");
     rowLayout->addWidget(refresh, 0, Qt::AlignVCenter);
     connect(refresh, &QPushButton::clicked, this, [this] { model_->refreshCodexStatus(); });
     codex->addRow(row);
@@ -440,6 +446,7 @@ void SettingsView::restyle()
               .arg(c.surface.name(), c.secondaryText.name(), checked, c.accent.name(), c.divider.name(QColor::HexArgb),
                   c.orange.name()));
     selectTab(pages_->currentIndex()); // the tab symbols in this appearance's colours
+    tintModeSymbols(mode_);
 }
 
 void SettingsView::sync()

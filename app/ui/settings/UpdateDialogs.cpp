@@ -23,7 +23,8 @@ void UpdateDialogs::present(const QString& title, const QString& text, const QSt
     box->setInformativeText(text);
     box->setIcon(QMessageBox::NoIcon);
     QPushButton* acceptButton = box->addButton(accept, QMessageBox::AcceptRole);
-    acceptButton->setObjectName(QStringLiteral("prominentButton"));
+    acceptButton->setObjectName(QStringLiteral("acceptButton"));
+    acceptButton->setProperty("kind", QStringLiteral("prominent"));
     if (!decline.isEmpty()) box->addButton(decline, QMessageBox::RejectRole);
     box->setDefaultButton(acceptButton);
     Theme::shared().apply(box);

@@ -58,6 +58,17 @@ AtspiAccessibilityStatus::AtspiAccessibilityStatus(std::chrono::milliseconds tim
 
 bool AtspiAccessibilityStatus::isEnabled() const
 {
+    std::lock_guard lock(mutex_);
+    const auto now = std::chrono::steady_clock::now();
+    if (!known_ || now - readAt_ >= reuse) {
+        known_ = read();
+        readAt_ = now;
+    }
+    return *known_;
+}
+
+bool AtspiAccessibilityStatus::read() const
+{
     const int timeoutMs = static_cast<int>(timeout_.count());
     const auto bus = sessionBus(sharedSessionBus());
     if (!bus) return false;
@@ -80,7 +91,10 @@ bool AtspiAccessibilityStatus::enable()
             g_variant_new("(ssv)", statusInterface, "IsEnabled", g_variant_new_boolean(TRUE)), nullptr, G_DBUS_CALL_FLAGS_NONE,
             timeoutMs, nullptr, nullptr));
     }
-    return isEnabled();
+    std::lock_guard lock(mutex_);
+    known_ = read();
+    readAt_ = std::chrono::steady_clock::now();
+    return *known_;
 }
 
 } // namespace zorvane

@@ -171,11 +171,7 @@ std::vector<Strut> struts(Display* display, Window root, int rootWidth, int root
     if (x11::windowManagerCheckWindow(display)) {
         if (auto clients = x11::readWindows(display, root, "_NET_CLIENT_LIST")) candidates = std::move(*clients);
     } else {
-        Window rootReturn = 0, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        if (XQueryTree(display, root, &rootReturn, &parent, &children, &count) && children)
-            candidates.assign(children, children + count);
-        x11::XPtr<Window> owned(children);
+        candidates = x11::rootChildren(display);
     }
     std::vector<Strut> result;
     for (Window window : candidates) {

@@ -247,6 +247,17 @@ std::optional<Window> windowManagerCheckWindow(Display* display)
     return check;
 }
 
+std::vector<Window> rootChildren(Display* display)
+{
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    std::vector<Window> result;
+    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) && children)
+        result.assign(children, children + count);
+    XPtr<Window> owned(children);
+    return result;
+}
+
 std::optional<Window> topLevelAncestor(Display* display, Window window)
 {
     const Window root = DefaultRootWindow(display);

@@ -120,6 +120,8 @@ std::optional<std::string> resource(Display* display, const std::string& name);
 
 // The window manager's check window when an EWMH window manager runs; none otherwise.
 std::optional<Window> windowManagerCheckWindow(Display* display);
+// The root window's children, bottom to top (empty when the query fails).
+std::vector<Window> rootChildren(Display* display);
 // The child of the root that contains `window` (its frame when a window manager reparented it).
 std::optional<Window> topLevelAncestor(Display* display, Window window);
 

@@ -85,17 +85,6 @@ void copyPixels(Display* display, XImage* source, WindowImage& image, int dx, in
     }
 }
 
-std::vector<Window> rootChildren(Display* display)
-{
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    std::vector<Window> result;
-    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) && children)
-        result.assign(children, children + count);
-    x11::XPtr<Window> owned(children);
-    return result;
-}
-
 } // namespace
 
 // A shared memory segment attached on both sides, reused while large enough.
@@ -293,7 +282,7 @@ std::optional<WindowImage> X11WindowImages::composeBelow(Window topLevel, const 
     }
 
     // Bottom to top, up to the window left out.
-    for (Window child : rootChildren(d)) {
+    for (Window child : x11::rootChildren(d)) {
         if (child == topLevel) break;
         // Each window on its own: one that disappears meanwhile is just not drawn.
         x11::ErrorTrap trap(d);

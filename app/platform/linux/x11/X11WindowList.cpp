@@ -18,17 +18,6 @@ bool contains(const PixelRect& r, Point p)
     return p.x >= r.x && p.x < r.x + r.width && p.y >= r.y && p.y < r.y + r.height;
 }
 
-std::vector<Window> rootChildren(Display* display)
-{
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned count = 0;
-    std::vector<Window> result;
-    if (XQueryTree(display, DefaultRootWindow(display), &root, &parent, &children, &count) && children)
-        result.assign(children, children + count);
-    x11::XPtr<Window> owned(children);
-    return result;
-}
-
 } // namespace
 
 std::unique_ptr<X11WindowList> X11WindowList::create(const char* displayName)
@@ -48,7 +37,7 @@ std::optional<std::vector<X11WindowList::Candidate>> X11WindowList::candidates()
         if (!stacking) return std::nullopt;
         for (auto it = stacking->rbegin(); it != stacking->rend(); ++it) result.push_back({*it, false, true});
     } else {
-        auto children = rootChildren(d);
+        auto children = x11::rootChildren(d);
         for (auto it = children.rbegin(); it != children.rend(); ++it) result.push_back({*it, false, false});
     }
     return result;
@@ -146,7 +135,7 @@ std::optional<std::vector<X11WindowEntry>> X11WindowList::entries()
     // The root's children in stacking order: without a window manager that is the whole list; with
     // one, only the override-redirect windows (menus, tooltips, our overlay) are taken from it, as
     // they sit above everything the manager stacks.
-    auto children = rootChildren(d);
+    auto children = x11::rootChildren(d);
     for (auto it = children.rbegin(); it != children.rend(); ++it) {
         XWindowAttributes attributes;
         if (!XGetWindowAttributes(d, *it, &attributes) || attributes.map_state != IsViewable

@@ -1,5 +1,14 @@
 #include "app/platform/linux/LinuxPlatform.h"
 
+// Qt first: Xlib's macros (None, Bool, Status) would break Qt's headers.
+#include "app/ui/ChatPanelController.h"
+#include "app/ui/QtApplicationWindows.h"
+#include "app/ui/onboarding/OnboardingWindowController.h"
+#include "app/ui/settings/SettingsView.h"
+#include <QApplication>
+#include <QMessageBox>
+#include "app/ui/settings/UpdateDialogs.h"
+
 #include "app/core/SystemClock.h"
 #include "app/platform/linux/LinuxBundle.h"
 #include "app/platform/linux/LinuxPermissions.h"
@@ -19,10 +28,6 @@
 #include "app/platform/linux/x11/X11Screens.h"
 #include "app/platform/linux/x11/X11WindowImages.h"
 #include "app/platform/linux/x11/X11WindowList.h"
-#include "app/ui/ChatPanelController.h"
-
-#include <QApplication>
-#include <QWidget>
 
 #include <stdexcept>
 #include <system_error>
@@ -30,41 +35,6 @@
 
 namespace zorvane {
 namespace {
-
-// ---------------------------------------------------------------------------------------------
-// Interim adapters. Each stands in for an adapter another branch is writing and does only what
-// can be done honestly without it (reports "nothing" rather than inventing an answer). The
-// coordinator deletes this section as the real adapters are wired below.
-// ---------------------------------------------------------------------------------------------
-
-// Our own top-level windows, raised by Qt. → QtApplicationWindows.
-class InterimApplicationWindows final : public ApplicationWindows {
-public:
-    void activateIgnoringOtherApps() override {}
-    std::vector<Window> windows() override
-    {
-        std::vector<Window> result;
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            result.push_back({reinterpret_cast<std::uintptr_t>(widget), widget->windowTitle().toStdString(),
-                              widget->objectName().toStdString(), widget->isVisible()});
-        }
-        return result;
-    }
-    void orderFrontRegardlessAndMakeKey(std::uint64_t handle) override
-    {
-        for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (reinterpret_cast<std::uintptr_t>(widget) != handle) continue;
-            widget->raise();
-            widget->activateWindow();
-        }
-    }
-};
-
-// No onboarding window yet. → the onboarding window controller.
-class InterimOnboardingWindow final : public OnboardingWindowController {
-public:
-    void show(AppModel&) override {}
-};
 
 template <typename T>
 std::shared_ptr<T> requireDisplay(std::unique_ptr<T> adapter)
@@ -125,7 +95,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     updates.mainQueue = p.mainQueue;
     updates.clock = p.clock;
     updates.quitApplication = [] { QApplication::quit(); };
-    // updates.userDriver = <the dialogs of the settings branch>;
+    updates.userDriver = std::make_shared<ui::UpdateDialogs>();
     p.updater = linux_platform::LinuxUpdater::create(std::move(updates));
     try {
         linux_platform::LauncherEntry(program, p.bundle->resourcesPath() / "AppIcon", linux_platform::LauncherEntry::defaultDataHome()).install();
@@ -133,12 +103,13 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
         // Without the entry Zorvane still runs; it is only missing from the application menu.
     }
 
-    // Our own windows.
-    //   p.applicationWindows = std::make_shared<QtApplicationWindows>();
-    //   p.onboardingWindow = <the onboarding window controller>;
-    //   openSettings_ = [](AppModel& model) { <show the settings window for the model> };
-    p.applicationWindows = std::make_shared<InterimApplicationWindows>();
-    p.onboardingWindow = std::make_shared<InterimOnboardingWindow>();
+    // Our own windows: the onboarding, the settings (the menu's "Ajustes" shows them before
+    // bringSettingsToFront raises them), and the adapter that raises them.
+    auto onboarding = std::make_shared<ui::OnboardingWindowController>();
+    p.onboardingWindow = onboarding;
+    p.applicationWindows = std::make_shared<ui::QtApplicationWindows>();
+    auto settings = std::make_shared<ui::SettingsWindowController>(onboarding);
+    openSettings_ = [settings](AppModel& model) { settings->show(model); };
 
     // Ours: the chat panel.
     chatPanel_ = std::make_shared<ui::QtChatPanelController>(p.screens, options.uiTest);

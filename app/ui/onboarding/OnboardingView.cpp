@@ -391,6 +391,7 @@ void OnboardingView::restyle()
     setSymbol(readySymbol_, "checkmark.seal.fill", c.green, 68);
     setSymbol(hintSymbol_, "cursorarrow.motionlines", c.secondaryText, 14);
     tintModeSymbols(mode_);
+    retintSymbols(this);
     indicator_->update();
 }
 

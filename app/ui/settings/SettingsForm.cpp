@@ -58,7 +58,26 @@ QLabel* symbolLabel(const char* symbol, const QColor& color, int points, int fra
     label->setAlignment(Qt::AlignCenter);
     label->setFixedSize(frame > 0 ? frame : points, frame > 0 ? frame : points);
     setSymbol(label, symbol, color, points);
+    // Symbols in the text colours are tinted again when light and dark change (retintSymbols).
+    const ThemeColors& colors = Theme::shared().colors();
+    const char* role = color == colors.text ? "text" : (color == colors.secondaryText ? "secondary" : nullptr);
+    if (role) {
+        label->setProperty("symbolRole", QString::fromLatin1(role));
+        label->setProperty("symbolName", QString::fromLatin1(symbol));
+        label->setProperty("symbolPoints", points);
+    }
     return label;
+}
+
+void retintSymbols(QWidget* root)
+{
+    const ThemeColors& colors = Theme::shared().colors();
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        const QString role = label->property("symbolRole").toString();
+        if (role.isEmpty()) continue;
+        setSymbol(label, label->property("symbolName").toString().toLatin1().constData(),
+            role == QLatin1String("text") ? colors.text : colors.secondaryText, label->property("symbolPoints").toInt());
+    }
 }
 
 QLabel* textLabel(const QString& text, TextStyle style, bool secondary, QWidget* parent)

@@ -20,6 +20,8 @@ namespace zorvane::ui {
 // A label showing a symbol of `points` in `color`, centred in a `frame` × `frame` box (0: the symbol's size).
 QLabel* symbolLabel(const char* symbol, const QColor& color, int points, int frame = 0, QWidget* parent = nullptr);
 void setSymbol(QLabel* label, const char* symbol, const QColor& color, int points);
+// Tints again every symbol under `root` that symbolLabel drew in a text colour.
+void retintSymbols(QWidget* root);
 // A word-wrapped label in a text style; `secondary` draws it in the secondary colour.
 QLabel* textLabel(const QString& text, TextStyle style, bool secondary = false, QWidget* parent = nullptr);
 // A button of one of the theme's kinds ("prominent", "bordered", "borderless"), named `name`.

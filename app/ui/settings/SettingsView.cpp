@@ -447,6 +447,7 @@ void SettingsView::restyle()
                   c.orange.name()));
     selectTab(pages_->currentIndex()); // the tab symbols in this appearance's colours
     tintModeSymbols(mode_);
+    retintSymbols(this);
 }
 
 void SettingsView::sync()

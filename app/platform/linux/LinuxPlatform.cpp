@@ -5,9 +5,9 @@
 #include "app/ui/QtApplicationWindows.h"
 #include "app/ui/onboarding/OnboardingWindowController.h"
 #include "app/ui/settings/SettingsView.h"
-#include <QApplication>
-#include <QMessageBox>
 #include "app/ui/settings/UpdateDialogs.h"
+#include <QApplication>
+#include <QLocale>
 
 #include "app/core/SystemClock.h"
 #include "app/platform/linux/LinuxBundle.h"
@@ -30,11 +30,21 @@
 #include "app/platform/linux/x11/X11WindowList.h"
 
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <unistd.h>
 
 namespace zorvane {
 namespace {
+
+// Dictation follows the user's language; a session without one ("C") gets Spanish, the language of
+// everything Zorvane shows.
+std::string speechLocale()
+{
+    const QString name = QLocale::system().name();
+    if (name == QLatin1String("C") || name == QLatin1String("POSIX") || name.isEmpty()) return "es_ES";
+    return name.toStdString();
+}
 
 template <typename T>
 std::shared_ptr<T> requireDisplay(std::unique_ptr<T> adapter)
@@ -53,7 +63,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     p.bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
     p.defaults = std::make_shared<UserDefaults>(std::make_shared<linux_platform::PlistPreferencesStore>(linux_platform::PlistPreferencesStore::defaultPath()));
     p.ownProcessID = static_cast<ProcessID>(::getpid());
-    p.speechLocale = "es_ES";
+    p.speechLocale = speechLocale();
 
     // Screens, windows, capture: each opens its own connection to the display.
     auto screens = requireDisplay(X11Screens::create());
@@ -88,7 +98,13 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
 
     // Start at login, updates, the launcher entry (rewritten at every start: the bundle may move).
     const auto program = p.bundle->executablesPath() / "Zorvane";
-    p.loginItem = std::make_shared<linux_platform::XdgLoginItem>(program, linux_platform::XdgLoginItem::defaultAutostartFolder());
+    auto loginItem = std::make_shared<linux_platform::XdgLoginItem>(program, linux_platform::XdgLoginItem::defaultAutostartFolder());
+    try {
+        loginItem->refreshIfEnabled(); // an enabled entry follows a bundle that has moved
+    } catch (const std::system_error&) {
+        // The old entry stays; the settings show the state the next time they read it.
+    }
+    p.loginItem = loginItem;
     linux_platform::LinuxUpdaterOptions updates;
     updates.bundle = p.bundle;
     updates.defaults = p.defaults;
@@ -98,7 +114,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     updates.userDriver = std::make_shared<ui::UpdateDialogs>();
     p.updater = linux_platform::LinuxUpdater::create(std::move(updates));
     try {
-        linux_platform::LauncherEntry(program, p.bundle->resourcesPath() / "AppIcon", linux_platform::LauncherEntry::defaultDataHome()).install();
+        linux_platform::LauncherEntry(program, p.bundle->resourcesPath() / "BrowserExtension" / "icons", linux_platform::LauncherEntry::defaultDataHome()).install();
     } catch (const std::exception&) {
         // Without the entry Zorvane still runs; it is only missing from the application menu.
     }

@@ -2,6 +2,7 @@
 
 #include "app/platform/linux/desktop/LinuxUpdater.h"
 
+#include <QMessageBox>
 #include <QPointer>
 
 class QMessageBox;

@@ -1,18 +1,30 @@
-#include "LoopbackHttpServer.h"
 #include "app/platform/linux/LinuxBundle.h"
+#include "app/platform/linux/desktop/DesktopEntryFile.h"
+#include "app/platform/linux/desktop/LauncherEntry.h"
 #include "app/platform/linux/desktop/LinuxUpdater.h"
+#include "app/platform/linux/desktop/XdgLoginItem.h"
+#include "app/system/LaunchAtLoginService.h"
 #include "fakes/MemoryPreferencesStore.h"
 #include "fakes/TemporaryDirectory.h"
 #include "fakes/VirtualTime.h"
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <sodium.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
-#include <sys/stat.h>
+#include <map>
+#include <mutex>
+#include <thread>
 
 using namespace zorvane;
 using namespace zorvane::linux_platform;
@@ -24,6 +36,100 @@ std::string readAll(const std::filesystem::path& file)
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+
+void writeText(const std::filesystem::path& file, const std::string& text)
+{
+    std::filesystem::create_directories(file.parent_path());
+    std::ofstream(file) << text;
+}
+
+// A plain HTTP/1.0 server on 127.0.0.1 and a free port, on a thread of the test. Each path answers
+// with a fixed body, which can be cut short after its headers announced the full length, as a
+// dropped connection would.
+class LoopbackHttpServer {
+public:
+    struct Response {
+        std::string body;
+        std::optional<std::size_t> cutAfter = {};
+    };
+
+    LoopbackHttpServer()
+    {
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
+            || ::listen(listener_, 16) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            throw std::runtime_error("loopback server");
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            while (!stopping_) {
+                pollfd waiting {listener_, POLLIN, 0};
+                if (::poll(&waiting, 1, 50) <= 0) continue;
+                if (const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC); client >= 0) {
+                    answer(client);
+                    ::close(client);
+                }
+            }
+        });
+    }
+    ~LoopbackHttpServer()
+    {
+        stopping_ = true;
+        thread_.join();
+        ::close(listener_);
+    }
+
+    std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    void serve(const std::string& path, Response response)
+    {
+        std::lock_guard lock(mutex_);
+        responses_[path] = std::move(response);
+    }
+    int requests(const std::string& path)
+    {
+        std::lock_guard lock(mutex_);
+        return requests_[path];
+    }
+
+private:
+    void answer(int client)
+    {
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0) return;
+            request.append(buffer, static_cast<std::size_t>(n));
+        }
+        const auto start = request.find(' ') + 1;
+        const std::string path = request.substr(start, request.find(' ', start) - start);
+        std::optional<Response> response;
+        {
+            std::lock_guard lock(mutex_);
+            ++requests_[path];
+            if (auto found = responses_.find(path); found != responses_.end()) response = found->second;
+        }
+        std::string reply = "HTTP/1.0 404 Not Found\r\nContent-Length: 0\r\n\r\n";
+        if (response)
+            reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(response->body.size()) + "\r\n\r\n"
+                + response->body.substr(0, response->cutAfter.value_or(response->body.size()));
+        for (std::size_t sent = 0; sent < reply.size();) {
+            const ssize_t n = ::send(client, reply.data() + sent, reply.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) return;
+            sent += static_cast<std::size_t>(n);
+        }
+    }
+
+    int listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stopping_ {false};
+    std::mutex mutex_;
+    std::map<std::string, Response> responses_;
+    std::map<std::string, int> requests_;
+    std::thread thread_;
+};
 
 std::string infoPlist(const std::string& version, const std::string& feed = "", const std::string& key = "",
     const std::string& identifier = "com.quenvar.zorvane")
@@ -107,12 +213,10 @@ protected:
         EXPECT_GE(sodium_init(), 0);
         crypto_sign_keypair(publicKey, secretKey);
         bundle = apps.path() / "Zorvane.app";
-        std::filesystem::create_directories(bundle / "Contents/MacOS");
-        std::ofstream(bundle / "Contents/Info.plist")
-            << infoPlist("1.0.0", server.url("/appcast.xml"), base64(publicKey, sizeof publicKey));
-        std::ofstream(bundle / "Contents/MacOS/Zorvane") << "#!/bin/sh\necho 1.0.0\n";
+        installedPlist = infoPlist("1.0.0", server.url("/appcast.xml"), base64(publicKey, sizeof publicKey));
+        writeText(bundle / "Contents/Info.plist", installedPlist);
+        writeText(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
         ::chmod((bundle / "Contents/MacOS/Zorvane").c_str(), 0755);
-        installedPlist = readAll(bundle / "Contents/Info.plist");
     }
 
     std::shared_ptr<LinuxUpdater> makeUpdater()
@@ -165,7 +269,7 @@ protected:
 
     fakes::TemporaryDirectory apps;
     fakes::TemporaryDirectory scratch;
-    zorvane::testing::LoopbackHttpServer server;
+    LoopbackHttpServer server;
     std::shared_ptr<fakes::FakeClock> clock = std::make_shared<fakes::FakeClock>();
     std::shared_ptr<fakes::ManualMainQueue> queue = std::make_shared<fakes::ManualMainQueue>(*clock);
     std::shared_ptr<UserDefaults> defaults
@@ -180,6 +284,101 @@ protected:
 };
 
 } // namespace
+
+// Switching start-at-login on and off as the settings toggle does, with a program path that needs
+// quoting, a hand-disabled entry and a moved bundle.
+TEST(Autostart, EntryIsWrittenFoundEnabledAndRemoved)
+{
+    fakes::TemporaryDirectory home;
+    const std::filesystem::path program = home / "Mis Apps/Zorvane \"beta\" $1.app/Contents/MacOS/Zorvane";
+    const std::filesystem::path folder = home / "config/autostart";
+    auto item = std::make_shared<XdgLoginItem>(program, folder);
+    LaunchAtLoginService service(item);
+
+    EXPECT_FALSE(service.isEnabled());
+    service.setEnabled(true);
+    EXPECT_TRUE(service.isEnabled());
+    const std::string entry = readAll(folder / "com.quenvar.Zorvane.desktop");
+    EXPECT_NE(entry.find("[Desktop Entry]\nType=Application\n"), std::string::npos);
+    EXPECT_EQ(DesktopEntryFile::execProgram(DesktopEntryFile::quotedExecArgument(program.string())), program.string());
+
+    // Another copy of Zorvane does not see this entry as its own.
+    EXPECT_EQ(XdgLoginItem(home / "other/Zorvane", folder).status(), LoginItem::Status::notRegistered);
+
+    // A desktop's "disable" marks the entry Hidden; that counts as off and enabling rewrites it.
+    writeText(folder / "com.quenvar.Zorvane.desktop", entry + "Hidden=true\n");
+    EXPECT_FALSE(service.isEnabled());
+    EXPECT_FALSE(item->refreshIfEnabled());
+    service.setEnabled(true);
+    EXPECT_TRUE(service.isEnabled());
+
+    // The bundle moved: the entry is pointed at the new place at start.
+    XdgLoginItem moved(home / "moved/Zorvane.app/Contents/MacOS/Zorvane", folder);
+    EXPECT_EQ(moved.status(), LoginItem::Status::notRegistered);
+    EXPECT_TRUE(moved.refreshIfEnabled());
+    EXPECT_EQ(moved.status(), LoginItem::Status::enabled);
+    EXPECT_FALSE(moved.refreshIfEnabled());
+
+    LaunchAtLoginService movedService(std::make_shared<XdgLoginItem>(moved));
+    movedService.setEnabled(false);
+    EXPECT_FALSE(std::filesystem::exists(folder / "com.quenvar.Zorvane.desktop"));
+    EXPECT_FALSE(movedService.isEnabled());
+    EXPECT_NO_THROW(movedService.setEnabled(false));
+    // No temporary files are left behind.
+    EXPECT_TRUE(std::filesystem::is_empty(folder));
+}
+
+TEST(Autostart, AFolderThatCannotBeWrittenGivesASpanishReason)
+{
+    fakes::TemporaryDirectory home;
+    struct Case {
+        std::filesystem::path folder;
+        std::string reason;
+    };
+    std::vector<Case> cases;
+    writeText(home / "config", "not a folder");
+    cases.push_back({home / "config/autostart", "una parte de la ruta no es una carpeta"});
+    if (::geteuid() != 0) { // root writes anywhere
+        std::filesystem::create_directories(home / "locked/autostart");
+        ::chmod((home / "locked/autostart").c_str(), 0500);
+        cases.push_back({home / "locked/autostart", "no hay permiso para escribir ahí"});
+    }
+    for (const auto& c : cases) {
+        XdgLoginItem item(home / "Zorvane.app/Contents/MacOS/Zorvane", c.folder);
+        try {
+            item.registerItem();
+            ADD_FAILURE() << "no error for " << c.folder;
+        } catch (const std::system_error& error) {
+            EXPECT_EQ(std::string(error.what()),
+                "No se pudo crear la entrada de inicio automático en " + c.folder.string() + ": " + c.reason);
+        }
+        EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);
+    }
+}
+
+TEST(LauncherEntryFile, InstallsTheMenuEntryAndTheIconsForThisBundle)
+{
+    fakes::TemporaryDirectory home;
+    const std::filesystem::path icons = home / "Resources/icons";
+    writeText(icons / "icon48.png", "png48");
+    writeText(icons / "icon128.png", "png128");
+    const std::filesystem::path program = home / "Zorvane 2.app/Contents/MacOS/Zorvane";
+
+    LauncherEntry(program, icons, home / "share").install();
+    LauncherEntry(program, icons, home / "share").install(); // at every start: same result
+
+    EXPECT_EQ(readAll(home / "share/icons/hicolor/128x128/apps/com.quenvar.Zorvane.png"), "png128");
+    EXPECT_EQ(readAll(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"), "png48");
+    EXPECT_FALSE(std::filesystem::exists(home / "share/icons/hicolor/16x16"));
+    const auto keys = DesktopEntryFile::readMainGroup(home / "share/applications/com.quenvar.Zorvane.desktop");
+    ASSERT_TRUE(keys);
+    EXPECT_EQ(keys->at("Name"), "Zorvane");
+    EXPECT_EQ(keys->at("Icon"), "com.quenvar.Zorvane");
+    EXPECT_EQ(DesktopEntryFile::execProgram(keys->at("Exec")), program.string());
+    const std::string entry = readAll(home / "share/applications/com.quenvar.Zorvane.desktop");
+    EXPECT_NE(entry.find("Exec=\"" + program.string() + "\" --settings\n"), std::string::npos);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(home / "share/applications"), {}), 1);
+}
 
 TEST_F(UpdaterTest, ANewerSignedReleaseIsSwappedInAndTheOldBundleKeptUntilTheNextStart)
 {

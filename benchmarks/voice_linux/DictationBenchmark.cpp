@@ -1,5 +1,6 @@
 // End to end through a private sound server: how long after the last voice a dictation ends, and
 // how much memory each recogniser takes (nothing before the first dictation).
+#include "app/core/SystemClock.h"
 #include "app/platform/linux/audio/PulseAudioInput.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
 #include "app/platform/linux/speech/VoskRecognizer.h"
@@ -76,7 +77,7 @@ int main()
     testing::SoundServer server;
     const fs::path english = testing::speak(server.directory(), "en-us", "Please explain this image.", 0.5, 2.5);
     const fs::path spanish = testing::speak(server.directory(), "es", "Explica esta imagen, por favor.", 0.5, 2.5);
-    auto clock = std::make_shared<testing::SteadyClock>();
+    auto clock = std::make_shared<SystemClock>();
     auto queue = std::make_shared<testing::RealTimeQueue>();
     auto pulse = std::make_shared<PulseAudioInput>();
     auto input = std::make_shared<testing::VoiceWatchingInput>(pulse, clock);

@@ -1,10 +1,12 @@
 #include "app/core/LocalizedError.h"
+#include "app/core/SystemClock.h"
 #include "app/platform/linux/audio/MicrophoneAccess.h"
 #include "app/platform/linux/audio/PulseAudioInput.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
 #include "app/voice/SpeechInputService.h"
 #include "fakes/FakePermissions.h"
 #include "fakes/FakeSystem.h"
+#include "fakes/TemporaryDirectory.h"
 #include "tests/voice_linux/SoundServer.h"
 #include "tests/voice_linux/VoiceWatchingInput.h"
 
@@ -24,7 +26,6 @@ using linux_platform::PulseAudioInput;
 using linux_platform::SpeechRecognizerPlaces;
 using testing::RealTimeQueue;
 using testing::SoundServer;
-using testing::SteadyClock;
 using testing::VoiceWatchingInput;
 
 // The microphone and speech halves of the permissions, put together as the desktop program does.
@@ -97,7 +98,7 @@ TEST(PulseAudioInput, TapReceivesWhatIsPlayedIntoTheMicrophoneSampleForSample)
     input.start();
     ASSERT_TRUE(input.isRunning());
     ASSERT_TRUE(server.waitForCapture());
-    server.play(wav);
+    SoundServer::waitFor(server.startPlaying(wav));
     const auto captured = [&] {
         std::lock_guard lock(mutex);
         const auto first = std::find_if(left.begin(), left.end(), [](float s) { return s != 0; });
@@ -140,7 +141,7 @@ TEST(Dictation, SpeechThroughTheSoundServerBecomesTheQuestionAndEndsAfterSilence
     std::ofstream(*places.english.grammar) << "#JSGF V1.0;\ngrammar phrases;\npublic <phrase> = what is this | "
                                               "explain this image | please explain this image | hello what is this;\n";
 
-    auto clock = std::make_shared<SteadyClock>();
+    auto clock = std::make_shared<SystemClock>();
     auto queue = std::make_shared<RealTimeQueue>();
     auto pulse = std::make_shared<PulseAudioInput>();
     auto input = std::make_shared<VoiceWatchingInput>(pulse, clock);
@@ -182,11 +183,12 @@ TEST(Dictation, SpeechThroughTheSoundServerBecomesTheQuestionAndEndsAfterSilence
 
 TEST(Dictation, WithoutAUsableMicrophoneTheUserIsToldWhyAndNothingHangs)
 {
-    auto clock = std::make_shared<SteadyClock>();
+    auto clock = std::make_shared<SystemClock>();
     auto queue = std::make_shared<RealTimeQueue>();
     auto granted = std::make_shared<fakes::FakePermissions>();
     granted->grantAll();
-    const auto check = [&](const std::string& expectedStartFailure) {
+    const auto check = [&](const char* situation, const std::string& expectedStartFailure) {
+        SCOPED_TRACE(situation);
         auto input = std::make_shared<PulseAudioInput>();
         const auto before = std::chrono::steady_clock::now();
         EXPECT_EQ(input->inputFormat().sampleRate, 0);
@@ -201,25 +203,17 @@ TEST(Dictation, WithoutAUsableMicrophoneTheUserIsToldWhyAndNothingHangs)
         EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(6));
     };
     {
-        SCOPED_TRACE("no sound server");
         testing::NoSoundServer none;
-        check("No hay un servidor de sonido disponible.");
+        check("no sound server", "No hay un servidor de sonido disponible.");
     }
     {
-        SCOPED_TRACE("a server that does not answer");
         SoundServer server;
         server.pause(true);
-        check("El servidor de sonido no responde.");
+        check("a server that does not answer", "El servidor de sonido no responde.");
     }
-    {
-        SCOPED_TRACE("only the speakers' monitor");
-        SoundServer server({.speaker = true, .microphone = false});
-        check("No hay un micrófono disponible.");
-    }
-    {
-        SCOPED_TRACE("no devices at all");
-        SoundServer server({.speaker = false, .microphone = false});
-        check("No hay un micrófono disponible.");
+    for (const bool speaker : {true, false}) {
+        SoundServer server({.speaker = speaker, .microphone = false});
+        check(speaker ? "only the speakers' monitor" : "no devices at all", "No hay un micrófono disponible.");
     }
 
     // Denied: the sound settings open, in whichever mixer the desktop has.
@@ -234,7 +228,7 @@ TEST(Dictation, AMicrophoneRemovedWhileListeningEndsTheDictation)
 {
     SoundServer server;
     const fs::path wav = testing::speak(server.directory(), "es", "Explica esta imagen, por favor.", 0.3, 0.0);
-    auto clock = std::make_shared<SteadyClock>();
+    auto clock = std::make_shared<SystemClock>();
     auto queue = std::make_shared<RealTimeQueue>();
     auto pulse = std::make_shared<PulseAudioInput>();
     auto input = std::make_shared<VoiceWatchingInput>(pulse, clock);
@@ -277,8 +271,8 @@ TEST(VoskRecognizer, WithALibraryAndAModelSpeechBecomesTextAcrossPauses)
 {
     // The library here is a stand-in with libvosk's interface: it hears one word per burst of
     // sound, on the 16-bit scale Vosk expects, and closes a segment at a pause, as Vosk does.
-    const fs::path folder = fs::temp_directory_path() / ("zorvane-vosk-model-" + std::to_string(getpid()));
-    SpeechRecognizerPlaces places = placesIn(folder);
+    fakes::TemporaryDirectory folder;
+    SpeechRecognizerPlaces places = placesIn(folder.path());
     places.voskLibrary = FAKE_VOSK_LIBRARY;
     writeHollowModel(places.modelsFolder / "es" / "vosk-model-small-es-0.42"); // as the archive unpacks
     LinuxSpeechRecognizers recognizers(places, nullptr, "es_ES");
@@ -317,12 +311,12 @@ TEST(VoskRecognizer, WithALibraryAndAModelSpeechBecomesTextAcrossPauses)
     ASSERT_TRUE(reported.wait_for(lock, std::chrono::seconds(20), [&] { return !results.empty() && results.back().isFinal; }));
     EXPECT_EQ(results.back().bestTranscription, "explica esta imagen por favor");
     EXPECT_TRUE(std::any_of(results.begin(), results.end(), [](const SpeechRecognitionResult& r) { return !r.isFinal; }));
-    fs::remove_all(folder);
 }
 
 TEST(VoskRecognizer, WithoutALibraryOrAModelThereIsNoRecognizerAndTheReasonIsReadable)
 {
-    const fs::path folder = fs::temp_directory_path() / ("zorvane-vosk-" + std::to_string(getpid()));
+    fakes::TemporaryDirectory temporary;
+    const fs::path folder = temporary / "vosk";
     struct Case {
         const char* name;
         fs::path library;
@@ -391,7 +385,6 @@ TEST(VoskRecognizer, WithoutALibraryOrAModelThereIsNoRecognizerAndTheReasonIsRea
     EXPECT_TRUE(answered);
     EXPECT_TRUE(fs::is_directory(places.modelsFolder / "es"));
     EXPECT_EQ(workspace->revealed, std::vector<fs::path> {places.modelsFolder / "es"});
-    fs::remove_all(folder);
 }
 
 } // namespace

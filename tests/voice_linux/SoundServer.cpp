@@ -41,13 +41,6 @@ void restoreEnvironment(const std::map<std::string, std::optional<std::string>>&
     }
 }
 
-fs::path makeDirectory()
-{
-    std::string pattern = (fs::temp_directory_path() / "zorvane-sound.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
 // Spawns argv with stdin and stderr on /dev/null and stdout on `outputFd` (or /dev/null).
 pid_t spawn(const std::vector<std::string>& argv, int outputFd = -1)
 {
@@ -84,8 +77,7 @@ int runWithStatus(const std::vector<std::string>& argv, std::string* output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-} // namespace
-
+// Runs a program to its end; its standard output.
 std::string run(const std::vector<std::string>& argv)
 {
     std::string output;
@@ -93,7 +85,9 @@ std::string run(const std::vector<std::string>& argv)
     return output;
 }
 
-SoundServer::SoundServer(SoundServerOptions options) : directory_(makeDirectory())
+} // namespace
+
+SoundServer::SoundServer(SoundServerOptions options)
 {
     fs::create_directories(directory_ / "runtime");
     fs::permissions(directory_ / "runtime", fs::perms::owner_all, fs::perm_options::replace);
@@ -105,8 +99,8 @@ SoundServer::SoundServer(SoundServerOptions options) : directory_(makeDirectory(
     std::vector<std::string> argv {"pulseaudio", "--daemonize=no", "--exit-idle-time=-1", "-n", "--disallow-exit",
         "--log-target=file:" + (directory_ / "pulseaudio.log").string(), "--load=module-native-protocol-unix"};
     if (options.speaker)
-        argv.push_back("--load=module-null-sink sink_name=vspk rate=" + std::to_string(options.rate)
-            + " channels=" + std::to_string(options.channels) + " sink_properties=device.description=VirtualSpeaker");
+        argv.push_back("--load=module-null-sink sink_name=vspk rate=48000 channels=2 "
+                       "sink_properties=device.description=VirtualSpeaker");
     if (options.speaker && options.microphone)
         argv.push_back("--load=module-remap-source master=vspk.monitor source_name=vmic "
                        "source_properties=device.description=VirtualMic");
@@ -139,8 +133,6 @@ SoundServer::~SoundServer()
         }
     }
     restoreEnvironment(savedEnvironment_);
-    std::error_code error;
-    fs::remove_all(directory_, error);
 }
 
 std::string SoundServer::pactl(const std::vector<std::string>& arguments) const
@@ -179,11 +171,6 @@ void SoundServer::waitFor(pid_t child)
     waitpid(child, &status, 0);
 }
 
-void SoundServer::play(const fs::path& wav) const
-{
-    waitFor(startPlaying(wav));
-}
-
 void SoundServer::removeMicrophone() const
 {
     std::istringstream modules(pactl({"list", "short", "modules"}));
@@ -197,17 +184,15 @@ void SoundServer::pause(bool paused) const
     kill(daemon_, paused ? SIGSTOP : SIGCONT);
 }
 
-NoSoundServer::NoSoundServer() : directory_(makeDirectory())
+NoSoundServer::NoSoundServer()
 {
-    savedEnvironment_ = exportEnvironment({{"XDG_RUNTIME_DIR", directory_.string()}, {"PULSE_AUTOSPAWN", "0"},
+    savedEnvironment_ = exportEnvironment({{"XDG_RUNTIME_DIR", directory_.path().string()}, {"PULSE_AUTOSPAWN", "0"},
         {"PULSE_SERVER", std::nullopt}, {"PULSE_RUNTIME_PATH", std::nullopt}});
 }
 
 NoSoundServer::~NoSoundServer()
 {
     restoreEnvironment(savedEnvironment_);
-    std::error_code error;
-    fs::remove_all(directory_, error);
 }
 
 fs::path speak(const fs::path& folder, const std::string& voice, const std::string& text, double silenceBefore,
@@ -270,16 +255,6 @@ std::vector<std::int16_t> readWav(const fs::path& path, unsigned* rate)
         }
     }
     return samples;
-}
-
-double SteadyClock::uptime() const
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-double SteadyClock::now() const
-{
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count() - 978307200.0;
 }
 
 void RealTimeQueue::postAfter(double seconds, std::function<void()> task)

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/platform/Clock.h"
 #include "app/platform/MainQueue.h"
+#include "fakes/TemporaryDirectory.h"
 
 #include <sys/types.h>
 
@@ -21,11 +21,9 @@ namespace zorvane::testing {
 struct SoundServerOptions {
     bool speaker = true;    // a null sink "vspk" that WAVs are played into
     bool microphone = true; // "vmic", a source remapped from the speaker's monitor
-    unsigned rate = 48000;
-    unsigned channels = 2;
 };
 
-// A private PulseAudio daemon: its own XDG_RUNTIME_DIR and HOME, no autospawn, stopped by pid.
+// A private PulseAudio daemon (48 kHz stereo): its own XDG_RUNTIME_DIR and HOME, no autospawn, stopped by pid.
 // Exports its environment into this process while it lives (make it before any audio object).
 class SoundServer {
 public:
@@ -34,9 +32,8 @@ public:
     SoundServer(const SoundServer&) = delete;
     SoundServer& operator=(const SoundServer&) = delete;
 
-    const std::filesystem::path& directory() const { return directory_; }
-    // Plays a WAV into the speaker (and so into the microphone) and waits until it has played.
-    void play(const std::filesystem::path& wav) const;
+    const std::filesystem::path& directory() const { return directory_.path(); }
+    // Starts playing a WAV into the speaker (and so into the microphone); waitFor waits for its end.
     pid_t startPlaying(const std::filesystem::path& wav) const;
     static void waitFor(pid_t child);
     // Waits until a capture stream of ours is connected to the microphone.
@@ -49,7 +46,7 @@ private:
     std::string pactl(const std::vector<std::string>& arguments) const;
     std::size_t captureStreamCount() const;
 
-    std::filesystem::path directory_;
+    fakes::TemporaryDirectory directory_;
     std::map<std::string, std::optional<std::string>> savedEnvironment_;
     pid_t daemon_ = -1;
     std::size_t baseCaptureStreams_ = 0;
@@ -62,26 +59,18 @@ public:
     ~NoSoundServer();
 
 private:
-    std::filesystem::path directory_;
+    fakes::TemporaryDirectory directory_;
     std::map<std::string, std::optional<std::string>> savedEnvironment_;
 };
 
-// Runs a program to its end; its standard output.
-std::string run(const std::vector<std::string>& argv);
 // A sentence spoken by espeak-ng as 16 kHz mono 16-bit WAV, with exact digital silence around it.
 std::filesystem::path speak(const std::filesystem::path& folder, const std::string& voice, const std::string& text,
     double silenceBefore, double silenceAfter);
 void writeWav(const std::filesystem::path& path, const std::vector<std::int16_t>& samples, unsigned rate);
 std::vector<std::int16_t> readWav(const std::filesystem::path& path, unsigned* rate = nullptr);
 
-// The real clock and a main queue that the test thread runs: tasks posted from any thread run
-// on the thread that calls runUntil, in order of their due time.
-class SteadyClock : public Clock {
-public:
-    double uptime() const override;
-    double now() const override;
-};
-
+// A main queue that the test thread runs: tasks posted from any thread run on the thread that
+// calls runUntil, in order of their due time.
 class RealTimeQueue : public MainQueue {
 public:
     void post(std::function<void()> task) override { postAfter(0, std::move(task)); }

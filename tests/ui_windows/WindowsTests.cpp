@@ -289,7 +289,7 @@ TEST_F(WindowsTest, Screenshots)
         window.show(*model);
         pump();
         QWidget* onboarding = window.window();
- QPushButton* primary = find<QPushButton>(onboarding, "primaryButton");
+        QPushButton* primary = find<QPushButton>(onboarding, "primaryButton");
         QPushButton* back = find<QPushButton>(onboarding, "backButton");
         while (window.view()->step() > 0) back->click();
         for (int step = 0; step < OnboardingView::stepCount; ++step) {

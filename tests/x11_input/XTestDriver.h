@@ -12,6 +12,7 @@
 #undef Bool
 #undef Status
 
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <string>
@@ -100,24 +101,6 @@ public:
         return false;
     }
 
-    // Viewable override-redirect windows at the top level: what an overlay leaves on screen.
-    std::vector<XWindowAttributes> viewableOverrideRedirectWindows()
-    {
-        std::vector<XWindowAttributes> found;
-        Window r, parent;
-        Window* children = nullptr;
-        unsigned count = 0;
-        if (!XQueryTree(display_, root(), &r, &parent, &children, &count)) return found;
-        for (unsigned i = 0; i < count; ++i) {
-            XWindowAttributes attributes;
-            if (XGetWindowAttributes(display_, children[i], &attributes) && attributes.map_state == IsViewable
-                && attributes.override_redirect && attributes.width >= 1000)
-                found.push_back(attributes);
-        }
-        if (children) XFree(children);
-        return found;
-    }
-
     // Root children, bottom to top.
     std::vector<Window> stacking()
     {
@@ -130,18 +113,17 @@ public:
         return order;
     }
 
-    // The root child holding the window (the window manager's frame, or the window itself).
-    Window topLevel(Window window)
+    // Whether the window is a viewable, monitor-sized override-redirect one: what an overlay shows.
+    bool isOverlayPanel(Window window)
     {
-        for (;;) {
-            Window r, parent;
-            Window* children = nullptr;
-            unsigned count = 0;
-            if (!XQueryTree(display_, window, &r, &parent, &children, &count)) return window;
-            if (children) XFree(children);
-            if (parent == r) return window;
-            window = parent;
-        }
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(display_, window, &attributes) && attributes.map_state == IsViewable
+            && attributes.override_redirect && attributes.width == 1440 && attributes.height == 900;
+    }
+    std::size_t overlayPanels()
+    {
+        const auto order = stacking();
+        return std::count_if(order.begin(), order.end(), [this](Window w) { return isOverlayPanel(w); });
     }
 
 private:

@@ -128,47 +128,6 @@ bool selectionHasOwner(const std::string& display, const char* selection)
     return d && XGetSelectionOwner(d.get(), XInternAtom(d.get(), selection, False)) != 0;
 }
 
-std::string windowName(Display* d, Window w)
-{
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    std::string name;
-    const Atom netName = XInternAtom(d, "_NET_WM_NAME", False);
-    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
-    if (XGetWindowProperty(d, w, netName, 0, 1024, False, utf8, &type, &format, &count, &after, &data) == Success
-        && data && format == 8)
-        name.assign(reinterpret_cast<char*>(data), count);
-    if (data) XFree(data);
-    if (!name.empty()) return name;
-    char* legacy = nullptr;
-    if (XFetchName(d, w, &legacy) && legacy) {
-        name = legacy;
-        XFree(legacy);
-    }
-    return name;
-}
-
-// Viewable windows at most three levels down (window managers reparent clients into frames).
-bool findViewableWindow(Display* d, Window w, const std::string& needle, int depth)
-{
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(d, w, &root, &parent, &children, &count)) return false;
-    bool found = false;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        XWindowAttributes attributes;
-        if (!XGetWindowAttributes(d, children[i], &attributes) || attributes.map_state != IsViewable) continue;
-        if (windowName(d, children[i]).find(needle) != std::string::npos) found = true;
-        else if (depth > 1) found = findViewableWindow(d, children[i], needle, depth - 1);
-    }
-    if (children) XFree(children);
-    return found;
-}
-
-int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
-
 // Openbox drops map requests that come before it is ready: map a throw-away window until the
 // window manager has framed it.
 bool windowManagerManagesWindows(const std::string& display, double timeoutSeconds)
@@ -387,16 +346,13 @@ bool DesktopSession::screenshot(const std::filesystem::path& png) const
 
 bool DesktopSession::waitForWindow(const std::string& nameSubstring, double timeoutSeconds) const
 {
-    auto d = openDisplay(display_);
-    if (!d) return false;
-    // Windows may vanish between listing and reading them.
-    auto previous = XSetErrorHandler(ignoreXErrors);
-    const bool found = waitUntil(timeoutSeconds, [&] {
-        return findViewableWindow(d.get(), DefaultRootWindow(d.get()), nameSubstring, 3);
-    });
-    XSync(d.get(), False);
-    XSetErrorHandler(previous);
-    return found;
+    std::string pattern; // xdotool takes a regular expression
+    for (const char c : nameSubstring) {
+        if (std::strchr("\\^$.|?*+()[]{}", c)) pattern.push_back('\\');
+        pattern.push_back(c);
+    }
+    return waitUntil(timeoutSeconds,
+        [&] { return runToCompletion({"xdotool", "search", "--onlyvisible", "--name", pattern}, 5); });
 }
 
 } // namespace zorvane::testing

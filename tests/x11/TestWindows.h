@@ -75,6 +75,7 @@ public:
         hints.width = width;
         hints.height = height;
         XSetWMNormalHints(display, window_, &hints);
+        XSelectInput(display, window_, KeyPressMask); // for the key presses it receives
         const auto set = [&](const char* property, Atom type, const std::vector<unsigned long>& values) {
             if (!values.empty())
                 XChangeProperty(display, window_, x11::atom(display, property), type, 32, PropModeReplace,

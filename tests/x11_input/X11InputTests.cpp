@@ -24,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/x11/TestWindows.h"
 #include "tests/x11_input/XTestDriver.h"
 
 #include <unistd.h>
@@ -77,7 +78,9 @@ TEST_F(X11InputTest, PointerAndKeysReachTheMonitorsOfTheWindowTheyConcern)
 {
     ASSERT_TRUE(monitors_->watchesRawInput());
     testing::XTestDriver x;
-    const Window other = x.openWindow("other application", 100, 100, 500, 400, 0xff0000);
+    const testing::ColouredWindow otherWindow(x.display(), "other application", 0xff0000, 100, 100, 500, 400);
+    const Window other = otherWindow.id();
+    ASSERT_TRUE(testing::eventually([&] { return otherWindow.framed(); }));
     class OurWindow final : public QWidget {
     public:
         int escapes = 0;
@@ -169,7 +172,6 @@ TEST_F(X11InputTest, PointerAndKeysReachTheMonitorsOfTheWindowTheyConcern)
     EXPECT_TRUE(global.empty());
     EXPECT_TRUE(keys.empty());
     EXPECT_EQ(selfRemoving, 1);
-    XDestroyWindow(x.display(), other);
 }
 
 TEST_F(X11InputTest, AShakeOfThePointerTriggersTheGestureOnce)
@@ -211,7 +213,9 @@ TEST_F(X11InputTest, OverlaySelectsByDragAndClickAndLeavesNothingOnScreen)
     // A grey desktop, so that the veil shows on the frozen frame.
     XSetWindowBackground(x.display(), x.root(), 0x808080);
     XClearWindow(x.display(), x.root());
-    const Window other = x.openWindow("other application", 100, 100, 500, 400, 0xff0000);
+    const testing::ColouredWindow otherWindow(x.display(), "other application", 0xff0000, 100, 100, 500, 400);
+    const Window other = otherWindow.id();
+    ASSERT_TRUE(testing::eventually([&] { return otherWindow.framed(); }));
     x.focus(other);
     std::optional<CapturedContext> selected;
     int cancels = 0;
@@ -292,7 +296,6 @@ TEST_F(X11InputTest, OverlaySelectsByDragAndClickAndLeavesNothingOnScreen)
     EXPECT_EQ(cancels, 1);
 
     session_->stop(compositor);
-    XDestroyWindow(x.display(), other);
 }
 
 } // namespace

@@ -21,8 +21,8 @@
 
 namespace zorvane::testing {
 
-// Another X client: it moves the pointer and types through XTest, and owns plain windows that
-// stand for another application's.
+// Another X client: it moves the pointer and types through XTest, and owns the windows that
+// stand for another application's (ColouredWindow on its display).
 class XTestDriver {
 public:
     XTestDriver() : display_(XOpenDisplay(nullptr))
@@ -59,25 +59,6 @@ public:
         XTestFakeKeyEvent(display_, code, True, CurrentTime);
         XTestFakeKeyEvent(display_, code, False, CurrentTime);
         XSync(display_, False);
-    }
-
-    // A managed window filled with one colour that records its key presses.
-    Window openWindow(const std::string& title, int x, int y, int width, int height, unsigned long rgb)
-    {
-        const Window window = XCreateSimpleWindow(display_, root(), x, y, unsigned(width), unsigned(height), 0, 0, rgb);
-        XStoreName(display_, window, title.c_str());
-        XSizeHints hints {};
-        hints.flags = USPosition | PPosition;
-        hints.x = x;
-        hints.y = y;
-        XSetWMNormalHints(display_, window, &hints);
-        XSelectInput(display_, window, KeyPressMask | ExposureMask);
-        XMapRaised(display_, window);
-        XSync(display_, False);
-        waitViewable(window);
-        XMoveWindow(display_, window, x, y);
-        XSync(display_, False);
-        return window;
     }
 
     void focus(Window window)
@@ -127,15 +108,6 @@ public:
     }
 
 private:
-    void waitViewable(Window window)
-    {
-        for (int i = 0; i < 500; ++i) {
-            XWindowAttributes attributes;
-            if (XGetWindowAttributes(display_, window, &attributes) && attributes.map_state == IsViewable) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-
     Display* display_;
 };
 

@@ -24,7 +24,6 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/x11/TestWindows.h"
 #include "tests/x11_input/XTestDriver.h"
 
 #include <unistd.h>

@@ -3,6 +3,8 @@
 // Qt first: Xlib's macros clash with Qt's names.
 #include <QCoreApplication>
 
+#include "tests/x11/TestWindows.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -13,10 +15,8 @@
 #undef Status
 
 #include <algorithm>
-#include <chrono>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace zorvane::testing {
@@ -72,14 +72,12 @@ public:
     bool receivedKeyPress(Window window, KeySym keysym, double seconds = 5)
     {
         const KeyCode code = XKeysymToKeycode(display_, keysym);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
-            XEvent event;
+        XEvent event;
+        return eventually([&] {
             while (XCheckTypedWindowEvent(display_, window, KeyPress, &event))
                 if (event.xkey.keycode == code) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+            return false;
+        }, seconds);
     }
 
     // Root children, bottom to top.

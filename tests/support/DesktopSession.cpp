@@ -1,8 +1,6 @@
 #include "tests/support/DesktopSession.h"
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <thread>
 
@@ -30,20 +29,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kAccessibilityBusLauncher = "/usr/libexec/at-spi-bus-launcher";
 
-// Variables this session replaces; each is restored (or removed again) when it ends.
-const char* const kManagedVariables[] = {
-    "DISPLAY", "DBUS_SESSION_BUS_ADDRESS", "DBUS_SESSION_BUS_PID", "XDG_RUNTIME_DIR", "HOME",
-    "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_STATE_HOME", "XDG_SESSION_TYPE",
-    "XDG_CURRENT_DESKTOP", "WAYLAND_DISPLAY", "XAUTHORITY", "NO_AT_BRIDGE", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON",
-    "QT_QPA_PLATFORM", "QT_SCALE_FACTOR", "QT_SCREEN_SCALE_FACTORS", "QT_ENABLE_HIGHDPI_SCALING",
-    "QT_AUTO_SCREEN_SCALE_FACTOR", "QT_USE_PHYSICAL_DPI", "GDK_SCALE", "GDK_DPI_SCALE"};
-
-std::optional<std::string> environmentValue(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value ? std::optional<std::string>(value) : std::nullopt;
-}
-
 bool waitUntil(double timeoutSeconds, const std::function<bool()>& condition)
 {
     const auto deadline = Clock::now() + std::chrono::duration<double>(timeoutSeconds);
@@ -54,18 +39,13 @@ bool waitUntil(double timeoutSeconds, const std::function<bool()>& condition)
     }
 }
 
-// Reads one line from fd, waiting at most timeoutSeconds; empty when none came.
+// Reads one line from fd, waiting at most timeoutSeconds for each character; empty when none came.
 std::string readLine(int fd, double timeoutSeconds)
 {
     std::string line;
-    const auto deadline = Clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    while (Clock::now() < deadline) {
-        pollfd pfd {fd, POLLIN, 0};
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (poll(&pfd, 1, static_cast<int>(std::max<long long>(left, 1))) <= 0) continue;
-        char c;
-        const ssize_t n = read(fd, &c, 1);
-        if (n <= 0) break;
+    pollfd pfd {fd, POLLIN, 0};
+    char c;
+    while (poll(&pfd, 1, static_cast<int>(timeoutSeconds * 1000)) > 0 && read(fd, &c, 1) == 1) {
         if (c == '\n') return line;
         line.push_back(c);
     }
@@ -138,31 +118,9 @@ bool hasExited(pid_t pid)
     return r == pid || (r < 0 && errno == ECHILD);
 }
 
-struct DisplayCloser {
-    void operator()(Display* d) const { XCloseDisplay(d); }
-};
-using DisplayHandle = std::unique_ptr<Display, DisplayCloser>;
+using DisplayHandle = std::unique_ptr<Display, int (*)(Display*)>;
 
-DisplayHandle openDisplay(const std::string& name)
-{
-    return DisplayHandle(XOpenDisplay(name.c_str()));
-}
-
-bool rootHasWindowProperty(const std::string& display, const char* atomName)
-{
-    auto d = openDisplay(display);
-    if (!d) return false;
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    const Atom atom = XInternAtom(d.get(), atomName, False);
-    const bool found = XGetWindowProperty(d.get(), DefaultRootWindow(d.get()), atom, 0, 1, False, XA_WINDOW, &type,
-                           &format, &count, &after, &data) == Success
-        && data && count == 1;
-    if (data) XFree(data);
-    return found;
-}
+DisplayHandle openDisplay(const std::string& name) { return DisplayHandle(XOpenDisplay(name.c_str()), XCloseDisplay); }
 
 bool selectionHasOwner(const std::string& display, const char* selection)
 {
@@ -170,49 +128,8 @@ bool selectionHasOwner(const std::string& display, const char* selection)
     return d && XGetSelectionOwner(d.get(), XInternAtom(d.get(), selection, False)) != 0;
 }
 
-std::string windowName(Display* d, Window w)
-{
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    std::string name;
-    const Atom netName = XInternAtom(d, "_NET_WM_NAME", False);
-    const Atom utf8 = XInternAtom(d, "UTF8_STRING", False);
-    if (XGetWindowProperty(d, w, netName, 0, 1024, False, utf8, &type, &format, &count, &after, &data) == Success
-        && data && format == 8)
-        name.assign(reinterpret_cast<char*>(data), count);
-    if (data) XFree(data);
-    if (!name.empty()) return name;
-    char* legacy = nullptr;
-    if (XFetchName(d, w, &legacy) && legacy) {
-        name = legacy;
-        XFree(legacy);
-    }
-    return name;
-}
-
-// Viewable windows at most three levels down (window managers reparent clients into frames).
-bool findViewableWindow(Display* d, Window w, const std::string& needle, int depth)
-{
-    Window root, parent, *children = nullptr;
-    unsigned count = 0;
-    if (!XQueryTree(d, w, &root, &parent, &children, &count)) return false;
-    bool found = false;
-    for (unsigned i = 0; i < count && !found; ++i) {
-        XWindowAttributes attributes;
-        if (!XGetWindowAttributes(d, children[i], &attributes) || attributes.map_state != IsViewable) continue;
-        if (windowName(d, children[i]).find(needle) != std::string::npos) found = true;
-        else if (depth > 1) found = findViewableWindow(d, children[i], needle, depth - 1);
-    }
-    if (children) XFree(children);
-    return found;
-}
-
-int ignoreXErrors(Display*, XErrorEvent*) { return 0; }
-
-// Openbox announces itself before it handles map requests, and drops those that come in between:
-// map a throw-away window until the window manager has framed it.
+// Openbox drops map requests that come before it is ready: map a throw-away window until the
+// window manager has framed it.
 bool windowManagerManagesWindows(const std::string& display, double timeoutSeconds)
 {
     auto d = openDisplay(display);
@@ -239,7 +156,6 @@ bool windowManagerManagesWindows(const std::string& display, double timeoutSecon
 
 DesktopSession::DesktopSession(DesktopSessionOptions options) : options_(options)
 {
-    for (const char* name : kManagedVariables) savedEnvironment_[name] = environmentValue(name);
     try {
         char pattern[] = "/tmp/zorvane-desktop-XXXXXX";
         if (!mkdtemp(pattern)) throw std::runtime_error("DesktopSession: cannot create a temporary directory");
@@ -283,8 +199,7 @@ DesktopSession::DesktopSession(DesktopSessionOptions options) : options_(options
         }
         if (options_.windowManager) {
             start({"openbox", "--sm-disable"}, {});
-            if (!waitUntil(10, [this] { return rootHasWindowProperty(display_, "_NET_SUPPORTING_WM_CHECK"); })
-                || !windowManagerManagesWindows(display_, 10))
+            if (!windowManagerManagesWindows(display_, 20))
                 throw std::runtime_error("DesktopSession: openbox did not start");
         }
         if (options_.tray) {
@@ -322,7 +237,10 @@ std::filesystem::path DesktopSession::home() const { return home_; }
 
 void DesktopSession::setEnvironment(const std::string& name, const std::optional<std::string>& value)
 {
-    if (!savedEnvironment_.count(name)) savedEnvironment_[name] = environmentValue(name.c_str());
+    if (!savedEnvironment_.count(name)) {
+        const char* old = std::getenv(name.c_str());
+        savedEnvironment_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
     if (value) setenv(name.c_str(), value->c_str(), 1);
     else unsetenv(name.c_str());
 }
@@ -349,18 +267,13 @@ void DesktopSession::stop(pid_t pid)
     const auto it = std::find(children_.begin(), children_.end(), pid);
     if (pid <= 0 || it == children_.end()) return;
     children_.erase(it);
-    if (hasExited(pid)) {
-        kill(-pid, SIGTERM); // whatever it left behind in its group
-        return;
-    }
     kill(-pid, SIGTERM);
     kill(pid, SIGTERM);
     if (!waitUntil(2, [pid] { return hasExited(pid); })) {
-        kill(-pid, SIGKILL);
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-    kill(-pid, SIGKILL);
+    kill(-pid, SIGKILL); // whatever it left behind in its group
 }
 
 bool DesktopSession::runToCompletion(const std::vector<std::string>& argv, double timeoutSeconds) const
@@ -377,31 +290,36 @@ bool DesktopSession::runToCompletion(const std::vector<std::string>& argv, doubl
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-void DesktopSession::startXvfb()
+// Starts a program that writes one line to the file descriptor given as its argument "{fd}".
+std::string DesktopSession::startAndReadLine(std::vector<std::string> argv, double timeoutSeconds)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("DesktopSession: pipe failed");
-    const std::string geometry = options_.twoMonitors ? "2880x900x24" : "1440x900x24";
-    pid_t pid = -1;
+    for (auto& a : argv)
+        if (const auto at = a.find("{fd}"); at != std::string::npos) a.replace(at, 4, std::to_string(fds[1]));
     try {
-        pid = start({"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", geometry, "-nolisten", "tcp",
-                        "-noreset"},
-            {}, fds[1]);
+        start(argv, {}, fds[1]);
     } catch (...) {
         close(fds[0]);
         close(fds[1]);
         throw;
     }
     close(fds[1]);
-    const std::string number = readLine(fds[0], 20);
+    const std::string line = readLine(fds[0], timeoutSeconds);
     close(fds[0]);
+    return line;
+}
+
+void DesktopSession::startXvfb()
+{
+    const std::string number = startAndReadLine({"Xvfb", "-displayfd", "{fd}", "-screen", "0",
+        options_.twoMonitors ? "2880x900x24" : "1440x900x24", "-nolisten", "tcp", "-noreset"}, 20);
     if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
         throw std::runtime_error("DesktopSession: Xvfb did not report a display");
     display_ = ":" + number;
     setEnvironment("DISPLAY", display_);
     if (!waitUntil(10, [this] { return openDisplay(display_) != nullptr; }))
         throw std::runtime_error("DesktopSession: cannot connect to " + display_);
-    (void)pid;
 
     if (options_.twoMonitors) {
         // The '*' marks the primary monitor; the monitors live on because of -noreset.
@@ -413,21 +331,9 @@ void DesktopSession::startXvfb()
 
 void DesktopSession::startSessionBus()
 {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("DesktopSession: pipe failed");
     const std::string address = "unix:path=" + (runtimeDir_ / "bus").string();
-    try {
-        start({"dbus-daemon", "--session", "--nofork", "--nosyslog", "--address=" + address,
-                  "--print-address=" + std::to_string(fds[1])},
-            {}, fds[1]);
-    } catch (...) {
-        close(fds[0]);
-        close(fds[1]);
-        throw;
-    }
-    close(fds[1]);
-    const std::string printed = readLine(fds[0], 10);
-    close(fds[0]);
+    const std::string printed = startAndReadLine(
+        {"dbus-daemon", "--session", "--nofork", "--nosyslog", "--address=" + address, "--print-address={fd}"}, 10);
     if (printed.empty()) throw std::runtime_error("DesktopSession: the session bus did not start");
     setEnvironment("DBUS_SESSION_BUS_ADDRESS", printed);
 }
@@ -440,16 +346,13 @@ bool DesktopSession::screenshot(const std::filesystem::path& png) const
 
 bool DesktopSession::waitForWindow(const std::string& nameSubstring, double timeoutSeconds) const
 {
-    auto d = openDisplay(display_);
-    if (!d) return false;
-    // Windows may vanish between listing and reading them.
-    auto previous = XSetErrorHandler(ignoreXErrors);
-    const bool found = waitUntil(timeoutSeconds, [&] {
-        return findViewableWindow(d.get(), DefaultRootWindow(d.get()), nameSubstring, 3);
-    });
-    XSync(d.get(), False);
-    XSetErrorHandler(previous);
-    return found;
+    std::string pattern; // xdotool takes a regular expression
+    for (const char c : nameSubstring) {
+        if (std::strchr("\\^$.|?*+()[]{}", c)) pattern.push_back('\\');
+        pattern.push_back(c);
+    }
+    return waitUntil(timeoutSeconds,
+        [&] { return runToCompletion({"xdotool", "search", "--onlyvisible", "--name", pattern}, 5); });
 }
 
 } // namespace zorvane::testing

@@ -48,6 +48,7 @@ public:
 private:
     pid_t start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extraEnvironment,
         int keepOpenFd = -1);
+    std::string startAndReadLine(std::vector<std::string> argv, double timeoutSeconds);
     bool runToCompletion(const std::vector<std::string>& argv, double timeoutSeconds) const;
     void startXvfb();
     void startSessionBus();

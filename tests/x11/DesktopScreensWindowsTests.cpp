@@ -5,9 +5,7 @@
 #include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/ScreenCaptureService.h"
 #include "tests/fakes/FakePermissions.h"
-#include "tests/support/DesktopSession.h"
 
-#include <gtest/gtest.h>
 #include <png.h>
 
 // Xlib last: its macros clash with the names above.
@@ -23,19 +21,8 @@
 namespace zorvane::testing {
 namespace {
 
-class DesktopWithoutWindowManager : public ::testing::Test {
+class DesktopWithoutWindowManager : public DesktopSuite<false> {
 protected:
-    static void SetUpTestSuite()
-    {
-        session = new DesktopSession({.twoMonitors = true, .windowManager = false, .accessibilityBus = false});
-        display = x11::openDisplay().release();
-    }
-    static void TearDownTestSuite()
-    {
-        x11::DisplayPtr closing(display);
-        closing.reset();
-        delete session;
-    }
     void TearDown() override
     {
         for (const auto& [name, value] : savedEnvironment) {
@@ -67,8 +54,6 @@ protected:
         XSync(display, False);
     }
 
-    static inline DesktopSession* session = nullptr;
-    static inline Display* display = nullptr;
     std::map<std::string, std::optional<std::string>> savedEnvironment;
 };
 
@@ -147,14 +132,12 @@ TEST_F(DesktopWithoutWindowManager, VisibleFramesLeaveOutADockOnlyOnItsOwnMonito
     {
         // A 30-pixel panel along the top of the right monitor only.
         ColouredWindow dock(display, "panel", 0x303030, 1440, 0, 1440, 30,
-            WindowOptions::ofType("_NET_WM_WINDOW_TYPE_DOCK", {0, 0, 30, 0, 0, 0, 0, 0, 1440, 2879, 0, 0}));
+            {.type = "_NET_WM_WINDOW_TYPE_DOCK", .strutPartial = {0, 0, 30, 0, 0, 0, 0, 0, 1440, 2879, 0, 0}});
         ASSERT_TRUE(eventually([&] { return dock.viewable(); }));
 
         const auto described = screens->screens();
         ASSERT_EQ(described.size(), 2u);
-        EXPECT_EQ(described[0].appKitFrame, Rect(0, 0, 1440, 900));
         EXPECT_EQ(described[0].visibleFrame, Rect(0, 0, 1440, 900));
-        EXPECT_EQ(described[1].quartzBounds, Rect(1440, 0, 720, 450));
         // Flipped against the primary's height: the right monitor's top edge is level with the left's.
         EXPECT_EQ(described[1].appKitFrame, Rect(1440, 450, 720, 450));
         // 30 pixels at 2× are 15 points off the top.
@@ -173,13 +156,13 @@ TEST_F(DesktopWithoutWindowManager, WindowListFollowsTheStackingOrderAndKnowsEac
 {
     auto list = X11WindowList::create();
     ASSERT_TRUE(list);
-    ColouredWindow desktop(display, "desktop", 0x101010, 0, 0, 1440, 900, WindowOptions::ofType("_NET_WM_WINDOW_TYPE_DESKTOP"));
+    ColouredWindow desktop(display, "desktop", 0x101010, 0, 0, 1440, 900, {.type = "_NET_WM_WINDOW_TYPE_DESKTOP"});
     ColouredWindow red(display, "red", 0xff0000, 100, 100, 300, 200);
-    ColouredWindow green(display, "green", 0x00ff00, 200, 150, 300, 200, WindowOptions::withoutPID());
+    ColouredWindow green(display, "green", 0x00ff00, 200, 150, 300, 200, {.setPID = false});
     // Another program's window, over the corner of green.
     const pid_t other = session->spawn({"xmessage", "-geometry", "120x60+420+300", "-title", "other", "other"});
     ASSERT_TRUE(session->waitForWindow("other"));
-    ColouredWindow overlay(display, "overlay", 0x0000ff, 250, 200, 50, 50, WindowOptions::unmanaged());
+    ColouredWindow overlay(display, "overlay", 0x0000ff, 250, 200, 50, 50, {.overrideRedirect = true});
     ASSERT_TRUE(eventually([&] { return red.viewable() && green.viewable() && overlay.viewable(); }));
     const ProcessID self = getpid();
 
@@ -357,15 +340,11 @@ TEST_F(DesktopWithoutWindowManager, AServerWithoutCompositeSharedMemoryOrRandRSt
     session->stop(server);
 }
 
-TEST(ScreenRecording, IsNotGrantedOnAWaylandSession)
+TEST_F(DesktopWithoutWindowManager, ScreenRecordingIsNotGrantedOnAWaylandSession)
 {
     // Decided before any connection is tried: XWayland would only show its own clients.
-    const char* saved = std::getenv("XDG_SESSION_TYPE");
-    const std::string previous = saved ? saved : "";
-    setenv("XDG_SESSION_TYPE", "wayland", 1);
+    setEnvironment("XDG_SESSION_TYPE", "wayland");
     EXPECT_FALSE(X11ScreenRecording::isGranted());
-    if (saved) setenv("XDG_SESSION_TYPE", previous.c_str(), 1);
-    else unsetenv("XDG_SESSION_TYPE");
 }
 
 } // namespace

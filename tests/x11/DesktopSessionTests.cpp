@@ -20,9 +20,7 @@ TEST(DesktopSession, StartsTwoMonitorsWithAWindowManagerAndLeavesNothingBehind)
     pid_t xmessage = 0;
     std::filesystem::path home;
     {
-        DesktopSessionOptions options;
-        options.tray = true;
-        DesktopSession session(options);
+        DesktopSession session({.tray = true});
         home = session.home();
         EXPECT_EQ(std::getenv("HOME"), home.string());
         Display* d = XOpenDisplay(nullptr);

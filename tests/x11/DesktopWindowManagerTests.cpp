@@ -2,9 +2,6 @@
 #include "app/platform/linux/x11/X11Screens.h"
 #include "app/platform/linux/x11/X11WindowImages.h"
 #include "app/platform/linux/x11/X11WindowList.h"
-#include "tests/support/DesktopSession.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -14,20 +11,8 @@
 namespace zorvane::testing {
 namespace {
 
-class DesktopWithWindowManager : public ::testing::Test {
+class DesktopWithWindowManager : public DesktopSuite<true> {
 protected:
-    static void SetUpTestSuite()
-    {
-        session = new DesktopSession({.twoMonitors = true, .windowManager = true, .accessibilityBus = false});
-        display = x11::openDisplay().release();
-    }
-    static void TearDownTestSuite()
-    {
-        x11::DisplayPtr closing(display);
-        closing.reset();
-        delete session;
-    }
-
     // The client's own area in root coordinates.
     static Rect clientRect(Window window)
     {
@@ -59,9 +44,6 @@ protected:
         const auto l = std::find(stacking->begin(), stacking->end(), lower);
         return u != stacking->end() && l != stacking->end() && u > l;
     }
-
-    static inline DesktopSession* session = nullptr;
-    static inline Display* display = nullptr;
 };
 
 TEST_F(DesktopWithWindowManager, ListsFramedWindowsFrontToBackOnTheirLayers)
@@ -71,15 +53,15 @@ TEST_F(DesktopWithWindowManager, ListsFramedWindowsFrontToBackOnTheirLayers)
     ASSERT_TRUE(list && screens);
     const ProcessID self = getpid();
     ColouredWindow red(display, "red", 0xff0000, 100, 100, 300, 200);
-    ColouredWindow green(display, "green", 0x00ff00, 200, 150, 300, 200, WindowOptions::withoutPID());
+    ColouredWindow green(display, "green", 0x00ff00, 200, 150, 300, 200, {.setPID = false});
     ColouredWindow floating(display, "floating", 0xffff00, 900, 100, 100, 100,
-        WindowOptions::inState("_NET_WM_STATE_ABOVE"));
+        {.states = {"_NET_WM_STATE_ABOVE"}});
     // A panel along the bottom of the left monitor.
     ColouredWindow dock(display, "dock", 0x303030, 0, 860, 1440, 40,
-        WindowOptions::ofType("_NET_WM_WINDOW_TYPE_DOCK", {0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 1439}));
+        {.type = "_NET_WM_WINDOW_TYPE_DOCK", .strutPartial = {0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 1439}});
     ColouredWindow minimised(display, "minimised", 0xffffff, 600, 100, 100, 100);
     ASSERT_TRUE(eventually([&] {
-        return red.shown(true) && green.shown(true) && floating.shown(true) && dock.viewable() && minimised.shown(true);
+        return red.framed() && green.framed() && floating.framed() && dock.viewable() && minimised.framed();
     }));
     XIconifyWindow(display, minimised.id(), DefaultScreen(display));
     XSync(display, False);
@@ -135,7 +117,7 @@ TEST_F(DesktopWithWindowManager, CaptureBelowAFramedWindowLeavesOutItsFrameAndWh
     ColouredWindow red(display, "red", 0xff0000, 1500, 100, 600, 500);
     ColouredWindow green(display, "green", 0x00ff00, 1600, 200, 300, 200);
     ColouredWindow blue(display, "blue", 0x0000ff, 1700, 300, 300, 200);
-    ASSERT_TRUE(eventually([&] { return red.shown(true) && green.shown(true) && blue.shown(true); }));
+    ASSERT_TRUE(eventually([&] { return red.framed() && green.framed() && blue.framed(); }));
     restack(blue.id(), true);
     ASSERT_TRUE(eventually([&] { return stackedAbove(blue.id(), green.id()); }));
     const Rect greenClient = clientRect(green.id());

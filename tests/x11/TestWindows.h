@@ -1,6 +1,10 @@
 #pragma once
 
 // Plain coloured X windows for the desktop tests, made with Xlib so the pixels are known exactly.
+#include "tests/support/DesktopSession.h"
+
+#include <gtest/gtest.h>
+
 #include "app/platform/linux/x11/X11Support.h"
 
 #include <chrono>
@@ -22,38 +26,32 @@ inline bool eventually(const std::function<bool()>& condition, double seconds = 
     return true;
 }
 
+// A suite on one private two-monitor desktop, with or without a window manager.
+template <bool WindowManager>
+class DesktopSuite : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        session = new DesktopSession({.twoMonitors = true, .windowManager = WindowManager, .accessibilityBus = false});
+        display = x11::openDisplay().release();
+    }
+    static void TearDownTestSuite()
+    {
+        x11::DisplayPtr closing(display);
+        closing.reset();
+        delete session;
+    }
+
+    static inline DesktopSession* session = nullptr;
+    static inline Display* display = nullptr;
+};
+
 struct WindowOptions {
     bool overrideRedirect = false;
     const char* type = nullptr;            // _NET_WM_WINDOW_TYPE_… name
     bool setPID = true;                     // _NET_WM_PID; X-Resource tells the owner otherwise
-    std::vector<unsigned long> strutPartial; // _NET_WM_STRUT_PARTIAL, 12 values
-    std::vector<const char*> states;        // _NET_WM_STATE_… names set before mapping
-
-    static WindowOptions ofType(const char* type, std::vector<unsigned long> strut = {})
-    {
-        WindowOptions o;
-        o.type = type;
-        o.strutPartial = std::move(strut);
-        return o;
-    }
-    static WindowOptions unmanaged()
-    {
-        WindowOptions o;
-        o.overrideRedirect = true;
-        return o;
-    }
-    static WindowOptions withoutPID()
-    {
-        WindowOptions o;
-        o.setPID = false;
-        return o;
-    }
-    static WindowOptions inState(const char* state)
-    {
-        WindowOptions o;
-        o.states = {state};
-        return o;
-    }
+    std::vector<unsigned long> strutPartial {}; // _NET_WM_STRUT_PARTIAL, 12 values
+    std::vector<const char*> states {};     // _NET_WM_STATE_… names set before mapping
 };
 
 class ColouredWindow {
@@ -77,26 +75,18 @@ public:
         hints.width = width;
         hints.height = height;
         XSetWMNormalHints(display, window_, &hints);
-        if (options.setPID) {
-            const unsigned long pid = static_cast<unsigned long>(getpid());
-            XChangeProperty(display, window_, x11::atom(display, "_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
-                reinterpret_cast<const unsigned char*>(&pid), 1);
-        }
-        if (options.type) {
-            const Atom type = x11::atom(display, options.type);
-            XChangeProperty(display, window_, x11::atom(display, "_NET_WM_WINDOW_TYPE"), XA_ATOM, 32, PropModeReplace,
-                reinterpret_cast<const unsigned char*>(&type), 1);
-        }
-        if (!options.strutPartial.empty())
-            XChangeProperty(display, window_, x11::atom(display, "_NET_WM_STRUT_PARTIAL"), XA_CARDINAL, 32,
-                PropModeReplace, reinterpret_cast<const unsigned char*>(options.strutPartial.data()),
-                static_cast<int>(options.strutPartial.size()));
-        if (!options.states.empty()) {
-            std::vector<Atom> states;
-            for (const char* state : options.states) states.push_back(x11::atom(display, state));
-            XChangeProperty(display, window_, x11::atom(display, "_NET_WM_STATE"), XA_ATOM, 32, PropModeReplace,
-                reinterpret_cast<const unsigned char*>(states.data()), static_cast<int>(states.size()));
-        }
+        XSelectInput(display, window_, KeyPressMask); // for the key presses it receives
+        const auto set = [&](const char* property, Atom type, const std::vector<unsigned long>& values) {
+            if (!values.empty())
+                XChangeProperty(display, window_, x11::atom(display, property), type, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(values.data()), static_cast<int>(values.size()));
+        };
+        std::vector<unsigned long> states;
+        for (const char* state : options.states) states.push_back(x11::atom(display, state));
+        set("_NET_WM_STATE", XA_ATOM, states);
+        set("_NET_WM_STRUT_PARTIAL", XA_CARDINAL, options.strutPartial);
+        if (options.setPID) set("_NET_WM_PID", XA_CARDINAL, {static_cast<unsigned long>(getpid())});
+        if (options.type) set("_NET_WM_WINDOW_TYPE", XA_ATOM, {x11::atom(display, options.type)});
         XMapWindow(display, window_);
         XSync(display, False);
     }
@@ -114,11 +104,10 @@ public:
         XWindowAttributes attributes;
         return XGetWindowAttributes(display_, window_, &attributes) && attributes.map_state == IsViewable;
     }
-    // Viewable, and framed when a window manager runs.
-    bool shown(bool windowManager) const
+    // Viewable and framed by the window manager.
+    bool framed() const
     {
-        return viewable()
-            && (!windowManager || x11::readCardinals(display_, window_, "_NET_FRAME_EXTENTS").has_value());
+        return viewable() && x11::readCardinals(display_, window_, "_NET_FRAME_EXTENTS").has_value();
     }
 
 private:

@@ -25,9 +25,6 @@ namespace {
 using testing::DesktopSession;
 using testing::waitUntil;
 
-const char* const bridgeBrowsers[] = {"company.thebrowser.Browser", "com.google.Chrome", "com.google.Chrome.canary",
-    "com.microsoft.edgemac", "com.brave.Browser", "org.chromium.Chromium"};
-
 class X11WorkspaceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
@@ -42,10 +39,9 @@ protected:
         bin_ = session_->home() / "bin";
         std::filesystem::create_directories(bin_);
         for (const char* tool : {"xdg-open", "gnome-control-center", "systemsettings", "fake-chromium"}) {
-            const auto script = bin_ / tool;
-            std::ofstream(script) << "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done > '" << (bin_ / tool).string()
-                                  << ".called.tmp'\nmv '" << (bin_ / tool).string() << ".called.tmp' '" << (bin_ / tool).string()
-                                  << ".called'\n";
+            const std::string script = (bin_ / tool).string();
+            std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << script << ".called.tmp'\nmv '" << script
+                                  << ".called.tmp' '" << script << ".called'\n";
             ::chmod(script.c_str(), 0755);
         }
         savedPath_ = std::getenv("PATH");
@@ -99,7 +95,6 @@ TEST_F(X11WorkspaceTest, TheFrontmostBrowserIsNamedAsTheBridgeKnowsItAndOtherApp
     }, 20));
     ASSERT_TRUE(identifier.has_value());
     EXPECT_EQ(*identifier, "local.x11.gtk-window");
-    for (const char* known : bridgeBrowsers) EXPECT_NE(*identifier, known);
 
     session_->stop(gtk);
     session_->stop(browser);

@@ -3,6 +3,8 @@
 // Qt first: Xlib's macros clash with Qt's names.
 #include <QCoreApplication>
 
+#include "tests/x11/TestWindows.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -12,16 +14,15 @@
 #undef Bool
 #undef Status
 
-#include <chrono>
+#include <algorithm>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace zorvane::testing {
 
-// Another X client: it moves the pointer and types through XTest, and owns plain windows that
-// stand for another application's.
+// Another X client: it moves the pointer and types through XTest, and owns the windows that
+// stand for another application's (ColouredWindow on its display).
 class XTestDriver {
 public:
     XTestDriver() : display_(XOpenDisplay(nullptr))
@@ -60,25 +61,6 @@ public:
         XSync(display_, False);
     }
 
-    // A managed window filled with one colour that records its key presses.
-    Window openWindow(const std::string& title, int x, int y, int width, int height, unsigned long rgb)
-    {
-        const Window window = XCreateSimpleWindow(display_, root(), x, y, unsigned(width), unsigned(height), 0, 0, rgb);
-        XStoreName(display_, window, title.c_str());
-        XSizeHints hints {};
-        hints.flags = USPosition | PPosition;
-        hints.x = x;
-        hints.y = y;
-        XSetWMNormalHints(display_, window, &hints);
-        XSelectInput(display_, window, KeyPressMask | ExposureMask);
-        XMapRaised(display_, window);
-        XSync(display_, False);
-        waitViewable(window);
-        XMoveWindow(display_, window, x, y);
-        XSync(display_, False);
-        return window;
-    }
-
     void focus(Window window)
     {
         XRaiseWindow(display_, window);
@@ -90,32 +72,12 @@ public:
     bool receivedKeyPress(Window window, KeySym keysym, double seconds = 5)
     {
         const KeyCode code = XKeysymToKeycode(display_, keysym);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-        while (std::chrono::steady_clock::now() < deadline) {
-            XEvent event;
+        XEvent event;
+        return eventually([&] {
             while (XCheckTypedWindowEvent(display_, window, KeyPress, &event))
                 if (event.xkey.keycode == code) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    // Viewable override-redirect windows at the top level: what an overlay leaves on screen.
-    std::vector<XWindowAttributes> viewableOverrideRedirectWindows()
-    {
-        std::vector<XWindowAttributes> found;
-        Window r, parent;
-        Window* children = nullptr;
-        unsigned count = 0;
-        if (!XQueryTree(display_, root(), &r, &parent, &children, &count)) return found;
-        for (unsigned i = 0; i < count; ++i) {
-            XWindowAttributes attributes;
-            if (XGetWindowAttributes(display_, children[i], &attributes) && attributes.map_state == IsViewable
-                && attributes.override_redirect && attributes.width >= 1000)
-                found.push_back(attributes);
-        }
-        if (children) XFree(children);
-        return found;
+            return false;
+        }, seconds);
     }
 
     // Root children, bottom to top.
@@ -130,30 +92,20 @@ public:
         return order;
     }
 
-    // The root child holding the window (the window manager's frame, or the window itself).
-    Window topLevel(Window window)
+    // Whether the window is a viewable, monitor-sized override-redirect one: what an overlay shows.
+    bool isOverlayPanel(Window window)
     {
-        for (;;) {
-            Window r, parent;
-            Window* children = nullptr;
-            unsigned count = 0;
-            if (!XQueryTree(display_, window, &r, &parent, &children, &count)) return window;
-            if (children) XFree(children);
-            if (parent == r) return window;
-            window = parent;
-        }
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(display_, window, &attributes) && attributes.map_state == IsViewable
+            && attributes.override_redirect && attributes.width == 1440 && attributes.height == 900;
+    }
+    std::size_t overlayPanels()
+    {
+        const auto order = stacking();
+        return std::count_if(order.begin(), order.end(), [this](Window w) { return isOverlayPanel(w); });
     }
 
 private:
-    void waitViewable(Window window)
-    {
-        for (int i = 0; i < 500; ++i) {
-            XWindowAttributes attributes;
-            if (XGetWindowAttributes(display_, window, &attributes) && attributes.map_state == IsViewable) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    }
-
     Display* display_;
 };
 

@@ -10,15 +10,6 @@
 namespace zorvane::testing {
 namespace {
 
-void keepScreenshot(QWidget* window, const char* name)
-{
-    const char* folder = std::getenv("ZORVANE_UI_SCREENSHOTS");
-    if (!folder || !window) return;
-    for (int i = 0; i < 5; ++i) QApplication::processEvents(); // pending layouts first
-    const QString suffix = ui::Theme::shared().isDark() ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
-    window->grab().save(QString::fromLocal8Bit(folder) + QLatin1Char('/') + QLatin1String(name) + suffix);
-}
-
 class MenuTest : public UiTest {
 protected:
     ui::MenuWindow& menu()

@@ -59,19 +59,18 @@ void expectNear(const Rect& actual, const Rect& expected)
     EXPECT_NEAR(actual.height(), expected.height(), 1.0);
 }
 
-// The first answer that fits, asking again as the pointer would. An application shows nothing
-// until it has registered and laid itself out, and the lookup's time budget may stop an answer
-// short on a busy machine (the next pointer move asks again); an adapter that cannot find the
-// element never fits.
+// The first answer that fits, asking again as the pointer would; none if nothing fits in time. An
+// application shows nothing until it has registered and laid itself out, and the lookup's time
+// budget may stop an answer short on a busy machine (the next pointer move asks again); an adapter
+// that cannot find the element never fits.
 std::optional<CapturedContext> contextWithin(Overlay& overlay, Point at, std::chrono::seconds limit,
     const std::function<bool(const CapturedContext&)>& fits = [](const CapturedContext&) { return true; })
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::optional<CapturedContext> last;
     while (true) {
-        last = overlay.context(at);
-        if (last && fits(*last)) return last;
-        if (std::chrono::steady_clock::now() > deadline) return last;
+        const auto found = overlay.context(at);
+        if (found && fits(*found)) return found;
+        if (std::chrono::steady_clock::now() > deadline) return std::nullopt;
         std::this_thread::sleep_for(100ms);
     }
 }
@@ -123,7 +122,6 @@ TEST_F(AtspiAccessibilityTreeTest, PicksTheButtonThePictureAndTheTextInGtkAndQtW
         // The first lookup waits for the application to have registered.
         const auto button = contextWithin(overlay, centre(at.at("button")), 10s, titled);
         ASSERT_TRUE(button);
-        EXPECT_EQ(button->title, "Enviar mensaje");
         EXPECT_EQ(button->role, "push button");
         EXPECT_EQ(button->kind, Kind::interface);
         expectNear(button->screenRect, at.at("button"));
@@ -131,17 +129,13 @@ TEST_F(AtspiAccessibilityTreeTest, PicksTheButtonThePictureAndTheTextInGtkAndQtW
 
         const auto picture = contextWithin(overlay, centre(at.at("picture")), 3s, isImage);
         ASSERT_TRUE(picture);
-        EXPECT_EQ(picture->kind, Kind::image);
         expectNear(picture->screenRect, at.at("picture"));
 
-        const auto link = contextWithin(overlay, centre(at.at("link")), 3s,
-            [](const CapturedContext& c) { return (c.title + c.content).find("Abrir la ayuda") != std::string::npos; });
-        ASSERT_TRUE(link);
-        EXPECT_NE((link->title + link->content).find("Abrir la ayuda"), std::string::npos);
+        EXPECT_TRUE(contextWithin(overlay, centre(at.at("link")), 3s,
+            [](const CapturedContext& c) { return (c.title + c.content).find("Abrir la ayuda") != std::string::npos; }));
 
         const auto text = contextWithin(overlay, centre(at.at("text")), 3s, isText);
         ASSERT_TRUE(text);
-        EXPECT_EQ(text->kind, Kind::text);
         EXPECT_NE(text->content.find("Primera línea del texto\nSegunda línea del texto"), std::string::npos);
     }
 
@@ -171,15 +165,12 @@ TEST_F(AtspiAccessibilityTreeTest, AnApplicationThatStopsAnsweringCostsOneShortW
     EXPECT_FALSE(whileStopped);
     // Far below D-Bus's own 25 s; the figure itself is measured by the benchmark.
     EXPECT_LT(waited, 1500ms);
-    ASSERT_TRUE(other);
-    EXPECT_EQ(other->title, "Enviar mensaje");
+    EXPECT_TRUE(other);
     EXPECT_FALSE(again);
 
     // Once it answers again, so does the lookup.
     std::this_thread::sleep_for(bounds.unresponsivePause);
-    const auto resumed = contextWithin(bounded, gtkButton, 5s, titled);
-    ASSERT_TRUE(resumed);
-    EXPECT_EQ(resumed->title, "Enviar mensaje");
+    EXPECT_TRUE(contextWithin(bounded, gtkButton, 5s, titled));
 }
 
 TEST_F(AtspiAccessibilityTreeTest, TheRequestTurnsOnTheSwitchAndQtWindowsStartedAfterwardsExposeTheirTrees)
@@ -196,9 +187,7 @@ TEST_F(AtspiAccessibilityTreeTest, TheRequestTurnsOnTheSwitchAndQtWindowsStarted
     EXPECT_TRUE(status.isEnabled());
     const auto after = desktop->startQt("Qt después del permiso", false);
     ASSERT_TRUE(after);
-    const auto found = contextWithin(overlay, centre(after->widgets.at("button")), 10s, titled);
-    ASSERT_TRUE(found);
-    EXPECT_EQ(found->title, "Enviar mensaje");
+    EXPECT_TRUE(contextWithin(overlay, centre(after->widgets.at("button")), 10s, titled));
     desktop->session().stop(after->pid);
 }
 
@@ -233,13 +222,11 @@ TEST_F(AtspiAccessibilityTreeTest, FindsAPictureAndAParagraphInChromium)
 
     const auto picture = contextWithin(overlay, Point {page->minX() + 160, page->minY() + 120}, 3s, isImage);
     ASSERT_TRUE(picture);
-    EXPECT_EQ(picture->kind, Kind::image);
     EXPECT_EQ(picture->title, "Gráfico de ventas");
     expectNear(picture->screenRect, Rect(page->minX() + 40, page->minY() + 40, 240, 160));
 
     const auto paragraph = contextWithin(overlay, Point {page->minX() + 100, page->minY() + 250}, 3s, isText);
     ASSERT_TRUE(paragraph);
-    EXPECT_EQ(paragraph->kind, Kind::text);
     EXPECT_NE(paragraph->content.find("Un párrafo de prueba"), std::string::npos);
     desktop->session().stop(chromium);
 }

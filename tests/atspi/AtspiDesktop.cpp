@@ -25,8 +25,6 @@ WidgetRects readReport(const std::filesystem::path& path)
 
 } // namespace
 
-AtspiDesktop::AtspiDesktop() = default;
-
 std::optional<TestApplication> AtspiDesktop::waitForReport(pid_t pid, const std::filesystem::path& report)
 {
     // The application rewrites its report after every move; it is final once it stops changing

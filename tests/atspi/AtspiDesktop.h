@@ -21,8 +21,6 @@ struct TestApplication {
 // A desktop with the accessibility bus and the three kinds of application the adapter is tested on.
 class AtspiDesktop {
 public:
-    AtspiDesktop();
-
     DesktopSession& session() { return session_; }
 
     // A GTK 3 or Qt 6 window with a button, a picture, a link-like label and a multi-line text in

@@ -27,29 +27,16 @@ public:
     void track(const char* name, QWidget* widget) { widgets_.push_back({name, widget}); }
 
 protected:
-    void moveEvent(QMoveEvent* event) override
+    bool event(QEvent* event) override
     {
-        timer_.start();
-        QWidget::moveEvent(event);
-    }
-    void resizeEvent(QResizeEvent* event) override
-    {
-        timer_.start();
-        QWidget::resizeEvent(event);
-    }
-    void showEvent(QShowEvent* event) override
-    {
-        timer_.start();
-        QWidget::showEvent(event);
+        if (event->type() == QEvent::Move || event->type() == QEvent::Resize || event->type() == QEvent::Show) timer_.start();
+        return QWidget::event(event);
     }
 
 private:
     void write()
     {
         QByteArray lines;
-        const QPoint origin = mapToGlobal(QPoint(0, 0));
-        lines += QByteArray("window ") + QByteArray::number(origin.x()) + ' ' + QByteArray::number(origin.y()) + ' ' +
-            QByteArray::number(width()) + ' ' + QByteArray::number(height()) + '\n';
         for (const auto& [name, widget] : widgets_) {
             const QPoint at = widget->mapToGlobal(QPoint(0, 0));
             lines += QByteArray(name) + ' ' + QByteArray::number(at.x()) + ' ' + QByteArray::number(at.y()) + ' ' +
@@ -102,6 +89,7 @@ int main(int argc, char** argv)
     inner->addWidget(text);
     outer->addWidget(panel);
 
+    window.track("window", &window);
     window.track("button", button);
     window.track("picture", picture);
     window.track("link", link);

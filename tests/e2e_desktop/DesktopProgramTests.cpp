@@ -47,17 +47,11 @@ std::vector<WindowOnScreen> findWindows(const std::string& name, int width)
 {
     std::vector<WindowOnScreen> found;
     const std::string tree = run("xwininfo -root -tree 2>/dev/null");
-    const std::regex line("\"" + name + "\": \\([^)]*\\)\\s+(\\d+)x(\\d+)[+-]\\d+[+-]\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
+    const std::regex line("(0x[0-9a-f]+) \"" + name + "\": \\([^)]*\\)\\s+(\\d+)x(\\d+)[+-]\\d+[+-]\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
     for (auto it = std::sregex_iterator(tree.begin(), tree.end(), line); it != std::sregex_iterator(); ++it) {
-        const WindowOnScreen w {std::stoi((*it)[3]), std::stoi((*it)[4]), std::stoi((*it)[1]), std::stoi((*it)[2])};
-        if (w.width != width) continue;
-        std::smatch id;
-        const std::string before = tree.substr(0, static_cast<std::size_t>(it->position()));
-        const auto start = before.find_last_of('\n');
-        const std::string idText = before.substr(start == std::string::npos ? 0 : start + 1);
-        const std::string state = run("xwininfo -id " + idText.substr(idText.find("0x"), idText.find(' ', idText.find("0x")) - idText.find("0x"))
-                                      + " 2>/dev/null | grep 'Map State'");
-        if (state.find("IsViewable") != std::string::npos) found.push_back(w);
+        const WindowOnScreen w {std::stoi((*it)[4]), std::stoi((*it)[5]), std::stoi((*it)[2]), std::stoi((*it)[3])};
+        if (w.width == width && run("xwininfo -id " + (*it)[1].str() + " 2>/dev/null").find("IsViewable") != std::string::npos)
+            found.push_back(w);
     }
     return found;
 }
@@ -65,8 +59,7 @@ std::vector<WindowOnScreen> findWindows(const std::string& name, int width)
 std::optional<WindowOnScreen> findWindow(const std::string& name, int width)
 {
     const auto found = findWindows(name, width);
-    if (found.empty()) return std::nullopt;
-    return found.front();
+    return found.empty() ? std::nullopt : std::optional(found.front());
 }
 
 // The tray icon is a window named "Zorvane" embedded in trayer's panel.

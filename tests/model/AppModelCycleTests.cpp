@@ -310,7 +310,7 @@ TEST_F(ModelTest, SelectionFailuresLeaveTheirMessages)
     EXPECT_EQ(windowImages->requests().size(), requests);
 }
 
-TEST_F(ModelTest, SendingOnlyWhenThereIsSomethingToAskAndNothingPending)
+TEST_F(ModelTest, SendingOnlyWhenThereIsSomethingToAskAndNothingPendingAndAFailureIsShown)
 {
     AppModel& app = startedModel();
     app.setDraft(" \n\t ");
@@ -340,15 +340,9 @@ TEST_F(ModelTest, SendingOnlyWhenThereIsSomethingToAskAndNothingPending)
     std::ofstream(go) << "";
     ASSERT_TRUE(waitUntil([&] { return !app.isLoading(); }));
     EXPECT_EQ(app.response(), "Tarde");
-}
 
-TEST_F(ModelTest, ACodexFailureIsShownAndTheQuestionIsGone)
-{
-    AppModel& app = startedModel();
+    // A failure shows the tool's message, and the question and the last answer are gone.
     answerWith("echo 'límite de uso alcanzado' >&2; exit 3");
-    CapturedContext context;
-    context.imageData = std::vector<std::uint8_t> {1, 2};
-    app.acceptSelection(context);
     app.setDraft("hola");
     app.send();
     ASSERT_TRUE(waitUntil([&] { return !app.isLoading(); }));

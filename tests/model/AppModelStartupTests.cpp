@@ -2,9 +2,14 @@
 
 namespace zorvane::testing {
 
-TEST_F(ModelTest, StartRunsOnceAndBringsEveryServiceUp)
+TEST_F(ModelTest, StartRunsOnceBringsEveryServiceUpAndOnboardingOpensOnlyUntilFinished)
 {
-    AppModel& app = startedModel();
+    AppModel& app = makeModel();
+    EXPECT_EQ(defaults->integerForKey(Defaults::gestureProfileVersion), 2);
+    EXPECT_EQ(app.codexStatus(), "Comprobando Codex…");
+    app.start();
+    EXPECT_EQ(onboarding->showCount, 0) << "shown only after start() has returned";
+    waitUntil([&] { return app.codexStatus() != AppModel::checkingCodexStatus; });
     const std::uint16_t port = app.browserBridge()->listeningPort();
     EXPECT_NE(port, 0);
     app.start();
@@ -21,17 +26,6 @@ TEST_F(ModelTest, StartRunsOnceAndBringsEveryServiceUp)
     EXPECT_TRUE(std::filesystem::exists(home / ".config/google-chrome/NativeMessagingHosts/com.quenvar.zorvane.json"));
     EXPECT_TRUE(std::filesystem::exists(home / ".config/chromium/NativeMessagingHosts/com.quenvar.zorvane.json"));
     EXPECT_EQ(app.lastError(), std::nullopt);
-}
-
-TEST_F(ModelTest, CreationRegistersTheSettingsAndOnboardingOpensOnlyUntilFinished)
-{
-    makeModel();
-    EXPECT_EQ(defaults->integerForKey(Defaults::gestureProfileVersion), 2);
-    EXPECT_EQ(model->codexStatus(), "Comprobando Codex…");
-    model->start();
-    EXPECT_EQ(onboarding->showCount, 0) << "shown only after start() has returned";
-    queue->runPending();
-    EXPECT_EQ(onboarding->showCount, 1);
 
     defaults->setInteger(Defaults::onboardingVersion, 1);
     model.reset();

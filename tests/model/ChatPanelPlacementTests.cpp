@@ -24,13 +24,15 @@ ListedScreens desk(bool withSecond = false)
 
 } // namespace
 
-TEST(ChatPanelPlacement, GoesBelowTheSelectionOrAboveItWhenThereIsNoRoom)
+TEST(ChatPanelPlacement, GoesBelowTheSelectionOrAboveItWhenThereIsNoRoomAndGrowsInPlace)
 {
     auto screens = desk();
     // Near the top: 18 points below the selection, centred on it.
     EXPECT_EQ(Placement::positionedFrame(screens, Placement::compactSize, Rect(600, 30, 200, 50)), Rect(450, 582, 500, 220));
     // Near the bottom: 18 points above the selection's top edge instead.
     EXPECT_EQ(Placement::positionedFrame(screens, Placement::compactSize, Rect(600, 800, 200, 80)), Rect(450, 118, 500, 220));
+    // Expanding keeps the horizontal centre and the bottom edge.
+    EXPECT_EQ(Placement::expandedFrame(screens, Rect(450, 582, 500, 220)), Rect(380, 802 - 560, 640, 560));
 }
 
 TEST(ChatPanelPlacement, KeepsTwelvePointsInsideTheVisibleFrame)
@@ -59,14 +61,7 @@ TEST(ChatPanelPlacement, ShrinksToASmallScreenAndTheUpperBoundWins)
     EXPECT_EQ(Placement::clamp(Rect(5, 5, 10, 10), std::nullopt), Rect(5, 5, 10, 10));
 }
 
-TEST(ChatPanelPlacement, ExpandingKeepsTheTopEdgeAndTheCentre)
-{
-    auto screens = desk();
-    const Rect compact(450, 582, 500, 220);
-    EXPECT_EQ(Placement::expandedFrame(screens, compact), Rect(380, 802 - 560, 640, 560));
-}
-
-TEST(ChatPanelPlacement, FollowsTheSelectionToASecondDisplay)
+TEST(ChatPanelPlacement, FollowsTheSelectionToASecondDisplayOrCentresOnTheMainOne)
 {
     auto screens = desk(true);
     const Rect frame = Placement::positionedFrame(screens, Placement::compactSize, Rect(2000, 100, 200, 100));
@@ -74,11 +69,7 @@ TEST(ChatPanelPlacement, FollowsTheSelectionToASecondDisplay)
     EXPECT_GE(frame.minX(), second.minX() + 12);
     EXPECT_LE(frame.maxX(), second.maxX() - 12);
     EXPECT_EQ(frame.midX(), 2100);
-}
-
-TEST(ChatPanelPlacement, AnUnconvertibleSelectionCentresThePanelOnTheMainScreen)
-{
-    auto screens = desk(true);
+    // A selection on no screen: centred on the main one.
     EXPECT_EQ(Placement::positionedFrame(screens, Placement::compactSize, Rect(-5000, -5000, 10, 10)), Rect(470, 327.5, 500, 220));
     ListedScreens none;
     EXPECT_EQ(Placement::positionedFrame(none, Placement::compactSize, Rect(0, 0, 10, 10)), Rect(470, 340, 500, 220));

@@ -47,16 +47,6 @@ notas --guardar "lista.txt"
 | Cerrar | Ctrl+W |
 )";
 
-// Where the panel's screenshots go when a developer asks for them.
-void keepScreenshot(QWidget* window, const char* name)
-{
-    const char* folder = std::getenv("ZORVANE_UI_SCREENSHOTS");
-    if (!folder || !window) return;
-    for (int i = 0; i < 5; ++i) QApplication::processEvents(); // pending layouts first
-    const QString suffix = ui::Theme::shared().isDark() ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
-    window->grab().save(QString::fromLocal8Bit(folder) + QLatin1Char('/') + QLatin1String(name) + suffix);
-}
-
 class ComposerTest : public UiTest {
 protected:
     QWidget* panel() { return chatPanel->window(); }

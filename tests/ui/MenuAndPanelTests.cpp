@@ -10,15 +10,6 @@
 namespace zorvane::testing {
 namespace {
 
-void keepScreenshot(QWidget* window, const char* name)
-{
-    const char* folder = std::getenv("ZORVANE_UI_SCREENSHOTS");
-    if (!folder || !window) return;
-    for (int i = 0; i < 5; ++i) QApplication::processEvents(); // pending layouts first
-    const QString suffix = ui::Theme::shared().isDark() ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
-    window->grab().save(QString::fromLocal8Bit(folder) + QLatin1Char('/') + QLatin1String(name) + suffix);
-}
-
 class MenuTest : public UiTest {
 protected:
     ui::MenuWindow& menu()
@@ -78,10 +69,10 @@ TEST_F(MenuTest, ShowsTheNoticeFirstOnlyWithoutAccessibilityAndTogglesSelectAndC
     EXPECT_EQ(quits, 1);
 }
 
-TEST_F(MenuTest, BindsTheShakeSwitchAndTheModeToTheSettings)
+TEST_F(MenuTest, BindsTheShakeSwitchAndTheModeToTheSettingsAndWrapsALongError)
 {
     defaults->setString(Defaults::aiResponseMode, "Thinking"); // not a raw value
-    startedModel();
+    AppModel& m = startedModel();
     open();
     auto* picker = item<ui::SegmentedControl>("modePicker");
     EXPECT_EQ(picker->currentTag(), QString());
@@ -95,12 +86,9 @@ TEST_F(MenuTest, BindsTheShakeSwitchAndTheModeToTheSettings)
     // Changed elsewhere (the settings window): the menu follows.
     defaults->setString(Defaults::aiResponseMode, "fast");
     ASSERT_TRUE(waitFor([&] { return picker->currentTag() == QStringLiteral("fast"); }));
-}
 
-TEST_F(MenuTest, WrapsALongErrorInsideTheMenuWidth)
-{
+    // A long error wraps inside the menu's width.
     permissions->accessibility = false;
-    AppModel& m = startedModel();
     m.activateSelection(); // the long Accessibility text
     open();
     auto* error = item<QLabel>("errorLabel");
@@ -135,11 +123,9 @@ TEST(MenuPlacementTest, OpensBesideTheIconInsideTheScreen)
     }
 }
 
-class PanelTest : public UiTest {};
-
 // On the right-hand monitor, by its right edge: the panel stays on that monitor 12 points inside;
 // it grows for an answer and comes back compact for the next selection.
-TEST_F(PanelTest, PlacesThePanelOnTheSelectionsMonitorAndReopensCompact)
+TEST_F(UiTest, PlacesThePanelOnTheSelectionsMonitorAndReopensCompact)
 {
     AppModel& m = startedModel();
     const Rect nearRightEdge(2840, 400, 30, 20);

@@ -1,27 +1,10 @@
 #pragma once
 
-#include "app/model/AppModel.h"
-#include "app/core/Defaults.h"
 #include "app/ui/ChatPanelController.h"
 #include "app/ui/QtMainQueue.h"
 #include "app/ui/Symbols.h"
 #include "app/ui/Theme.h"
-#include "fakes/CodexSandbox.h"
-#include "fakes/FakeAccessibilityTree.h"
-#include "fakes/FakeAppWindows.h"
-#include "fakes/FakeAudioInput.h"
-#include "fakes/FakeBundle.h"
-#include "fakes/FakeEventMonitors.h"
-#include "fakes/FakeOverlayPanels.h"
-#include "fakes/FakePermissions.h"
-#include "fakes/FakeScreens.h"
-#include "fakes/FakeSpeechRecognizer.h"
-#include "fakes/FakeSystem.h"
-#include "fakes/FakeWindowImages.h"
-#include "fakes/FakeWindowList.h"
-#include "fakes/MemoryPreferencesStore.h"
-#include "fakes/TemporaryDirectory.h"
-#include "fakes/VirtualTime.h"
+#include "model/ModelHarness.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -33,8 +16,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
-#include <fstream>
-#include <functional>
 
 namespace zorvane::testing {
 
@@ -106,9 +87,19 @@ private:
     bool held_ = false;
 };
 
-// The model with every service real on Qt's event loop, the platform faked except the chat panel:
-// two 1440 × 900 screens side by side, a "Guardar" button, and a fake `codex` on a gate file.
-class UiTest : public ::testing::Test {
+// Where the views' screenshots go when a developer asks for them.
+inline void keepScreenshot(QWidget* window, const char* name)
+{
+    const char* folder = std::getenv("ZORVANE_UI_SCREENSHOTS");
+    if (!folder || !window) return;
+    for (int i = 0; i < 5; ++i) QApplication::processEvents(); // pending layouts first
+    const QString suffix = ui::Theme::shared().isDark() ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
+    window->grab().save(QString::fromLocal8Bit(folder) + QLatin1Char('/') + QLatin1String(name) + suffix);
+}
+
+// The model with every service real on Qt's event loop and the real chat panel, over the faked
+// platform with a second screen to the right and a fake `codex` on a gate file.
+class UiTest : public ::testing::Test, protected FakedPlatform {
 protected:
     UiTest()
     {
@@ -117,13 +108,7 @@ protected:
         const char* scheme = std::getenv("ZORVANE_UI_SCHEME");
         const bool dark = scheme && std::string(scheme) == "dark";
         ui::Theme::shared().setOverride(dark ? ui::Theme::Scheme::dark : ui::Theme::Scheme::light);
-        permissions->grantAll();
-        screens->addScreen(Rect(0, 0, 1440, 900));
         screens->addScreen(Rect(1440, 0, 1440, 900));
-        std::filesystem::create_directories(bundleDir / "Contents/MacOS");
-        std::filesystem::create_directories(bundleDir / "Contents/Resources/BrowserExtension");
-        std::ofstream(bundleDir / "Contents/MacOS/ZorvaneBrowserHost") << "#!/bin/sh\n";
-        std::filesystem::permissions(bundleDir / "Contents/MacOS/ZorvaneBrowserHost", std::filesystem::perms::owner_all);
         // The answer waits for the test to open the gate, so "thinking" can be looked at.
         answerWith("while [ ! -e '" + gate().string() + "' ]; do sleep 0.02; done; cat '" + answerFile().string()
                    + "' > \"$answer\"");
@@ -131,16 +116,12 @@ protected:
 
     ~UiTest() override
     {
-        std::ofstream(gate()) << "open";
+        openGate();
         model.reset();
         chatPanel.reset();
         QApplication::processEvents();
     }
 
-    void answerWith(const std::string& execBody)
-    {
-        codexSandbox.installFakeCodex(fakes::CodexSandbox::signedInStatus(), execBody);
-    }
     std::filesystem::path gate() const { return codexSandbox.file("gate"); }
     std::filesystem::path answerFile() const { return codexSandbox.file("answer.md"); }
     void setAnswer(const std::string& markdown) { std::ofstream(answerFile()) << markdown; }
@@ -148,34 +129,8 @@ protected:
 
     AppModel& startedModel()
     {
-        AppPlatform platform;
-        platform.mainQueue = queue;
-        platform.clock = clock;
-        platform.defaults = defaults;
-        platform.bundle = bundle;
-        platform.permissions = permissions;
-        platform.screens = screens;
-        platform.windowList = windowList;
-        platform.accessibilityTree = tree;
-        platform.windowImages = windowImages;
-        platform.overlayPanels = panels;
-        platform.eventMonitors = events;
-        platform.audioInput = audio;
-        platform.speechRecognizers = recognizers;
-        platform.workspace = workspace;
-        platform.applicationWindows = windows;
-        platform.loginItem = loginItem;
-        platform.updater = updater;
-        platform.chatPanel = chatPanel;
-        platform.onboardingWindow = onboarding;
-        platform.codexOptions = codexSandbox.options();
-        platform.bridgePort = 0;
-        platform.homeDirectory = home.path();
-        platform.configHome = home / ".config";
-        platform.ownProcessID = 100;
-        platform.speechLocale = "es_ES";
         defaults->setInteger(Defaults::onboardingVersion, 1);
-        model = AppModel::create(std::move(platform));
+        model = AppModel::create(platform(queue, windowImages, chatPanel));
         model->start();
         waitFor([&] { return model->codexStatus() != AppModel::checkingCodexStatus; });
         return *model;
@@ -196,30 +151,9 @@ protected:
 
     static std::vector<std::uint8_t> pngOf(const Rect& rect);
 
-    std::shared_ptr<fakes::FakeClock> clock = std::make_shared<fakes::FakeClock>();
     std::shared_ptr<ui::QtMainQueue> queue = std::make_shared<ui::QtMainQueue>();
-    std::shared_ptr<fakes::MemoryPreferencesStore> store = std::make_shared<fakes::MemoryPreferencesStore>();
-    std::shared_ptr<UserDefaults> defaults = std::make_shared<UserDefaults>(store);
-    fakes::TemporaryDirectory home;
-    std::filesystem::path bundleDir = home / "Zorvane.app";
-    std::shared_ptr<fakes::FakeBundle> bundle = std::make_shared<fakes::FakeBundle>(bundleDir);
-    std::shared_ptr<fakes::FakePermissions> permissions = std::make_shared<fakes::FakePermissions>();
-    std::shared_ptr<fakes::FakeScreens> screens = std::make_shared<fakes::FakeScreens>();
-    std::shared_ptr<fakes::FakeWindowList> windowList = std::make_shared<fakes::FakeWindowList>();
-    std::shared_ptr<fakes::FakeAccessibilityTree> tree = std::make_shared<fakes::FakeAccessibilityTree>();
     std::shared_ptr<GatedWindowImages> windowImages = std::make_shared<GatedWindowImages>();
-    std::shared_ptr<fakes::FakeOverlayPanels> panels = std::make_shared<fakes::FakeOverlayPanels>();
-    std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>();
-    std::shared_ptr<fakes::FakeAudioInput> audio = std::make_shared<fakes::FakeAudioInput>();
-    std::shared_ptr<fakes::FakeSpeechRecognizers> recognizers = std::make_shared<fakes::FakeSpeechRecognizers>();
-    std::shared_ptr<fakes::FakeWorkspace> workspace = std::make_shared<fakes::FakeWorkspace>();
-    std::shared_ptr<fakes::FakeApplicationWindows> windows = std::make_shared<fakes::FakeApplicationWindows>();
-    std::shared_ptr<fakes::FakeLoginItem> loginItem = std::make_shared<fakes::FakeLoginItem>();
-    std::shared_ptr<fakes::FakeUpdater> updater = std::make_shared<fakes::FakeUpdater>();
     std::shared_ptr<ui::QtChatPanelController> chatPanel = std::make_shared<ui::QtChatPanelController>(screens);
-    std::shared_ptr<fakes::FakeOnboardingWindow> onboarding = std::make_shared<fakes::FakeOnboardingWindow>();
-    fakes::CodexSandbox codexSandbox;
-    std::shared_ptr<AppModel> model;
 };
 
 } // namespace zorvane::testing

@@ -22,8 +22,9 @@ namespace fs = std::filesystem;
 constexpr std::string_view kImagePrefix = "zorvane-selection-";
 constexpr std::string_view kAnswerPrefix = "zorvane-";
 constexpr std::string_view kAnswerSuffix = ".txt";
-// An answer file this old belongs to no query still running (they end after ten minutes).
-constexpr auto kAnswerFileMaximumAge = std::chrono::hours(24);
+// A transport file this old belongs to no query still running (they end after ten minutes), in
+// this process or in another one, such as a command-line question asked at the same moment.
+constexpr auto kTransportFileMaximumAge = std::chrono::hours(24);
 
 // The answer files of queries running in this process, which the sweep never touches.
 std::mutex activeAnswersMutex;
@@ -299,12 +300,14 @@ void CodexService::removeStaleTransportImages(const fs::path& temporaryDirectory
     for (auto it = fs::begin(entries); it != fs::end(entries); it.increment(error)) {
         if (error) return;
         const std::string name = it->path().filename().string();
+        const bool isImage = name.starts_with(kImagePrefix);
+        if (!isImage && !isAnswerFileName(name)) continue;
         std::error_code ignored;
-        if (name.starts_with(kImagePrefix)) {
+        const auto modified = fs::last_write_time(it->path(), ignored);
+        if (ignored || fs::file_time_type::clock::now() - modified < kTransportFileMaximumAge) continue;
+        if (isImage) {
             fs::remove(it->path(), ignored);
-        } else if (isAnswerFileName(name)) {
-            const auto modified = fs::last_write_time(it->path(), ignored);
-            if (ignored || fs::file_time_type::clock::now() - modified < kAnswerFileMaximumAge) continue;
+        } else {
             std::lock_guard lock(activeAnswersMutex);
             if (!activeAnswers().contains(it->path())) fs::remove(it->path(), ignored);
         }

@@ -61,8 +61,7 @@ public:
         std::string standardError;
     };
 
-    // Sweeps transport images left by an earlier run, and answer files older than a day, from the
-    // temporary directory.
+    // Sweeps transport images and answer files older than a day from the temporary directory.
     explicit CodexService(Options options = {});
 
     // Text for the Codex status line; never fails. Cancelled: the text does not matter.
@@ -91,8 +90,9 @@ public:
     static std::vector<std::string> statusArguments();
     static std::vector<std::string> queryArguments(AIResponseMode mode, const std::filesystem::path& answerFile,
                                                    const std::optional<std::filesystem::path>& imageFile);
-    // Every transport image, and the answer files ("zorvane-" + UUID + ".txt") older than a day
-    // except those of queries running in this process.
+    // Transport images ("zorvane-selection-…") and answer files ("zorvane-" + UUID + ".txt") older
+    // than a day, except the answer files of queries running in this process. Younger ones may
+    // belong to a question another process is asking right now.
     static void removeStaleTransportImages(const std::filesystem::path& temporaryDirectory);
 
 private:

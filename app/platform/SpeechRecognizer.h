@@ -56,6 +56,10 @@ public:
     // Asks the user to allow speech recognition if the platform has such a prompt. `completion` runs
     // once the user has answered, on any thread; the answer is read back from Permissions.
     virtual void requestAuthorization(std::function<void()> completion) = 0;
+    // Why there is no recogniser for the user's locale, in Spanish for the user (no model installed
+    // for the language, a missing library, a damaged model); none when there is one or the platform
+    // has no reason to give.
+    virtual std::optional<std::string> unavailableReason() { return std::nullopt; }
 };
 
 } // namespace zorvane

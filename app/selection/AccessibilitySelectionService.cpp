@@ -61,23 +61,31 @@ std::optional<CapturedContext> AccessibilitySelectionService::context(Point at)
     const AccessibilityElement refined = deepestDescendant(at, *hit, descentDepth, frameReadsLeft).element;
     const Rect displayBounds = ScreenCoordinates::quartzBounds(*screens_, at).value_or(Rect(0, 0, 0, 0));
 
-    std::optional<CapturedContext> best;
+    // Candidates are weighed by role and frame alone; only the chosen one's text is read, since
+    // gathering it is most of a lookup's round trips and every other candidate's would be thrown away.
+    struct Choice {
+        AccessibilityElement element;
+        Rect frame;
+        std::optional<std::string> role;
+    };
+    std::optional<Choice> best;
     int bestScore = 0;
     const std::vector<AccessibilityElement> candidates = ancestors(refined, ancestorLimit);
     for (std::size_t depth = 0; depth < candidates.size(); ++depth) {
         // The element under the pointer is always weighed; its ancestors only while time is left.
         if (depth > 0 && pastDeadline()) break;
-        auto candidate = makeContext(candidates[depth]);
-        if (!candidate) continue;
-        const std::string role = stringAttribute(Attr::role, candidates[depth]).value_or("");
-        const int score = AccessibilitySelectionHeuristics::score(role, static_cast<int>(depth), candidate->screenRect, displayBounds);
+        const auto frame = tree_->frame(candidates[depth]);
+        if (!frame || frame->width() < 2 || frame->height() < 2) continue;
+        auto role = stringAttribute(Attr::role, candidates[depth]);
+        const int score = AccessibilitySelectionHeuristics::score(role.value_or(""), static_cast<int>(depth), *frame, displayBounds);
         // Strictly greater: on equal scores the candidate nearer the pointer stays.
         if (score > bestScore) {
-            best = std::move(candidate);
+            best = Choice {candidates[depth], *frame, std::move(role)};
             bestScore = score;
         }
     }
-    return best;
+    if (!best) return std::nullopt;
+    return describe(best->element, best->frame, std::move(best->role));
 }
 
 bool AccessibilitySelectionService::pastDeadline() const
@@ -129,15 +137,13 @@ std::vector<AccessibilityElement> AccessibilitySelectionService::ancestors(const
     return chain;
 }
 
-std::optional<CapturedContext> AccessibilitySelectionService::makeContext(const AccessibilityElement& element)
+CapturedContext AccessibilitySelectionService::describe(const AccessibilityElement& element, const Rect& frame,
+    std::optional<std::string> platformRole)
 {
-    const auto elementFrame = tree_->frame(element);
-    if (!elementFrame || elementFrame->width() < 2 || elementFrame->height() < 2) return std::nullopt;
-
     CapturedContext context;
     context.appName = tree_->applicationName(element).value_or("Aplicación");
     auto role = stringAttribute(Attr::roleDescription, element);
-    if (!role) role = stringAttribute(Attr::role, element);
+    if (!role) role = std::move(platformRole);
     context.role = role.value_or("Elemento");
     context.title = firstNonEmpty({stringAttribute(Attr::title, element), stringAttribute(Attr::description, element),
                                       stringAttribute(Attr::help, element)})
@@ -145,7 +151,7 @@ std::optional<CapturedContext> AccessibilitySelectionService::makeContext(const 
     std::string content = stringAttribute(Attr::value, element).value_or("");
     if (content.empty()) content = descendantText(element, gatheredTextDepth, gatheredTextCharacters);
     context.content = Text::prefixCharacters(content, contentCharacters);
-    context.screenRect = *elementFrame;
+    context.screenRect = frame;
 
     const std::string loweredRole = Text::lowercased(context.role);
     if (containsAny(loweredRole, {"image", "imagen"}))

@@ -36,7 +36,7 @@ public:
     static constexpr int contentCharacters = 8000;
     // Past this much time from its start a lookup answers with the best candidate found so far
     // (or none), so that the overlay keeps up with the pointer whatever the other application's
-    // tree is like. The candidate being read when it passes is completed, without more text.
+    // tree is like. The chosen candidate is still described, without more gathered text.
     static constexpr double lookupTimeBudget = 0.025;
 
     // ownProcessID: windows of this process (the overlay, the chat panel) are never looked into.
@@ -56,7 +56,8 @@ private:
     bool pastDeadline() const;
     Descent deepestDescendant(Point containing, const AccessibilityElement& start, int remainingDepth, int& frameReadsLeft);
     std::vector<AccessibilityElement> ancestors(const AccessibilityElement& start, int limit);
-    std::optional<CapturedContext> makeContext(const AccessibilityElement& element);
+    // The chosen element as a context; `platformRole` is its role as already read for weighing it.
+    CapturedContext describe(const AccessibilityElement& element, const Rect& frame, std::optional<std::string> platformRole);
     std::string descendantText(const AccessibilityElement& element, int depth, int budget);
     std::vector<AccessibilityElement> children(const AccessibilityElement& element);
     std::optional<std::string> stringAttribute(std::string_view name, const AccessibilityElement& element);

@@ -105,8 +105,12 @@ bool SpeechInputService::containsVoice(const AudioBuffer& buffer, float threshol
 void SpeechInputService::start(TranscriptHandler onTranscript)
 {
     ChangeScope scope(*this);
-    if (!permissions_->isMicrophoneAuthorized() || !permissions_->isSpeechRecognitionAuthorized()) {
-        authorizationMessage_ = permissionMessage;
+    const bool speechAuthorized = permissions_->isSpeechRecognitionAuthorized();
+    if (!permissions_->isMicrophoneAuthorized() || !speechAuthorized) {
+        // Where the platform knows what keeps recognition off (no model for the language, say),
+        // that is more use to the user than pointing at the settings.
+        std::optional<std::string> reason = !speechAuthorized && recognizers_ ? recognizers_->unavailableReason() : std::nullopt;
+        authorizationMessage_ = reason && !reason->empty() ? std::move(*reason) : std::string(permissionMessage);
         return;
     }
     stop();

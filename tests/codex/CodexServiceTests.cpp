@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <thread>
@@ -300,34 +301,39 @@ TEST(CodexQuery, AQuestionThatNeverEndsIsEndedAtItsLimitOrWhenCancelledWithNothi
     }
 }
 
-TEST(CodexTemporaryDirectory, LeftoverImagesAndNothingElseAreSweptAndTMPDIRCountsOnlyAsADirectory)
+TEST(CodexTemporaryDirectory, TransportFilesOlderThanADayAndNothingElseAreSweptAndTMPDIRCountsOnlyAsADirectory)
 {
     CodexSandbox sandbox;
     const fs::path tmp = sandbox.temporaryDirectory();
     const std::string oldAnswer = "zorvane-" + UUID().uuidString() + ".txt";
     const std::string freshAnswer = "zorvane-" + UUID().uuidString() + ".txt";
+    const std::string freshImage = "zorvane-selection-" + UUID().uuidString() + ".png";
     for (const std::string& name : {std::string("zorvane-selection-0A1B.png"), std::string("zorvane-selection-"),
                                     std::string("zorvane-selection-X.png.partial"), std::string("zorvane-1234.txt"),
-                                    std::string(".zorvane-selection-hidden"), std::string("notas.txt"), oldAnswer, freshAnswer}) {
+                                    std::string(".zorvane-selection-hidden"), std::string("notas.txt"), oldAnswer, freshAnswer,
+                                    freshImage}) {
         std::ofstream(tmp / name) << "x";
     }
-    fs::last_write_time(tmp / "zorvane-selection-0A1B.png", fs::file_time_type::clock::now() + std::chrono::hours(1));
-    // Answer files go after a day (a running query's, of another instance, is younger than that).
+    // Transport files go after a day: younger ones may be those of a question another process
+    // (a command-line question, another instance) is asking right now.
     const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
-    fs::last_write_time(tmp / oldAnswer, twoDaysAgo);
-    fs::last_write_time(tmp / "zorvane-1234.txt", twoDaysAgo);
+    for (const std::string& name : {std::string("zorvane-selection-0A1B.png"), std::string("zorvane-selection-"),
+                                    std::string("zorvane-selection-X.png.partial"), std::string("zorvane-1234.txt"), oldAnswer})
+        fs::last_write_time(tmp / name, twoDaysAgo);
     fs::last_write_time(tmp / freshAnswer, fs::file_time_type::clock::now() - std::chrono::hours(20));
+    fs::last_write_time(tmp / freshImage, fs::file_time_type::clock::now() - std::chrono::hours(20));
     CodexService service(sandbox.options());
-    EXPECT_EQ(sandbox.temporaryEntries(),
-        (std::vector<std::string> {".zorvane-selection-hidden", "notas.txt", "zorvane-1234.txt", freshAnswer}));
+    std::vector<std::string> kept {".zorvane-selection-hidden", "notas.txt", "zorvane-1234.txt", freshAnswer, freshImage};
+    std::sort(kept.begin(), kept.end());
+    ASSERT_EQ(sandbox.temporaryEntries(), kept);
 
     // Never the answer file of a query running now, however old it looks.
     sandbox.installFakeCodex(CodexSandbox::signedInStatus(),
         "touch -d '3 days ago' \"$answer\"; while [ ! -f '" + sandbox.file("go").string() + "' ]; do sleep 0.01; done; echo sí > \"$answer\"");
     std::thread query([&] { EXPECT_EQ(service.send("q", std::nullopt, AIResponseMode::fast), "sí"); });
-    while (sandbox.temporaryEntries().size() < 5) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (sandbox.temporaryEntries().size() < 6) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     CodexService::removeStaleTransportImages(tmp);
-    EXPECT_EQ(sandbox.temporaryEntries().size(), 5u);
+    EXPECT_EQ(sandbox.temporaryEntries().size(), 6u);
     std::ofstream(sandbox.file("go")) << "";
     query.join();
 

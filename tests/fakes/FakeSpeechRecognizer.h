@@ -109,6 +109,9 @@ public:
         locked([&] { authorizationRequests_.push_back(std::move(completion)); });
     }
 
+    std::optional<std::string> unavailableReason() override { return locked([&] { return reason_; }); }
+    void setUnavailableReason(std::optional<std::string> reason) { locked([&] { reason_ = std::move(reason); }); }
+
     std::size_t pendingAuthorizationRequestCount() const { return locked([&] { return authorizationRequests_.size(); }); }
     // Answers every pending request from a separate thread, as the platform would.
     void answerAuthorizationRequests();
@@ -117,6 +120,7 @@ private:
     mutable std::mutex mutex_;
     std::map<std::string, std::shared_ptr<FakeSpeechRecognizer>> recognizers_;
     std::vector<std::function<void()>> authorizationRequests_;
+    std::optional<std::string> reason_;
 };
 
 } // namespace zorvane::fakes

@@ -152,6 +152,32 @@ TEST_F(SpeechInputServiceTest, WithoutBothPermissionsNothingStartsAndNothingIsAs
     EXPECT_EQ(service->authorizationMessage(), message);
 }
 
+TEST_F(SpeechInputServiceTest, RecognitionOffForAKnownReasonShowsThatReason)
+{
+    const std::string settings = "Activa Micrófono y Reconocimiento de voz en Ajustes del Sistema.";
+    const std::string noModel = "No hay un modelo de reconocimiento de voz en /home/ana/.local/share/zorvane/speech/es.";
+    const struct {
+        bool microphone;
+        bool speechRecognition;
+        std::optional<std::string> reason;
+        std::string message;
+    } cases[] = {
+        {true, false, noModel, noModel},
+        {false, false, noModel, noModel},
+        {true, false, std::nullopt, settings},
+        {true, false, std::string(), settings},
+        {false, true, noModel, settings}, // the reason is about recognition, not the microphone
+    };
+    for (const auto& c : cases) {
+        permissions->microphone = c.microphone;
+        permissions->speechRecognition = c.speechRecognition;
+        recognizers->setUnavailableReason(c.reason);
+        service->start(into(transcripts));
+        EXPECT_EQ(service->authorizationMessage(), c.message) << c.microphone << c.speechRecognition;
+        EXPECT_FALSE(service->isListening());
+    }
+}
+
 TEST_F(SpeechInputServiceTest, ACaptureThatCannotStartShowsWhyAndLeavesNothingRunning)
 {
     audio->setInputFormat(AudioFormat {0, 0});

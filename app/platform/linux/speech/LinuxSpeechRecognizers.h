@@ -43,7 +43,7 @@ public:
     // where a model goes).
     Permissions::Status authorizationStatus();
     // Why the user's language has no recogniser, in Spanish; none when it has one.
-    std::optional<std::string> unavailableReason();
+    std::optional<std::string> unavailableReason() override;
     // One sentence for the settings: where a model for the user's language goes.
     std::string modelInstructions() const;
     // Where a model for the locale's language goes.

@@ -5,6 +5,8 @@
 #include "app/ui/Symbols.h"
 #include "app/ui/settings/SettingsForm.h"
 
+#include <algorithm>
+
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -408,9 +410,6 @@ void OnboardingView::sync()
     browserText_->setText(connected
             ? QStringLiteral("Ya puedes seleccionar imágenes y bloques concretos dentro de una página web.")
             : QStringLiteral("Zorvane preparará todo y abrirá la pantalla correcta de Chrome, Chromium, Edge o Brave."));
-    // Fixed-width wrapped text gets the height its lines need.
-    for (QLabel* label : findChildren<QLabel*>())
-        if (label->property("centred").toBool()) label->setMinimumHeight(label->heightForWidth(label->width()));
     setUpBrowser_->setVisible(!connected);
     setUpCaption_->setVisible(!connected);
 
@@ -418,6 +417,10 @@ void OnboardingView::sync()
     mode_->setCurrentTag(QString::fromStdString(stored));
     const auto mode = AIResponseModes::fromRawValue(stored);
     modeDescription_->setText(mode ? QString::fromStdString(AIResponseModes::description(*mode)) : QString());
+
+    // Fixed-width wrapped text gets the height its lines need (Qt answers -1 for an empty label).
+    for (QLabel* label : findChildren<QLabel*>())
+        if (label->property("centred").toBool()) label->setMinimumHeight(std::max(0, label->heightForWidth(label->width())));
 }
 
 } // namespace zorvane::ui

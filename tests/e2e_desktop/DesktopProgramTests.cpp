@@ -80,7 +80,7 @@ std::optional<int> exitStatus(pid_t pid, std::chrono::milliseconds timeout)
 
 void keepScreenshot(const DesktopSession& session, const char* name)
 {
-    if (const char* folder = std::getenv("ZORVANE_UI_SCREENSHOTS")) session.screenshot(fs::path(folder) / (std::string(name) + ".png"));
+    if (const char* folder = std::getenv("ZORVANE_SCREENSHOT_DIR")) session.screenshot(fs::path(folder) / (std::string(name) + ".png"));
 }
 
 // The GTK window the user asks about: "Notas" with a 160 × 50 "Guardar" button 60 pixels into it.

@@ -90,7 +90,7 @@ private:
 // Where the views' screenshots go when a developer asks for them.
 inline void keepScreenshot(QWidget* window, const char* name)
 {
-    const char* folder = std::getenv("ZORVANE_UI_SCREENSHOTS");
+    const char* folder = std::getenv("ZORVANE_SCREENSHOT_DIR");
     if (!folder || !window) return;
     for (int i = 0; i < 5; ++i) QApplication::processEvents(); // pending layouts first
     const QString suffix = ui::Theme::shared().isDark() ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");

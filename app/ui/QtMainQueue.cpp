@@ -10,15 +10,29 @@ namespace zorvane::ui {
 
 QtMainQueue::QtMainQueue() : context_(new QObject) {}
 
-QtMainQueue::~QtMainQueue() { delete context_.data(); }
+QtMainQueue::~QtMainQueue() { delete context_; }
 
 void QtMainQueue::post(std::function<void()> task)
 {
-    // A queued invocation is an event on the context's thread: posting is thread-safe, and events
-    // from one thread are delivered in the order they were posted.
-    QObject* context = context_.data();
-    if (!context) return;
-    QMetaObject::invokeMethod(context, [task = std::move(task)] { task(); }, Qt::QueuedConnection);
+    {
+        std::lock_guard lock(mutex_);
+        pending_.push_back(std::move(task));
+    }
+    // One queued event per task, each running the oldest pending task: Qt keeps the order of
+    // events posted from one thread, and a nested event loop runs later tasks as it would events.
+    QMetaObject::invokeMethod(context_, [this] { runOldest(); }, Qt::QueuedConnection);
+}
+
+void QtMainQueue::runOldest()
+{
+    std::function<void()> task;
+    {
+        std::lock_guard lock(mutex_);
+        if (pending_.empty()) return;
+        task = std::move(pending_.front());
+        pending_.pop_front();
+    }
+    task();
 }
 
 void QtMainQueue::postAfter(double seconds, std::function<void()> task)
@@ -27,17 +41,12 @@ void QtMainQueue::postAfter(double seconds, std::function<void()> task)
         post(std::move(task));
         return;
     }
-    QObject* context = context_.data();
-    if (!context) return;
     // Whole milliseconds, never early.
     const int milliseconds = static_cast<int>(std::min(std::ceil(seconds * 1000.0), 2147483647.0));
     // Timers must be started on the thread they fire on, so the timer is armed from a task.
-    QMetaObject::invokeMethod(
-        context,
-        [context, milliseconds, task = std::move(task)]() mutable {
-            QTimer::singleShot(milliseconds, Qt::PreciseTimer, context, [task = std::move(task)] { task(); });
-        },
-        Qt::QueuedConnection);
+    post([context = context_, milliseconds, task = std::move(task)]() mutable {
+        QTimer::singleShot(milliseconds, Qt::PreciseTimer, context, [task = std::move(task)] { task(); });
+    });
 }
 
 } // namespace zorvane::ui

@@ -3,7 +3,9 @@
 #include "app/platform/MainQueue.h"
 
 #include <QObject>
-#include <QPointer>
+
+#include <deque>
+#include <mutex>
 
 namespace zorvane::ui {
 
@@ -21,8 +23,14 @@ public:
     void postAfter(double seconds, std::function<void()> task) override;
 
 private:
-    // Lives on the GUI thread; tasks posted after it is gone are dropped.
-    QPointer<QObject> context_;
+    void runOldest();
+
+    // Lives on the GUI thread; wake-ups queued for it when it is gone are dropped with it.
+    QObject* const context_;
+    // Tasks cross threads here, under a lock of ours, not inside Qt's event queue: the order is
+    // ours, and the thread sanitizer sees the hand-over (Qt's own locks are invisible to it).
+    std::mutex mutex_;
+    std::deque<std::function<void()>> pending_;
 };
 
 } // namespace zorvane::ui

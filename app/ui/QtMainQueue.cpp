@@ -7,8 +7,23 @@
 #include <memory>
 
 namespace zorvane::ui {
+namespace {
 
-QtMainQueue::QtMainQueue() : context_(new QObject) {}
+// The GUI thread's end of the queue. Woken by name, so every object that crosses threads for a
+// wake-up is made inside Qt: nothing of ours is handed over behind the sanitizer's back.
+class QueueWaker : public QObject {
+    Q_OBJECT
+public:
+    explicit QueueWaker(QtMainQueue& queue) : queue_(queue) {}
+    Q_INVOKABLE void runOldest() { queue_.runOldest(); }
+
+private:
+    QtMainQueue& queue_;
+};
+
+} // namespace
+
+QtMainQueue::QtMainQueue() : context_(new QueueWaker(*this)) {}
 
 QtMainQueue::~QtMainQueue() { delete context_; }
 
@@ -20,7 +35,7 @@ void QtMainQueue::post(std::function<void()> task)
     }
     // One queued event per task, each running the oldest pending task: Qt keeps the order of
     // events posted from one thread, and a nested event loop runs later tasks as it would events.
-    QMetaObject::invokeMethod(context_, [this] { runOldest(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(context_, "runOldest", Qt::QueuedConnection);
 }
 
 void QtMainQueue::runOldest()
@@ -50,3 +65,5 @@ void QtMainQueue::postAfter(double seconds, std::function<void()> task)
 }
 
 } // namespace zorvane::ui
+
+#include "QtMainQueue.moc"

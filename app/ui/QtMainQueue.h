@@ -22,9 +22,10 @@ public:
     void post(std::function<void()> task) override;
     void postAfter(double seconds, std::function<void()> task) override;
 
-private:
+    // Runs the oldest pending task; the GUI thread's queued calls end here.
     void runOldest();
 
+private:
     // Lives on the GUI thread; wake-ups queued for it when it is gone are dropped with it.
     QObject* const context_;
     // Tasks cross threads here, under a lock of ours, not inside Qt's event queue: the order is

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/Processes.h"
+
 #include <sys/types.h>
 
 #include <filesystem>
@@ -46,13 +48,8 @@ public:
     bool waitForWindow(const std::string& nameSubstring, double timeoutSeconds = 10) const;
 
 private:
-    pid_t start(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extraEnvironment,
-        int keepOpenFd = -1);
-    std::string startAndReadLine(std::vector<std::string> argv, double timeoutSeconds);
-    bool runToCompletion(const std::vector<std::string>& argv, double timeoutSeconds) const;
     void startXvfb();
     void startSessionBus();
-    void setEnvironment(const std::string& name, const std::optional<std::string>& value);
     void tearDown();
 
     DesktopSessionOptions options_;
@@ -60,9 +57,8 @@ private:
     std::filesystem::path home_;
     std::filesystem::path runtimeDir_;
     std::string display_;
-    std::vector<pid_t> children_; // in start order; stopped in reverse
-    std::map<std::string, std::optional<std::string>> savedEnvironment_;
-    int logCounter_ = 0;
+    ScopedEnvironment environment_;
+    std::optional<Processes> processes_; // made once the root folder exists
 };
 
 } // namespace zorvane::testing

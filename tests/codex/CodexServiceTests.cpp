@@ -1,11 +1,9 @@
 #include "app/codex/CodexService.h"
-#include "app/codex/PromptBuilder.h"
 #include "app/core/UUID.h"
 #include "fakes/CodexSandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <fstream>
 #include <thread>
@@ -16,10 +14,12 @@ namespace {
 namespace fs = std::filesystem;
 using fakes::CodexSandbox;
 using Case = CodexService::ServiceError::Case;
+using Lines = std::vector<std::string>;
 
 const std::string kAnswers = "echo respuesta > \"$answer\"";
+const std::string kLoginRequired = "Para evitar consumo de API, inicia sesión en Codex con ChatGPT. Estado actual: ";
 
-// Runs `action`, which must throw a ServiceError of `expected`; returns its payload.
+// Runs `action`, which must throw a ServiceError of `expected`; returns the text the user sees.
 template <typename Action>
 std::string expectServiceError(Case expected, Action action)
 {
@@ -27,7 +27,7 @@ std::string expectServiceError(Case expected, Action action)
         action();
     } catch (const CodexService::ServiceError& error) {
         EXPECT_EQ(error.errorCase(), expected) << error.localizedDescription();
-        return error.payload();
+        return describe(error);
     }
     ADD_FAILURE() << "no ServiceError was thrown";
     return {};
@@ -40,13 +40,11 @@ CapturedContext withImage(std::vector<std::uint8_t> bytes)
     return context;
 }
 
-TEST(CodexDiscovery, FixedCandidatesAreTriedInOrderAfreshSkippingWhatCannotRun)
+TEST(CodexDiscovery, FixedCandidatesAreTriedInOrderAfreshAndNeverThroughTheSearchPath)
 {
     CodexSandbox sandbox;
     const fs::path local = sandbox.root() / "usr/local/bin/codex";
-    sandbox.writeScript(sandbox.systemCodex(), "exit 0");
-    sandbox.writeScript(local, "exit 0");
-    sandbox.writeScript(sandbox.homeCodex(), "exit 0");
+    for (const fs::path& tool : {sandbox.systemCodex(), local, sandbox.homeCodex()}) CodexSandbox::writeScript(tool, "exit 0");
     CodexService service(sandbox.options());
     EXPECT_EQ(service.findExecutable(), sandbox.homeCodex());
     fs::permissions(sandbox.homeCodex(), fs::perms::owner_read | fs::perms::owner_write);
@@ -56,29 +54,28 @@ TEST(CodexDiscovery, FixedCandidatesAreTriedInOrderAfreshSkippingWhatCannotRun)
     EXPECT_EQ(service.findExecutable(), sandbox.systemCodex());
 
     // Without a home given, HOME names it.
-    sandbox.writeScript(sandbox.root() / "home/other/.local/bin/codex", "exit 0");
+    CodexSandbox::writeScript(sandbox.root() / "home/other/.local/bin/codex", "exit 0");
     CodexService::Options options = sandbox.options();
     options.home.reset();
     options.environment = Environment {{"HOME", "/home/other"}};
     EXPECT_EQ(CodexService(options).findExecutable(), sandbox.root() / "home/other/.local/bin/codex");
-}
 
-TEST(CodexDiscovery, ToolReachableOnlyThroughTheSearchPathIsNotFound)
-{
-    CodexSandbox sandbox;
-    const fs::path onPath = sandbox.writeScript(sandbox.file("bin/codex"), CodexSandbox::signedInStatus());
-    CodexService::Options options = sandbox.options();
+    // A tool only on PATH is not ours to run.
+    fs::remove(sandbox.systemCodex());
+    options = sandbox.options();
+    const fs::path onPath = CodexSandbox::writeScript(sandbox.file("bin/codex"), CodexSandbox::signedInStatus());
     options.environment->insert_or_assign("PATH", onPath.parent_path().string() + ":/usr/bin:/bin");
-    CodexService service(options);
-    EXPECT_EQ(service.authenticationStatus(), "Codex no encontrado");
-    expectServiceError(Case::executableMissing, [&] { service.send("hola", std::nullopt, AIResponseMode::fast); });
+    CodexService unfound(options);
+    EXPECT_EQ(unfound.authenticationStatus(), "Codex no encontrado");
+    EXPECT_EQ(expectServiceError(Case::executableMissing, [&] { unfound.send("hola", std::nullopt, AIResponseMode::fast); }),
+              "No encuentro Codex en este equipo. Instala o abre la app de Codex y vuelve a intentarlo.");
 }
 
 TEST(CodexCapturedRun, ChildGetsItsArgumentsAndASafeEnvironmentAndBothStreamsComeBackWhole)
 {
     struct RunCase {
         std::string script;
-        std::vector<std::string> arguments;
+        Lines arguments;
         int status;
         std::string output, errorOutput;
     };
@@ -102,12 +99,12 @@ TEST(CodexCapturedRun, ChildGetsItsArgumentsAndASafeEnvironmentAndBothStreamsCom
                                  {"TERM", "xterm-kitty"}, {"WITH_LINES", "a\nb = c"}});
     CodexService service(options);
     for (const RunCase& c : cases) {
-        const CodexService::CapturedRun run = service.runCaptured(sandbox.writeScript(sandbox.file("tool"), c.script), c.arguments);
+        const CodexService::CapturedRun run = service.runCaptured(CodexSandbox::writeScript(sandbox.file("tool"), c.script), c.arguments);
         EXPECT_EQ(run.terminationStatus, c.status) << c.script;
         EXPECT_EQ(run.standardOutput, c.output) << c.script;
         EXPECT_EQ(run.standardError, c.errorOutput) << c.script;
     }
-    if (const std::string straggler = sandbox.read(sandbox.file("straggler")); !straggler.empty()) ::kill(std::stoi(straggler), SIGKILL);
+    if (const std::string straggler = CodexSandbox::read(sandbox.file("straggler")); !straggler.empty()) ::kill(std::stoi(straggler), SIGKILL);
 }
 
 TEST(CodexStatus, OnlyASuccessfulRunMentioningChatGPTCountsAsSignedInElseNothingIsSent)
@@ -115,92 +112,104 @@ TEST(CodexStatus, OnlyASuccessfulRunMentioningChatGPTCountsAsSignedInElseNothing
     struct StatusCase {
         std::string script;
         std::string shown;
-        std::optional<std::string> refusal; // none: signed in
+        bool signedIn;
     };
     for (const StatusCase& c : std::vector<StatusCase> {
-             {"echo 'Logged in using ChatGPT' >&2", "Logged in using ChatGPT", std::nullopt},
-             {"echo '  logged in using chatgpt  ' >&2", "logged in using chatgpt", std::nullopt},
-             {"echo 'Logged in using chatgpt' >&2; exit 1", "Logged in using chatgpt", "Logged in using chatgpt"},
-             {"echo 'API key configured - sk-…' >&2", "API key configured - sk-…", "API key configured - sk-…"},
-             {"printf 'salida\\n'; printf 'error\\n' >&2", "salida\n error", "salida\n error"},
-             {"exit 0", "Estado desconocido", ""},
+             {"echo 'Logged in using ChatGPT' >&2", "Logged in using ChatGPT", true},
+             {"echo '  logged in using chatgpt  ' >&2", "logged in using chatgpt", true},
+             {"echo 'Logged in using chatgpt' >&2; exit 1", "Logged in using chatgpt", false},
+             {"echo 'API key configured - sk-…' >&2", "API key configured - sk-…", false},
+             {"printf 'salida\\n'; printf 'error\\n' >&2", "salida\n error", false},
+             {"exit 0", "Estado desconocido", false},
          }) {
         CodexSandbox sandbox;
         sandbox.installFakeCodex(c.script, kAnswers);
         CodexService service(sandbox.options());
         EXPECT_EQ(service.authenticationStatus(), c.shown) << c.script;
-        EXPECT_EQ(service.isSubscriptionLoginVerified(), !c.refusal) << c.script;
-        if (!c.refusal) continue;
+        EXPECT_EQ(service.isSubscriptionLoginVerified(), c.signedIn) << c.script;
+        if (c.signedIn) continue;
+        // The refusal shows what the tool said; "unknown" is no status to show.
         EXPECT_EQ(expectServiceError(Case::subscriptionLoginRequired,
                                      [&] { service.send("hola", withImage({1, 2, 3}), AIResponseMode::fast); }),
-                  *c.refusal)
+                  kLoginRequired + (c.shown == "Estado desconocido" ? "" : c.shown))
             << c.script;
-        EXPECT_EQ(sandbox.lines(sandbox.file("calls")), (std::vector<std::string> {"login", "login"})) << "nothing was sent";
+        EXPECT_EQ(CodexSandbox::lines(sandbox.file("calls")), (Lines {"login", "login"})) << "nothing was sent";
         EXPECT_TRUE(sandbox.temporaryEntries().empty());
     }
 }
 
-TEST(CodexSignInGate, StatusIsCheckedOnceUntilARefreshFindsNoSignIn)
-{
-    CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), kAnswers);
-    CodexService service(sandbox.options());
-    EXPECT_EQ(service.send("uno", std::nullopt, AIResponseMode::fast), "respuesta");
-    EXPECT_EQ(service.send("dos", std::nullopt, AIResponseMode::thinking), "respuesta");
-    EXPECT_EQ(sandbox.lines(sandbox.file("calls")), (std::vector<std::string> {"login", "exec", "exec"}));
-
-    sandbox.installFakeCodex("echo 'Not logged in' >&2; exit 1", kAnswers);
-    EXPECT_EQ(service.authenticationStatus(), "Not logged in");
-    EXPECT_EQ(expectServiceError(Case::subscriptionLoginRequired, [&] { service.send("tres", std::nullopt, AIResponseMode::fast); }),
-              "Not logged in");
-}
-
-TEST(CodexQuery, ToolReceivesTheBuiltArgumentsPromptAndImage)
+TEST(CodexQuery, EachModeSendsItsArgumentsPromptAndImageAndTheSignInIsCheckedOnce)
 {
     CodexSandbox sandbox;
     sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "printf '  \\n respuesta\\n\\nlínea 2 \\n\\n' > \"$answer\"");
     CodexService service(sandbox.options());
     const std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0xFF, 0x00, 7};
-    const CapturedContext context = withImage(png);
+    CapturedContext context = withImage(png);
+    context.title = "Botón Guardar";
+    context.content = "texto que no debe viajar";
+    const std::string instructions = "Responde como un asistente general de escritorio, de forma directa y útil.\n\n"
+                                     "No modifiques archivos, no ejecutes comandos y no realices acciones externas.\n\n"
+                                     "Responde en el idioma de la pregunta.\n\n";
+    const Lines common = {"--ephemeral", "--ignore-user-config", "--skip-git-repo-check", "--ignore-rules", "--sandbox",
+                          "read-only",   "--color",              "never",                "--output-last-message"};
 
     // Surrounding blanks go, inner line breaks stay.
-    EXPECT_EQ(service.send("¿Qué es esto?\n\nDetalles", context, AIResponseMode::thinking), "respuesta\n\nlínea 2");
-
-    const std::vector<std::string> arguments = sandbox.lines(sandbox.file("args"));
+    EXPECT_EQ(service.send("¿Qué es esto?\n\n**Detalles**", context, AIResponseMode::thinking), "respuesta\n\nlínea 2");
+    Lines arguments = CodexSandbox::lines(sandbox.file("args"));
     ASSERT_EQ(arguments.size(), 15u);
     const fs::path answer = arguments[12];
     const fs::path image = arguments[13].substr(std::string("--image=").size());
-    EXPECT_EQ(arguments, CodexService::queryArguments(AIResponseMode::thinking, answer, image));
+    Lines expected = {"exec", "--config", "model_reasoning_effort=\"high\""};
+    expected.insert(expected.end(), common.begin(), common.end());
+    // As two arguments `--image` would swallow the final `-` as a second image.
+    expected.insert(expected.end(), {answer.string(), "--image=" + image.string(), "-"});
+    EXPECT_EQ(arguments, expected);
     EXPECT_EQ(answer.parent_path(), sandbox.temporaryDirectory());
     EXPECT_EQ(image.parent_path(), sandbox.temporaryDirectory());
     EXPECT_TRUE(image.filename().string().starts_with("zorvane-selection-")) << image; // what the sweep removes
-
-    EXPECT_EQ(sandbox.read(sandbox.file("prompt")), PromptBuilder::makePrompt("¿Qué es esto?\n\nDetalles", context));
-    EXPECT_EQ(sandbox.read(sandbox.file("image")), std::string(png.begin(), png.end()));
-    EXPECT_EQ(sandbox.read(sandbox.file("image-mode")), "600\n");
-    EXPECT_EQ(sandbox.read(sandbox.file("cwd")), sandbox.temporaryDirectory().string() + "\n");
+    EXPECT_EQ(CodexSandbox::read(sandbox.file("prompt")),
+              instructions + "La imagen adjunta es el único contenido seleccionado. Analízala para responder a la pregunta.\n\n"
+                             "Pregunta del usuario:\n¿Qué es esto?\n\n**Detalles**");
+    EXPECT_EQ(CodexSandbox::read(sandbox.file("image")), std::string(png.begin(), png.end()));
+    EXPECT_EQ(CodexSandbox::read(sandbox.file("image-mode")), "600\n");
+    EXPECT_EQ(CodexSandbox::read(sandbox.file("cwd")), sandbox.temporaryDirectory().string() + "\n");
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
+
+    EXPECT_EQ(service.send("sin imagen", std::nullopt, AIResponseMode::fast), "respuesta\n\nlínea 2");
+    arguments = CodexSandbox::lines(sandbox.file("args"));
+    expected = {"exec", "--model", "gpt-5.6-luna", "--config", "model_reasoning_effort=\"none\"", "--config", "model_verbosity=\"low\""};
+    expected.insert(expected.end(), common.begin(), common.end());
+    expected.insert(expected.end(), {arguments.size() > 16 ? arguments[16] : "", "-"});
+    EXPECT_EQ(arguments, expected);
+    EXPECT_EQ(CodexSandbox::lines(sandbox.file("calls")), (Lines {"login", "exec", "exec"}));
+
+    // A refresh that finds no sign-in stops the next question.
+    sandbox.installFakeCodex("echo 'Not logged in' >&2; exit 1", kAnswers);
+    EXPECT_EQ(service.authenticationStatus(), "Not logged in");
+    EXPECT_EQ(expectServiceError(Case::subscriptionLoginRequired, [&] { service.send("tres", std::nullopt, AIResponseMode::fast); }),
+              kLoginRequired + "Not logged in");
 }
 
-TEST(CodexQuery, FailuresOfTheToolBecomeTheirErrorsAndLeaveNoFiles)
+TEST(CodexQuery, FailuresOfTheToolBecomeTheirTextsAndLeaveNoFiles)
 {
+    const std::string empty = "Codex terminó sin devolver una respuesta.";
     struct FailureCase {
         std::string execBody;
         Case expected;
-        std::string payload;
+        std::string shown;
     };
     for (const FailureCase& c : std::vector<FailureCase> {
-             {"exit 2", Case::commandFailed, ""},
+             {"exit 2", Case::commandFailed, "Codex no pudo completar la consulta."},
              {kAnswers + "; printf '  Límite de uso alcanzado.\\n\\n' >&2; exit 3", Case::commandFailed, "Límite de uso alcanzado."},
-             {"printf ' \\n\\t\\n' > \"$answer\"", Case::emptyResponse, ""},
-             {"exit 0", Case::emptyResponse, ""},
-             {"printf 'resp\\377uesta' > \"$answer\"", Case::emptyResponse, ""},
-             {"mkfifo \"$answer\"", Case::emptyResponse, ""}, // must not wait for a writer
+             {"printf ' \\n\\t\\n' > \"$answer\"", Case::emptyResponse, empty},
+             {"exit 0", Case::emptyResponse, empty},
+             {"printf 'resp\\377uesta' > \"$answer\"", Case::emptyResponse, empty},
+             {"mkfifo \"$answer\"", Case::emptyResponse, empty}, // must not wait for a writer
          }) {
         CodexSandbox sandbox;
         sandbox.installFakeCodex(CodexSandbox::signedInStatus(), c.execBody);
         CodexService service(sandbox.options());
-        EXPECT_EQ(expectServiceError(c.expected, [&] { service.send("q", withImage({1}), AIResponseMode::fast); }), c.payload)
+        EXPECT_EQ(expectServiceError(c.expected, [&] { service.send("q", withImage({1}), AIResponseMode::fast); }), c.shown)
             << c.execBody;
         EXPECT_TRUE(fs::exists(sandbox.file("image"))) << c.execBody;
         EXPECT_TRUE(sandbox.temporaryEntries().empty()) << c.execBody;
@@ -214,7 +223,7 @@ TEST(CodexQuery, ImageThatCannotBeWrittenOrToolThatCannotStartFailsAndLeavesNoFi
     CodexService::Options unwritable = sandbox.options();
     unwritable.temporaryDirectory = sandbox.file("no-such-directory");
     EXPECT_THROW(CodexService(unwritable).send("q", withImage({1, 2}), AIResponseMode::fast), std::system_error);
-    EXPECT_EQ(sandbox.lines(sandbox.file("calls")), std::vector<std::string> {"login"}) << "never asked without the image";
+    EXPECT_EQ(CodexSandbox::lines(sandbox.file("calls")), Lines {"login"}) << "never asked without the image";
 
     CodexService service(sandbox.options());
     ASSERT_EQ(service.send("q", std::nullopt, AIResponseMode::fast), "respuesta");
@@ -231,7 +240,6 @@ TEST(CodexQuery, ToolThatNeverReadsItsInputDoesNotHangOrBreakTheProgram)
     CodexSandbox sandbox;
     const std::string question(4 * 1024 * 1024, 'x'); // far more than a pipe holds
     for (const char* body : {
-             // Exits at once without touching its input.
              "echo 'sin leer' > \"$answer\"",
              // Closes its input, then keeps the pipe of its errors busy.
              "exec 0<&-\nhead -c 3000000 /dev/zero >&2\necho 'sin leer' > \"$answer\"",
@@ -243,87 +251,41 @@ TEST(CodexQuery, ToolThatNeverReadsItsInputDoesNotHangOrBreakTheProgram)
     }
 }
 
-TEST(CodexQuery, OverlappingQueriesEachGetTheirOwnFilesAndAnswer)
+// The limit and a cancellation as such are walked through by the model's own test.
+TEST(CodexQuery, AToolThatShrugsOffSIGTERMIsStillEndedAtTheLimitWithWhatItStarted)
 {
     CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "printf '%s %s' \"$(tail -n 1)\" \"$(cat \"$image\")\" > \"$answer\"", false);
-    CodexService service(sandbox.options());
-    std::vector<std::string> answers(8);
-    std::vector<std::thread> threads;
-    for (int i = 0; i < 8; ++i) {
-        threads.emplace_back([&, i] {
-            try {
-                answers[i] = service.send("pregunta " + std::to_string(i), withImage({'i', static_cast<std::uint8_t>('0' + i)}),
-                                          i % 2 ? AIResponseMode::fast : AIResponseMode::thinking);
-            } catch (const std::exception& error) {
-                answers[i] = describe(error);
-            }
-        });
-    }
-    for (std::thread& thread : threads) thread.join();
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(answers[i], "pregunta " + std::to_string(i) + " i" + std::to_string(i));
+    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), sandbox.hangingExecBody(true));
+    CodexService::Options options = sandbox.options();
+    options.queryTimeLimit = 0.3;
+    CodexService service(options);
+    EXPECT_EQ(expectServiceError(Case::commandFailed, [&] { service.send("q", withImage({1}), AIResponseMode::fast); }),
+              "Codex no respondió en 10 minutos.");
+    const auto processes = sandbox.hangingProcesses();
+    ASSERT_EQ(processes.size(), 2u);
+    for (const pid_t pid : processes) EXPECT_TRUE(CodexSandbox::processEnds(pid));
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
-}
-
-TEST(CodexQuery, AQuestionThatNeverEndsIsEndedAtItsLimitOrWhenCancelledWithNothingLeftBehind)
-{
-    struct EndCase {
-        bool ignoresTerm;
-        bool cancelled;
-    };
-    for (const EndCase& c : {EndCase {false, false}, EndCase {true, false}, EndCase {false, true}}) {
-        SCOPED_TRACE(std::string(c.ignoresTerm ? "ignores SIGTERM" : "") + (c.cancelled ? "cancelled" : "time limit"));
-        CodexSandbox sandbox;
-        sandbox.installFakeCodex(CodexSandbox::signedInStatus(), sandbox.hangingExecBody(c.ignoresTerm));
-        CodexService::Options options = sandbox.options();
-        options.queryTimeLimit = c.cancelled ? 60 : 0.3;
-        CodexService service(options);
-        const auto cancellation = std::make_shared<Cancellation>();
-        std::thread canceller;
-        if (c.cancelled) {
-            canceller = std::thread([&] {
-                sandbox.hangingProcesses();
-                cancellation->cancel();
-            });
-        }
-        if (c.cancelled) {
-            EXPECT_THROW(service.send("q", withImage({1}), AIResponseMode::fast, cancellation), OperationCancelled);
-            canceller.join();
-        } else {
-            EXPECT_EQ(expectServiceError(Case::commandFailed, [&] { service.send("q", withImage({1}), AIResponseMode::fast); }),
-                      "Codex no respondió en 10 minutos.");
-        }
-        const auto processes = sandbox.hangingProcesses();
-        ASSERT_EQ(processes.size(), 2u);
-        EXPECT_TRUE(CodexSandbox::processEnds(processes[0])) << "the tool";
-        EXPECT_TRUE(CodexSandbox::processEnds(processes[1])) << "what the tool started";
-        EXPECT_TRUE(sandbox.temporaryEntries().empty());
-    }
 }
 
 TEST(CodexTemporaryDirectory, TransportFilesOlderThanADayAndNothingElseAreSweptAndTMPDIRCountsOnlyAsADirectory)
 {
     CodexSandbox sandbox;
     const fs::path tmp = sandbox.temporaryDirectory();
-    const std::string oldAnswer = "zorvane-" + UUID().uuidString() + ".txt";
-    const std::string freshAnswer = "zorvane-" + UUID().uuidString() + ".txt";
-    const std::string freshImage = "zorvane-selection-" + UUID().uuidString() + ".png";
-    for (const std::string& name : {std::string("zorvane-selection-0A1B.png"), std::string("zorvane-selection-"),
-                                    std::string("zorvane-selection-X.png.partial"), std::string("zorvane-1234.txt"),
-                                    std::string(".zorvane-selection-hidden"), std::string("notas.txt"), oldAnswer, freshAnswer,
-                                    freshImage}) {
+    const auto age = [&](const std::string& name, int hours) {
         std::ofstream(tmp / name) << "x";
-    }
+        fs::last_write_time(tmp / name, fs::file_time_type::clock::now() - std::chrono::hours(hours));
+    };
     // Transport files go after a day: younger ones may be those of a question another process
     // (a command-line question, another instance) is asking right now.
-    const auto twoDaysAgo = fs::file_time_type::clock::now() - std::chrono::hours(48);
-    for (const std::string& name : {std::string("zorvane-selection-0A1B.png"), std::string("zorvane-selection-"),
-                                    std::string("zorvane-selection-X.png.partial"), std::string("zorvane-1234.txt"), oldAnswer})
-        fs::last_write_time(tmp / name, twoDaysAgo);
-    fs::last_write_time(tmp / freshAnswer, fs::file_time_type::clock::now() - std::chrono::hours(20));
-    fs::last_write_time(tmp / freshImage, fs::file_time_type::clock::now() - std::chrono::hours(20));
+    for (const std::string& name : Lines {"zorvane-selection-0A1B.png", "zorvane-selection-", "zorvane-selection-X.png.partial",
+                                          "zorvane-" + UUID().uuidString() + ".txt", "zorvane-1234.txt",
+                                          ".zorvane-selection-hidden", "notas.txt"})
+        age(name, 48);
+    Lines kept {"zorvane-1234.txt", ".zorvane-selection-hidden", "notas.txt", "zorvane-" + UUID().uuidString() + ".txt",
+                "zorvane-selection-" + UUID().uuidString() + ".png"};
+    age(kept[3], 20);
+    age(kept[4], 20);
     CodexService service(sandbox.options());
-    std::vector<std::string> kept {".zorvane-selection-hidden", "notas.txt", "zorvane-1234.txt", freshAnswer, freshImage};
     std::sort(kept.begin(), kept.end());
     ASSERT_EQ(sandbox.temporaryEntries(), kept);
 
@@ -343,8 +305,8 @@ TEST(CodexTemporaryDirectory, TransportFilesOlderThanADayAndNothingElseAreSweptA
 
     // Left unset, it is TMPDIR when that names a directory.
     options.temporaryDirectory.reset();
-    options.environment->insert_or_assign("TMPDIR", sandbox.temporaryDirectory().string());
-    EXPECT_EQ(CodexService(options).temporaryDirectory(), sandbox.temporaryDirectory());
+    options.environment->insert_or_assign("TMPDIR", tmp.string());
+    EXPECT_EQ(CodexService(options).temporaryDirectory(), tmp);
     std::ofstream(sandbox.file("plain-file")) << "x";
     options.environment->insert_or_assign("TMPDIR", sandbox.file("plain-file").string());
     EXPECT_EQ(CodexService(options).temporaryDirectory(), "/tmp");

@@ -19,7 +19,7 @@ CodexSandbox::CodexSandbox()
     std::string pattern = (fs::temp_directory_path() / "zorvane-codex-test-XXXXXX").string();
     if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
     base_ = pattern;
-    fs::create_directories(root() / "home/zorvane");
+    fs::create_directories(home());
     fs::create_directories(temporaryDirectory());
 }
 
@@ -29,7 +29,7 @@ CodexSandbox::~CodexSandbox()
     fs::remove_all(base_, ignored);
 }
 
-fs::path CodexSandbox::writeScript(const fs::path& where, const std::string& body) const
+fs::path CodexSandbox::writeScript(const fs::path& where, const std::string& body)
 {
     fs::create_directories(where.parent_path());
     std::ofstream(where, std::ios::binary | std::ios::trunc) << "#!/bin/sh\n" << body << "\n";
@@ -38,10 +38,11 @@ fs::path CodexSandbox::writeScript(const fs::path& where, const std::string& bod
     return where;
 }
 
-fs::path CodexSandbox::installFakeCodex(const std::string& statusBody, const std::string& execBody, bool readsInput) const
+fs::path CodexSandbox::installFakeCodex(const std::string& statusBody, const std::string& execBody, bool readsInput,
+                                        fs::path where) const
 {
     auto at = [&](const char* name) { return " '" + file(name).string() + "'"; };
-    return writeScript(systemCodex(),
+    return writeScript(where.empty() ? systemCodex() : where,
                        "echo \"$1\" >>" + at("calls") + "\n"
                        "if [ \"$1\" = login ]; then\n" + statusBody + "\nexit 0\nfi\n"
                        "printf '%s\\n' \"$@\" >" + at("args") + "\n"
@@ -59,7 +60,7 @@ CodexServiceOptions CodexSandbox::options() const
 {
     CodexServiceOptions options;
     options.root = root();
-    options.environment = Environment {{"PATH", "/usr/bin:/bin"}, {"HOME", (root() / "home/zorvane").string()}, {"LANG", "C.UTF-8"}};
+    options.environment = Environment {{"PATH", "/usr/bin:/bin"}, {"HOME", home().string()}, {"LANG", "C.UTF-8"}};
     options.home = "/home/zorvane";
     options.temporaryDirectory = temporaryDirectory();
     return options;
@@ -73,14 +74,14 @@ std::vector<std::string> CodexSandbox::temporaryEntries() const
     return names;
 }
 
-std::string CodexSandbox::read(const fs::path& path) const
+std::string CodexSandbox::read(const fs::path& path)
 {
     std::ostringstream content;
     content << std::ifstream(path, std::ios::binary).rdbuf();
     return content.str();
 }
 
-std::vector<std::string> CodexSandbox::lines(const fs::path& path) const
+std::vector<std::string> CodexSandbox::lines(const fs::path& path)
 {
     std::vector<std::string> result;
     std::istringstream in(read(path));
@@ -91,17 +92,16 @@ std::vector<std::string> CodexSandbox::lines(const fs::path& path) const
 std::string CodexSandbox::hangingExecBody(bool ignoresTerm) const
 {
     const std::string pids = file("pids").string();
-    return std::string(": > \"$answer\"\n") + "sleep 1000 &\n" + "helper=$!\n" + (ignoresTerm ? "trap '' TERM\n" : "") +
-           "echo \"$$ $helper\" > '" + pids + ".partial'\n" + "mv '" + pids + ".partial' '" + pids + "'\n" +
+    return std::string(": > \"$answer\"\nsleep 1000 &\nhelper=$!\n") + (ignoresTerm ? "trap '' TERM\n" : "") +
+           "echo \"$$ $helper\" > '" + pids + ".partial'\nmv '" + pids + ".partial' '" + pids + "'\n" +
            "while :; do sleep 0.05; done\n";
 }
 
 std::vector<pid_t> CodexSandbox::hangingProcesses() const
 {
     for (int i = 0; i < 1000; ++i) {
-        std::ifstream in(file("pids"));
         pid_t tool = 0, helper = 0;
-        if (in >> tool >> helper) return {tool, helper};
+        if (std::ifstream(file("pids")) >> tool >> helper) return {tool, helper};
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return {};
@@ -111,11 +111,10 @@ bool CodexSandbox::processEnds(pid_t pid)
 {
     for (int i = 0; i < 500; ++i) {
         if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') return true;
+        std::string stat;
+        std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+        const auto close = stat.rfind(')');
+        if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z') return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return false;

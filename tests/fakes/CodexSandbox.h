@@ -20,21 +20,22 @@ public:
 
     const std::filesystem::path& base() const { return base_; }
     std::filesystem::path root() const { return base_ / "root"; }
+    std::filesystem::path home() const { return root() / "home/zorvane"; }
     std::filesystem::path temporaryDirectory() const { return base_ / "tmp"; }
     std::filesystem::path file(const std::string& name) const { return base_ / name; }
     std::filesystem::path systemCodex() const { return root() / "usr/bin/codex"; }
-    std::filesystem::path homeCodex() const { return root() / "home/zorvane/.local/bin/codex"; }
+    std::filesystem::path homeCodex() const { return home() / ".local/bin/codex"; }
 
     // An executable `#!/bin/sh` script at `where`.
-    std::filesystem::path writeScript(const std::filesystem::path& where, const std::string& body) const;
+    static std::filesystem::path writeScript(const std::filesystem::path& where, const std::string& body);
 
-    // A fake tool at systemCodex(). `login` runs `statusBody`. `exec` writes its arguments one per
-    // line to file("args"), its working directory to file("cwd"), a copy of its `--image=` file to
+    // A fake tool at `where` (systemCodex() unless given). `login` runs `statusBody`. `exec` writes its arguments one per line
+    // to file("args"), its working directory to file("cwd"), a copy of its `--image=` file to
     // file("image") and that file's mode to file("image-mode"), its input to file("prompt") unless
     // told not to read it, then runs `execBody` with $answer and $image set. Every call appends its
     // first argument to file("calls").
     std::filesystem::path installFakeCodex(const std::string& statusBody, const std::string& execBody,
-                                           bool readsInput = true) const;
+                                           bool readsInput = true, std::filesystem::path where = {}) const;
     static std::string signedInStatus() { return "echo 'Logged in using ChatGPT' >&2"; }
     // An `exec` body that never ends, as the real tool offline: it creates the answer file empty
     // (as the real tool does), starts a helper process, writes its own and the helper's process
@@ -47,8 +48,8 @@ public:
 
     CodexServiceOptions options() const;
     std::vector<std::string> temporaryEntries() const; // sorted names
-    std::string read(const std::filesystem::path& path) const; // empty when missing
-    std::vector<std::string> lines(const std::filesystem::path& path) const;
+    static std::string read(const std::filesystem::path& path); // empty when missing
+    static std::vector<std::string> lines(const std::filesystem::path& path);
 
 private:
     std::filesystem::path base_;

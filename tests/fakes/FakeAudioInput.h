@@ -2,73 +2,101 @@
 
 #include "app/platform/AudioInput.h"
 
-#include <cstddef>
 #include <exception>
 #include <functional>
 #include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace zorvane::fakes {
 
-// An audio input driven by the test: it says what the device delivers and hands blocks to the tap,
-// either on its own thread or on a separate "audio" thread. Thread-safe.
-class FakeAudioInput : public AudioInput {
-    // Runs `f` under the lock (defined first, so that the members below can deduce its type).
-    template <typename F>
-    auto locked(F f) const
+// Completions of permission prompts, held until the test answers them from another thread, as
+// the platform would.
+class PendingAnswers {
+public:
+    void add(std::function<void()> completion)
     {
         std::lock_guard lock(mutex_);
-        return f();
+        pending_.push_back(std::move(completion));
     }
-
-public:
-    AudioFormat inputFormat() override { return locked([&] { return format_; }); }
-    void installTap(std::uint32_t bufferSize, const AudioFormat& format, TapBlock block) override;
-    void removeTap() override;
-    void prepare() override {}
-    void start() override;
-    bool isRunning() override { return locked([&] { return running_; }); }
-    void stop() override { locked([&] { running_ = false; }); }
-    void requestAccess(std::function<void()> completion) override
+    std::size_t count() const
     {
-        locked([&] { accessRequests_.push_back(std::move(completion)); });
+        std::lock_guard lock(mutex_);
+        return pending_.size();
     }
-
-    // A device at 48 kHz mono unless told otherwise; sample rate 0 is "no usable device".
-    void setInputFormat(AudioFormat format) { locked([&] { format_ = format; }); }
-    // The next start() (or installTap()) throws this error.
-    void failNextStart(std::exception_ptr error) { locked([&] { startError_ = std::move(error); }); }
-    void failNextTap(std::exception_ptr error) { locked([&] { tapError_ = std::move(error); }); }
-
-    // Hands one block to the tap, if one is installed and capture runs. Returns whether it did.
-    bool deliver(const AudioBuffer& buffer);
-    // The same from a separate thread, block by block, waiting until the thread is done.
-    std::size_t deliverOnAudioThread(const std::vector<AudioBuffer>& buffers);
-
-    bool isTapInstalled() const { return locked([&] { return static_cast<bool>(tap_); }); }
-    AudioFormat tapFormat() const { return locked([&] { return tapFormat_; }); }
-    std::size_t startCount() const { return locked([&] { return starts_; }); }
-    std::size_t pendingAccessRequestCount() const { return locked([&] { return accessRequests_.size(); }); }
-    // Answers every pending access request, from a separate thread as the platform would.
-    void answerAccessRequests();
-
-    // A block of `frames` frames in every channel. Channel c holds `levels[c]`, with the sign
-    // alternating from sample to sample when `alternate` is set.
-    static AudioBuffer block(std::vector<float> levels, std::uint32_t frames = 1024, bool alternate = false);
-    static AudioBuffer silence(std::uint32_t frames = 1024) { return block({0.0f}, frames); }
-    static AudioBuffer voice(std::uint32_t frames = 1024) { return block({0.1f}, frames, true); }
+    void answerAll()
+    {
+        std::unique_lock lock(mutex_);
+        const auto answers = std::exchange(pending_, {});
+        lock.unlock();
+        std::thread([&] {
+            for (const auto& answer : answers) answer();
+        }).join();
+    }
 
 private:
     mutable std::mutex mutex_;
-    std::mutex tapCallMutex_; // held while the tap runs, so removeTap waits for a block in flight
-    AudioFormat format_ {48000, 1};
-    TapBlock tap_;
-    AudioFormat tapFormat_;
-    bool running_ = false;
-    std::size_t starts_ = 0;
-    std::exception_ptr startError_;
-    std::exception_ptr tapError_;
-    std::vector<std::function<void()>> accessRequests_;
+    std::vector<std::function<void()>> pending_;
+};
+
+// An audio input driven by the test, whose fields it sets between calls. deliver() hands a block
+// to the tap from whatever thread calls it, as the audio thread does; the test joins that thread
+// before it calls anything else, so nothing here needs a lock.
+class FakeAudioInput : public AudioInput {
+public:
+    AudioFormat format {48000, 1};           // sample rate 0: no usable device
+    std::exception_ptr startError, tapError; // thrown once, by the next start() / installTap()
+    AudioFormat tapFormat;
+    TapBlock tap;
+    bool running = false;
+    std::size_t starts = 0;
+
+    AudioFormat inputFormat() override { return format; }
+    void installTap(std::uint32_t, const AudioFormat& requested, TapBlock block) override
+    {
+        if (tapError) std::rethrow_exception(std::exchange(tapError, nullptr));
+        if (tap) throw std::logic_error("a tap is already installed on bus 0");
+        tap = std::move(block);
+        tapFormat = requested;
+    }
+    void removeTap() override { tap = nullptr; }
+    void prepare() override {}
+    void start() override
+    {
+        ++starts;
+        if (startError) std::rethrow_exception(std::exchange(startError, nullptr));
+        running = true;
+    }
+    bool isRunning() override { return running; }
+    void stop() override { running = false; }
+    void requestAccess(std::function<void()> completion) override { accessRequests_.add(std::move(completion)); }
+
+    // Hands one block to the tap, if one is installed and capture runs; whether it did.
+    bool deliver(const AudioBuffer& buffer)
+    {
+        if (running && tap) tap(buffer);
+        return running && tap;
+    }
+    std::size_t pendingAccessRequestCount() const { return accessRequests_.count(); }
+    void answerAccessRequests() { accessRequests_.answerAll(); }
+
+    // `frames` frames per channel; channel c holds levels[c], its sign alternating when asked.
+    static AudioBuffer block(const std::vector<float>& levels, std::uint32_t frames = 1024, bool alternate = false)
+    {
+        AudioBuffer buffer {AudioFormat {48000, static_cast<std::uint32_t>(levels.size())}, {}, frames};
+        for (const float level : levels) {
+            auto& channel = buffer.floatChannelData.emplace_back(frames, level);
+            for (std::size_t i = 1; alternate && i < channel.size(); i += 2) channel[i] = -level;
+        }
+        return buffer;
+    }
+    static AudioBuffer silence() { return block({0.0f}); }
+    static AudioBuffer voice() { return block({0.1f}, 1024, true); }
+
+private:
+    PendingAnswers accessRequests_;
 };
 
 } // namespace zorvane::fakes

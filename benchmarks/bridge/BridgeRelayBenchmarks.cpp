@@ -3,8 +3,7 @@
 // The host is the real program; this process plays both the browser and the application.
 
 #include "app/bridge/BridgeProtocol.h"
-#include "fakes/FakeBridgePeers.h"
-#include "host/HostProcess.h"
+#include "HostProcess.h"
 
 #include <benchmark/benchmark.h>
 
@@ -86,7 +85,7 @@ void relayFramesThroughHost(benchmark::State& state, const std::string& frames, 
 {
     RelayThroughHost relay;
     for (auto _ : state) {
-        std::thread browser([&] { writeAll(relay.host.stdinDescriptor(), frames); });
+        std::thread browser([&] { writeAll(relay.host.input.descriptor(), frames); });
         drain(relay.link.descriptor(), lineBytes);
         browser.join();
     }
@@ -164,7 +163,7 @@ void BM_HostSmallMessagesToExtension(benchmark::State& state)
     const std::string lines = linesOf(smallMessage, smallMessages);
     for (auto _ : state) {
         std::thread application([&] { relay.link.send(lines); });
-        drain(relay.host.stdoutDescriptor(), (smallMessage.size() + 4) * smallMessages);
+        drain(relay.host.output.descriptor(), (smallMessage.size() + 4) * smallMessages);
         application.join();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * lines.size()));
@@ -182,7 +181,7 @@ void BM_HostRoundTripApplicationToExtension(benchmark::State& state)
     const std::string_view line = BridgeProtocol::activateLine;
     for (auto _ : state) {
         relay.link.send(line);
-        drain(relay.host.stdoutDescriptor(), line.size() - 1 + 4);
+        drain(relay.host.output.descriptor(), line.size() - 1 + 4);
     }
 }
 

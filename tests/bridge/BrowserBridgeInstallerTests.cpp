@@ -7,11 +7,8 @@
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <sodium.h>
 
-#include <cstdlib>
 #include <fstream>
-#include <map>
 #include <sstream>
 
 namespace zorvane {
@@ -41,50 +38,17 @@ std::vector<fs::path> manifests(const fs::path& config)
     return paths;
 }
 
-class BrowserBridgeInstallerTest : public ::testing::Test {
-protected:
+TEST(BrowserBridgeInstaller, WritesTheExactManifestIntoEveryBrowserFolderOnlyForARunnableHost)
+{
     fakes::TemporaryDirectory temporary;
-    fs::path home = temporary / "home";
+    const fs::path home = temporary / "home";
     // Slashes, a space and non-ASCII text in the bundle's path, as users' folders have.
-    fakes::FakeBundle bundle {temporary / "Mis Apps/Zorvane ñ.app"};
-    fs::path host = bundle.executablesPath() / "ZorvaneBrowserHost";
-    BrowserBridgeInstaller installer {bundle, home};
+    const fakes::FakeBundle bundle(temporary / "Mis Apps/Zorvane ñ.app");
+    const fs::path host = bundle.executablesPath() / "ZorvaneBrowserHost";
+    BrowserBridgeInstaller installer(bundle, home);
 
-    void SetUp() override { writeFile(host, "#!/bin/sh\n"); }
-};
-
-TEST_F(BrowserBridgeInstallerTest, WritesTheExactManifestIntoEveryBrowserFolder)
-{
-    // An old manifest pointing elsewhere, unreadable to the browser, is replaced.
-    writeFile(manifests(home / ".config")[1], R"({"path":"/old/ZorvaneBrowserHost"})", fs::perms::owner_read);
-    installer.install();
-
-    std::string escapedHost;
-    for (const char c : host.string()) escapedHost += c == '/' ? std::string("\\/") : std::string(1, c);
-    const std::string expected = "{\n"
-                                 "  \"allowed_origins\" : [\n"
-                                 "    \"chrome-extension:\\/\\/mdclfcdboeglgnlhajcabdbhofpffcmi\\/\"\n"
-                                 "  ],\n"
-                                 "  \"description\" : \"Zorvane browser bridge\",\n"
-                                 "  \"name\" : \"com.quenvar.zorvane\",\n"
-                                 "  \"path\" : \""
-        + escapedHost + "\",\n"
-                        "  \"type\" : \"stdio\"\n"
-                        "}";
-    for (const fs::path& manifest : manifests(home / ".config")) {
-        EXPECT_EQ(readFile(manifest), expected) << manifest;
-        EXPECT_NE(fs::status(manifest).permissions() & fs::perms::others_read, fs::perms::none) << manifest;
-        // No temporary files left behind beside the manifest.
-        const fs::directory_iterator folder(manifest.parent_path());
-        EXPECT_EQ(std::distance(fs::begin(folder), fs::end(folder)), 1) << manifest;
-    }
-}
-
-TEST_F(BrowserBridgeInstallerTest, AMissingOrUnrunnableHostWritesNothing)
-{
+    // A missing or unrunnable host writes nothing.
     for (const bool present : {false, true}) {
-        SCOPED_TRACE(present ? "not executable" : "missing");
-        fs::remove(host);
         if (present) writeFile(host, "#!/bin/sh\n", fs::perms::owner_read | fs::perms::owner_write);
         try {
             installer.install();
@@ -94,19 +58,39 @@ TEST_F(BrowserBridgeInstallerTest, AMissingOrUnrunnableHostWritesNothing)
         }
         EXPECT_FALSE(fs::exists(home));
     }
-}
 
-TEST(BrowserBridgeInstallerText, PathsWithQuotesAndBackslashesSurviveTheRoundTrip)
-{
+    // An old manifest pointing elsewhere, unreadable to the browser, is replaced.
+    writeFile(host, "#!/bin/sh\n");
+    writeFile(manifests(home / ".config")[1], R"({"path":"/old/ZorvaneBrowserHost"})", fs::perms::owner_read);
+    installer.install();
+    std::string escapedHost;
+    for (const char c : host.string()) escapedHost += c == '/' ? std::string("\\/") : std::string(1, c);
+    const std::string expected = "{\n"
+                                 "  \"allowed_origins\" : [\n"
+                                 "    \"chrome-extension:\\/\\/mdclfcdboeglgnlhajcabdbhofpffcmi\\/\"\n"
+                                 "  ],\n"
+                                 "  \"description\" : \"Zorvane browser bridge\",\n"
+                                 "  \"name\" : \"com.quenvar.zorvane\",\n"
+                                 "  \"path\" : \"" + escapedHost + "\",\n"
+                                 "  \"type\" : \"stdio\"\n"
+                                 "}";
+    for (const fs::path& manifest : manifests(home / ".config")) {
+        EXPECT_EQ(readFile(manifest), expected) << manifest;
+        EXPECT_NE(fs::status(manifest).permissions() & fs::perms::others_read, fs::perms::none) << manifest;
+        const fs::directory_iterator folder(manifest.parent_path());
+        EXPECT_EQ(std::distance(fs::begin(folder), fs::end(folder)), 1) << manifest << ": something left beside it";
+    }
+
+    // Quotes, backslashes and tabs survive; a path that is not UTF-8 is refused.
     for (const std::string path : {"/opt/a \"b\"/c\\d/ZorvaneBrowserHost", "/tmp/tab\there/ZorvaneBrowserHost"})
         EXPECT_EQ(nlohmann::json::parse(BrowserBridgeInstaller::manifestText(path))["path"], path);
     EXPECT_THROW(BrowserBridgeInstaller::manifestText("/tmp/\xFF/ZorvaneBrowserHost"), std::system_error);
 }
 
-TEST(BrowserBridgeInstallerUser, FollowsTheBrowsersConfigurationFolder)
+TEST(BrowserBridgeInstaller, FollowsTheBrowsersConfigurationFolder)
 {
     fakes::TemporaryDirectory temporary;
-    fakes::FakeBundle bundle(temporary / "Zorvane.app");
+    const fakes::FakeBundle bundle(temporary / "Zorvane.app");
     writeFile(bundle.executablesPath() / "ZorvaneBrowserHost", "");
     std::map<std::string, std::optional<std::string>> saved;
     for (const char* name : {"HOME", "XDG_CONFIG_HOME"})
@@ -122,28 +106,6 @@ TEST(BrowserBridgeInstallerUser, FollowsTheBrowsersConfigurationFolder)
 
     for (const fs::path& manifest : manifests(temporary / "config")) EXPECT_TRUE(fs::exists(manifest)) << manifest;
     for (const fs::path& manifest : manifests(temporary / "home/.config")) EXPECT_TRUE(fs::exists(manifest)) << manifest;
-}
-
-TEST(BrowserBridgeInstallerExtension, TheShippedExtensionHasTheAllowedID)
-{
-    // The browser derives the ID from the manifest's key; if they part, the host refuses it.
-    const auto manifest = nlohmann::json::parse(readFile(fs::path(ZORVANE_TEST_SOURCE_DIR) / "resources/BrowserExtension/manifest.json"));
-    const std::string key = manifest.at("key");
-    std::vector<unsigned char> der(key.size());
-    std::size_t length = 0;
-    ASSERT_EQ(sodium_base642bin(der.data(), der.size(), key.data(), key.size(), nullptr, &length, nullptr,
-                                sodium_base64_VARIANT_ORIGINAL),
-              0);
-    unsigned char digest[crypto_hash_sha256_BYTES];
-    crypto_hash_sha256(digest, der.data(), length);
-    std::string id;
-    for (int i = 0; i < 16; ++i) {
-        id += static_cast<char>('a' + (digest[i] >> 4));
-        id += static_cast<char>('a' + (digest[i] & 0xF));
-    }
-    EXPECT_EQ(id, BrowserBridgeInstaller::extensionID);
-    const auto& permissions = manifest.at("permissions");
-    EXPECT_NE(std::find(permissions.begin(), permissions.end(), "nativeMessaging"), permissions.end());
 }
 
 } // namespace

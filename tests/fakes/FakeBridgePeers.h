@@ -1,7 +1,8 @@
 #pragma once
 
-// Stand-ins for the two ends of the bridge's loopback link: a host that connects to the
-// application's service, and an application that a real host connects to. Every wait is bounded.
+// Stand-ins for the ends of the bridge's links: a host that connects to the application's
+// service, an application that a real host connects to, and the pipes of a real host. Every wait
+// is bounded.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -9,12 +10,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -31,9 +30,11 @@ inline sockaddr_in loopbackAddress(std::uint16_t port)
     return address;
 }
 
-// One end of a loopback TCP connection.
+// One end of a loopback TCP connection (or of a pipe: everything but connectTo works on one).
 class LoopbackSocket {
 public:
+    using Timeout = std::chrono::milliseconds;
+
     LoopbackSocket() = default;
     explicit LoopbackSocket(int fd) : fd_(fd) {}
     LoopbackSocket(LoopbackSocket&& other) noexcept { *this = std::move(other); }
@@ -48,14 +49,10 @@ public:
     // Connects to 127.0.0.1:port; an unconnected socket when nothing listens.
     static LoopbackSocket connectTo(std::uint16_t port)
     {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd < 0) throw std::system_error(errno, std::generic_category(), "socket");
+        LoopbackSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         const sockaddr_in address = loopbackAddress(port);
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-            ::close(fd);
-            return LoopbackSocket();
-        }
-        return LoopbackSocket(fd);
+        if (::connect(socket.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) socket.close();
+        return socket;
     }
 
     bool isOpen() const { return fd_ >= 0; }
@@ -65,7 +62,8 @@ public:
     bool send(std::string_view bytes)
     {
         while (!bytes.empty()) {
-            const ssize_t count = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            ssize_t count = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+            if (count < 0 && errno == ENOTSOCK) count = ::write(fd_, bytes.data(), bytes.size());
             if (count < 0 && errno == EINTR) continue;
             if (count <= 0) return false;
             bytes.remove_prefix(static_cast<std::size_t>(count));
@@ -74,7 +72,7 @@ public:
     }
 
     // The next line with its terminator, or none when the peer closed or the time ran out first.
-    std::optional<std::string> receiveLine(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    std::optional<std::string> receiveLine(Timeout timeout = std::chrono::seconds(10))
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         std::size_t end;
@@ -84,7 +82,7 @@ public:
     }
 
     // Exactly `size` bytes, or none when the peer closed or the time ran out first.
-    std::optional<std::string> receiveExactly(std::size_t size, std::chrono::milliseconds timeout = std::chrono::seconds(20))
+    std::optional<std::string> receiveExactly(std::size_t size, Timeout timeout = std::chrono::seconds(20))
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (pending_.size() < size)
@@ -93,7 +91,7 @@ public:
     }
 
     // True when the peer closes (after any bytes still unread, which go to `unread`) within the timeout.
-    bool waitForClose(std::chrono::milliseconds timeout = std::chrono::seconds(10), std::string* unread = nullptr)
+    bool waitForClose(Timeout timeout = std::chrono::seconds(10), std::string* unread = nullptr)
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (int got; (got = readMore(deadline)) != 0;)
@@ -103,7 +101,6 @@ public:
     }
 
     void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
-
     void close()
     {
         if (fd_ >= 0) ::close(fd_);
@@ -118,15 +115,15 @@ private:
         return bytes;
     }
 
-    // Appends what arrives before the deadline to pending_: 1 for bytes, 0 once the peer has
-    // closed, -1 when the time ran out.
+    // Appends what arrives before the deadline: 1 for bytes, 0 once the peer has closed, -1 when
+    // the time ran out.
     int readMore(std::chrono::steady_clock::time_point deadline)
     {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<Timeout>(deadline - std::chrono::steady_clock::now()).count();
         pollfd watched {fd_, POLLIN, 0};
-        if (::poll(&watched, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0))) <= 0) return -1;
+        if (::poll(&watched, 1, static_cast<int>(left > 0 ? left : 0)) <= 0) return -1;
         char buffer[65536];
-        const ssize_t count = ::recv(fd_, buffer, sizeof buffer, 0);
+        const ssize_t count = ::read(fd_, buffer, sizeof buffer);
         if (count <= 0) return 0;
         pending_.append(buffer, static_cast<std::size_t>(count));
         return 1;
@@ -140,42 +137,31 @@ private:
 class LoopbackListener {
 public:
     // Port 0 picks a free one. Throws when the port cannot be bound.
-    explicit LoopbackListener(std::uint16_t port = 0)
+    explicit LoopbackListener(std::uint16_t port = 0) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0) throw std::system_error(errno, std::generic_category(), "socket");
         const int on = 1;
-        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         sockaddr_in address = loopbackAddress(port);
-        if (::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 || ::listen(fd_, 8) != 0) {
-            const int error = errno;
-            ::close(fd_);
-            throw std::system_error(error, std::generic_category(), "cannot listen on 127.0.0.1:" + std::to_string(port));
-        }
+        if (::bind(socket_.descriptor(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+            || ::listen(socket_.descriptor(), 8) != 0)
+            throw std::system_error(errno, std::generic_category(), "cannot listen on 127.0.0.1:" + std::to_string(port));
         socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        ::getsockname(socket_.descriptor(), reinterpret_cast<sockaddr*>(&address), &length);
         port_ = ntohs(address.sin_port);
     }
-    ~LoopbackListener()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    LoopbackListener(const LoopbackListener&) = delete;
-    LoopbackListener& operator=(const LoopbackListener&) = delete;
 
     std::uint16_t port() const { return port_; }
 
     // The next connection, or an unconnected socket when none came within the timeout.
-    LoopbackSocket accept(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    LoopbackSocket accept(LoopbackSocket::Timeout timeout = std::chrono::seconds(10))
     {
-        pollfd watched {fd_, POLLIN, 0};
+        pollfd watched {socket_.descriptor(), POLLIN, 0};
         if (::poll(&watched, 1, static_cast<int>(timeout.count())) <= 0) return LoopbackSocket();
-        const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        return fd < 0 ? LoopbackSocket() : LoopbackSocket(fd);
+        return LoopbackSocket(::accept4(socket_.descriptor(), nullptr, nullptr, SOCK_CLOEXEC));
     }
 
 private:
-    int fd_ = -1;
+    LoopbackSocket socket_;
     std::uint16_t port_ = 0;
 };
 

@@ -76,17 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1) return 0;
     const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
-    const unsigned seed = data[0];
+    ChoppyReader reader(input, data[0]);
     Collector output;
-    if (data[0] & 1) {
-        ChoppyReader reader(input, seed);
-        host::relayFramesToLines(reader, output);
-        if (output.bytes != expectedLines(input)) std::abort();
-    } else {
-        ChoppyReader reader(input, seed);
-        std::mutex lock;
-        host::relayLinesToFrames(reader, output, lock);
-        if (output.bytes != expectedFrames(input)) std::abort();
-    }
+    std::mutex lock;
+    const bool frames = data[0] & 1;
+    if (frames) host::relayFramesToLines(reader, output);
+    else host::relayLinesToFrames(reader, output, lock);
+    if (output.bytes != (frames ? expectedLines(input) : expectedFrames(input))) std::abort();
     return 0;
 }

@@ -1,145 +1,92 @@
 #include "app/CommandLine.h"
-#include "fakes/TemporaryDirectory.h"
+#include "fakes/CodexSandbox.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <fstream>
-#include <iterator>
-#include <sys/stat.h>
 #include <sys/wait.h>
 
 using namespace zorvane;
+using fakes::CodexSandbox;
 
 namespace {
 
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 struct Outcome {
     int status = -1;
-    std::string out;
-    std::string err;
+    std::string out, err;
 };
 
-// Runs the real program with a private HOME whose ~/.local/bin/codex is a script of ours.
+// Runs the real program with a private HOME whose ~/.local/bin/codex is a fake of ours.
 class AskFromTheCommandLine : public ::testing::Test {
 protected:
-    fakes::TemporaryDirectory home;
-
     void SetUp() override
     {
-        std::filesystem::create_directories(home / ".local/bin");
-        std::filesystem::create_directories(home / "tmp");
-        writeCodex("echo 'Logged in using ChatGPT' >&2; exit 0",
-                   "cat > \"$HOME/prompt.txt\"; printf '  Hola desde Codex \\n\\n' > \"$answer\"");
+        sandbox.installFakeCodex(CodexSandbox::signedInStatus(), "printf '  Hola desde Codex \\n\\n' > \"$answer\"", true,
+                                 sandbox.homeCodex());
     }
 
-    // `status` runs for `login status`; `exec` runs for `exec` with $answer set to the answer file.
-    void writeCodex(const std::string& status, const std::string& exec)
+    Outcome run(const std::vector<std::string>& args)
     {
-        const auto path = home / ".local/bin/codex";
-        std::ofstream script(path);
-        script << "#!/bin/sh\n"
-               << "if [ \"$1\" = login ]; then " << status << "; fi\n"
-               << "printf '%s\\n' \"$@\" > \"$HOME/args.txt\"\n"
-               << "answer=''; prev=''\n"
-               << "for a in \"$@\"; do [ \"$prev\" = --output-last-message ] && answer=\"$a\"; prev=\"$a\"; done\n"
-               << exec << "\n";
-        script.close();
-        ::chmod(path.c_str(), 0755);
-    }
-
-    Outcome run(std::vector<std::string> args)
-    {
-        const std::string command = "cd / && env -i PATH=/usr/bin:/bin HOME='" + home.path().string() + "' TMPDIR='" +
-                                    (home / "tmp").string() + "' XDG_CONFIG_HOME='" + (home / "config").string() + "' " +
-                                    ZORVANE_PROGRAM;
-        std::string line = command;
+        std::string line = "cd / && env -i PATH=/usr/bin:/bin HOME='" + sandbox.home().string() + "' TMPDIR='" +
+                           sandbox.temporaryDirectory().string() + "' XDG_CONFIG_HOME='" + sandbox.file("config").string() +
+                           "' " + ZORVANE_PROGRAM;
         for (const auto& a : args) line += " '" + a + "'";
-        line += " >'" + (home / "out.txt").string() + "' 2>'" + (home / "err.txt").string() + "'";
+        line += " >'" + sandbox.file("out").string() + "' 2>'" + sandbox.file("err").string() + "'";
         const int raw = std::system(line.c_str());
-        Outcome o;
-        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-        o.out = readFile(home / "out.txt");
-        o.err = readFile(home / "err.txt");
-        return o;
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, CodexSandbox::read(sandbox.file("out")), CodexSandbox::read(sandbox.file("err"))};
     }
 
-    std::vector<std::string> codexArguments()
-    {
-        std::vector<std::string> lines;
-        std::ifstream in(home / "args.txt");
-        for (std::string l; std::getline(in, l);) lines.push_back(l);
-        return lines;
-    }
-
-    void writePNG(const std::filesystem::path& path)
-    {
-        static constexpr unsigned char bytes[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 13};
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes), sizeof bytes);
-    }
+    CodexSandbox sandbox;
 };
 
 } // namespace
 
-TEST_F(AskFromTheCommandLine, PrintsTheTrimmedAnswerAndUsesTheModeFromTheSettings)
+TEST_F(AskFromTheCommandLine, PrintsTheAnswerInTheModeOfTheSettingsOrTheCommandWithAnImageThatLeavesNoTrace)
 {
-    std::filesystem::create_directories(home / "config/zorvane");
-    std::ofstream(home / "config/zorvane/preferences.plist")
+    std::filesystem::create_directories(sandbox.file("config/zorvane"));
+    std::ofstream(sandbox.file("config/zorvane/preferences.plist"))
         << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
            "<key>aiResponseMode</key><string>thinking</string></dict></plist>\n";
-
-    const Outcome o = run({"--ask", "¿Qué es esto?"});
+    Outcome o = run({"--ask", "¿Qué es esto?"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "Hola desde Codex\n");
-    const auto args = codexArguments();
-    ASSERT_GE(args.size(), 3u);
-    EXPECT_EQ(args[1], "--config");
-    EXPECT_EQ(args[2], "model_reasoning_effort=\"high\"");
-    EXPECT_EQ(args.back(), "-");
-    EXPECT_NE(readFile(home / "prompt.txt").find("Pregunta del usuario:\n¿Qué es esto?"), std::string::npos);
-}
+    EXPECT_EQ(CodexSandbox::lines(sandbox.file("args")).at(2), "model_reasoning_effort=\"high\"");
+    EXPECT_TRUE(CodexSandbox::read(sandbox.file("prompt")).ends_with("Pregunta del usuario:\n¿Qué es esto?"));
 
-TEST_F(AskFromTheCommandLine, AnImageIsAttachedAsOneArgumentAndRemovedAfterwards)
-{
-    writePNG(home / "shot.png");
-    const Outcome o = run({"--ask", "hola", "--image", (home / "shot.png").string(), "--mode", "fast"});
+    const std::string png = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1A', '\n', 0, 0, 0, 13};
+    std::ofstream(sandbox.file("shot.png"), std::ios::binary) << png;
+    o = run({"--ask", "hola", "--image", sandbox.file("shot.png").string(), "--mode", "fast"});
     EXPECT_EQ(o.status, 0) << o.err;
-    const auto args = codexArguments();
-    ASSERT_GE(args.size(), 2u);
-    EXPECT_EQ(args[1], "--model");
-    const std::string image = args[args.size() - 2];
-    EXPECT_EQ(image.rfind("--image=" + (home / "tmp").string() + "/zorvane-selection-", 0), 0u) << image;
-    EXPECT_EQ(args.back(), "-");
-    EXPECT_NE(readFile(home / "prompt.txt").find("La imagen adjunta es el único contenido seleccionado."), std::string::npos);
-    EXPECT_TRUE(std::filesystem::is_empty(home / "tmp")) << "transport files left behind";
+    const auto args = CodexSandbox::lines(sandbox.file("args"));
+    EXPECT_EQ(args.at(1), "--model");
+    EXPECT_TRUE(args.at(args.size() - 2).starts_with("--image=" + sandbox.temporaryDirectory().string() + "/zorvane-selection-"));
+    EXPECT_EQ(CodexSandbox::read(sandbox.file("image")), png);
+    EXPECT_TRUE(sandbox.temporaryEntries().empty()) << "transport files left behind";
 }
 
 TEST_F(AskFromTheCommandLine, FailuresGoToStandardErrorInSpanishWithStatusOne)
 {
-    writeCodex("echo 'Not logged in' >&2; exit 1", "exit 0");
-    Outcome o = run({"--ask", "hola"});
+    std::ofstream(sandbox.file("notes.txt")) << "no es una imagen";
+    Outcome o = run({"--ask", "hola", "--image", sandbox.file("notes.txt").string()});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("no es una imagen PNG"), std::string::npos) << o.err;
+
+    sandbox.installFakeCodex("echo 'Not logged in' >&2; exit 1", "exit 0", true, sandbox.homeCodex());
+    o = run({"--ask", "hola"});
     EXPECT_EQ(o.status, 1);
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, "Para evitar consumo de API, inicia sesión en Codex con ChatGPT. Estado actual: Not logged in\n");
-    EXPECT_FALSE(std::filesystem::exists(home / "args.txt")) << "the query ran although not signed in";
-
-    std::ofstream(home / "notes.txt") << "no es una imagen";
-    o = run({"--ask", "hola", "--image", (home / "notes.txt").string()});
-    EXPECT_EQ(o.status, 1);
-    EXPECT_NE(o.err.find("no es una imagen PNG"), std::string::npos) << o.err;
+    EXPECT_FALSE(std::filesystem::exists(sandbox.file("args"))) << "the query ran although not signed in";
 }
 
 TEST(CommandLineArguments, MistakesAreExplainedAndNothingIsAsked)
 {
-    EXPECT_FALSE(parseCommandLine({"--ask"}).request);
-    EXPECT_FALSE(parseCommandLine({"--ask", "x", "--mode", "Thinking"}).request);
-    EXPECT_FALSE(parseCommandLine({"--image", "a.png"}).request);
-    EXPECT_FALSE(parseCommandLine({"--frobnicate"}).request);
+    for (const std::vector<std::string>& wrong : {std::vector<std::string> {"--ask"}, {"--ask", "x", "--mode", "Thinking"},
+                                                  {"--image", "a.png"}, {"--frobnicate"}}) {
+        const CommandLineParse parse = parseCommandLine(wrong);
+        EXPECT_FALSE(parse.request) << wrong.front();
+        EXPECT_FALSE(parse.error.empty()) << wrong.front();
+    }
     const auto ok = parseCommandLine({"--mode", "thinking", "--ask", "--image"});
     ASSERT_TRUE(ok.request); // a question may itself look like an option
     EXPECT_EQ(ok.request->question, "--image");

@@ -2,9 +2,15 @@
 
 #include "app/codex/CodexService.h"
 
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
-#include <sys/types.h>
+#include <thread>
 #include <vector>
 
 namespace zorvane::fakes {
@@ -13,8 +19,19 @@ namespace zorvane::fakes {
 // candidates and the home, temporaryDirectory() the transport files, file() scratch files.
 class CodexSandbox {
 public:
-    CodexSandbox();
-    ~CodexSandbox();
+    CodexSandbox()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "zorvane-codex-test-XXXXXX").string();
+        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+        base_ = pattern;
+        std::filesystem::create_directories(home());
+        std::filesystem::create_directories(temporaryDirectory());
+    }
+    ~CodexSandbox()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(base_, ignored);
+    }
     CodexSandbox(const CodexSandbox&) = delete;
     CodexSandbox& operator=(const CodexSandbox&) = delete;
 
@@ -26,30 +43,101 @@ public:
     std::filesystem::path systemCodex() const { return root() / "usr/bin/codex"; }
     std::filesystem::path homeCodex() const { return home() / ".local/bin/codex"; }
 
-    // An executable `#!/bin/sh` script at `where`.
-    static std::filesystem::path writeScript(const std::filesystem::path& where, const std::string& body);
+    CodexServiceOptions options() const
+    {
+        CodexServiceOptions options;
+        options.root = root();
+        options.environment = Environment {{"PATH", "/usr/bin:/bin"}, {"HOME", home().string()}, {"LANG", "C.UTF-8"}};
+        options.home = "/home/zorvane";
+        options.temporaryDirectory = temporaryDirectory();
+        return options;
+    }
 
-    // A fake tool at `where` (systemCodex() unless given). `login` runs `statusBody`. `exec` writes its arguments one per line
-    // to file("args"), its working directory to file("cwd"), a copy of its `--image=` file to
-    // file("image") and that file's mode to file("image-mode"), its input to file("prompt") unless
-    // told not to read it, then runs `execBody` with $answer and $image set. Every call appends its
-    // first argument to file("calls").
+    // An executable `#!/bin/sh` script at `where`.
+    static std::filesystem::path writeScript(const std::filesystem::path& where, const std::string& body)
+    {
+        std::filesystem::create_directories(where.parent_path());
+        std::ofstream(where, std::ios::binary | std::ios::trunc) << "#!/bin/sh\n" << body << "\n";
+        std::filesystem::permissions(where, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+                                                std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+                                                std::filesystem::perms::others_exec);
+        return where;
+    }
+
+    // A fake tool at `where` (systemCodex() unless given). `login` runs `statusBody`. `exec` writes
+    // its arguments one per line to file("args"), its working directory to file("cwd"), a copy of
+    // its `--image=` file to file("image") and that file's mode to file("image-mode"), its input to
+    // file("prompt") unless told not to read it, then runs `execBody` with $answer and $image set.
+    // Every call appends its first argument to file("calls").
     std::filesystem::path installFakeCodex(const std::string& statusBody, const std::string& execBody,
-                                           bool readsInput = true, std::filesystem::path where = {}) const;
+                                           bool readsInput = true, std::filesystem::path where = {}) const
+    {
+        auto at = [&](const char* name) { return " '" + file(name).string() + "'"; };
+        return writeScript(where.empty() ? systemCodex() : where,
+                           "echo \"$1\" >>" + at("calls") + "\nif [ \"$1\" = login ]; then\n" + statusBody + "\nexit 0\nfi\n"
+                           "printf '%s\\n' \"$@\" >" + at("args") + "\npwd >" + at("cwd") + "\n"
+                           "for a in \"$@\"; do\n"
+                           "  [ \"$prev\" = --output-last-message ] && answer=\"$a\"\n"
+                           "  case \"$a\" in --image=*) image=\"${a#--image=}\"; cp \"$image\"" + at("image") +
+                           "; stat -c %a \"$image\" >" + at("image-mode") + ";; esac\n"
+                           "  prev=\"$a\"\ndone\n" + (readsInput ? "cat >" + at("prompt") + "\n" : "") + execBody);
+    }
     static std::string signedInStatus() { return "echo 'Logged in using ChatGPT' >&2"; }
+
     // An `exec` body that never ends, as the real tool offline: it creates the answer file empty
     // (as the real tool does), starts a helper process, writes its own and the helper's process
     // ids to file("pids"); with ignoresTerm it shrugs off SIGTERM.
-    std::string hangingExecBody(bool ignoresTerm = false) const;
+    std::string hangingExecBody(bool ignoresTerm = false) const
+    {
+        const std::string pids = file("pids").string();
+        return std::string(": > \"$answer\"\nsleep 1000 &\nhelper=$!\n") + (ignoresTerm ? "trap '' TERM\n" : "") +
+               "echo \"$$ $helper\" > '" + pids + ".partial'\nmv '" + pids + ".partial' '" + pids + "'\n" +
+               "while :; do sleep 0.05; done\n";
+    }
     // The ids hangingExecBody wrote, once it has (waits up to 10 s; empty if it never did).
-    std::vector<pid_t> hangingProcesses() const;
+    std::vector<pid_t> hangingProcesses() const
+    {
+        for (int i = 0; i < 1000; ++i) {
+            pid_t tool = 0, helper = 0;
+            if (std::ifstream(file("pids")) >> tool >> helper) return {tool, helper};
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return {};
+    }
     // Whether the process ends within 5 s (a zombie left to another parent counts as ended).
-    static bool processEnds(pid_t pid);
+    static bool processEnds(pid_t pid)
+    {
+        for (int i = 0; i < 500; ++i) {
+            if (::kill(pid, 0) != 0 && errno == ESRCH) return true;
+            std::string stat;
+            std::getline(std::ifstream("/proc/" + std::to_string(pid) + "/stat"), stat);
+            const auto close = stat.rfind(')');
+            if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z') return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
 
-    CodexServiceOptions options() const;
-    std::vector<std::string> temporaryEntries() const; // sorted names
-    static std::string read(const std::filesystem::path& path); // empty when missing
-    static std::vector<std::string> lines(const std::filesystem::path& path);
+    std::vector<std::string> temporaryEntries() const // sorted names
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(temporaryDirectory())) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    static std::string read(const std::filesystem::path& path) // empty when missing
+    {
+        std::ostringstream content;
+        content << std::ifstream(path, std::ios::binary).rdbuf();
+        return content.str();
+    }
+    static std::vector<std::string> lines(const std::filesystem::path& path)
+    {
+        std::vector<std::string> result;
+        std::istringstream in(read(path));
+        for (std::string line; std::getline(in, line);) result.push_back(line);
+        return result;
+    }
 
 private:
     std::filesystem::path base_;

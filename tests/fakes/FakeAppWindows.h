@@ -8,30 +8,19 @@
 
 namespace zorvane::fakes {
 
+// A chat panel that records where it was shown; its window is number 77.
 class FakeChatPanel : public ChatPanelController {
 public:
-    int prepareCount = 0;
-    int expandCount = 0;
-    int hideCount = 0;
     bool isVisible = false;
     std::vector<Rect> shownNear;
-    std::optional<std::uint32_t> number = 77;
-    // False: the window never reaches the screen (a window manager that does not map it).
-    bool mapsWhenShown = true;
+    int expandCount = 0;
+    bool mapsWhenShown = true; // false: a window manager that never maps it
 
-    void prepare(AppModel&) override { ++prepareCount; }
-    void show(AppModel&, const Rect& nearQuartzRect) override
-    {
-        shownNear.push_back(nearQuartzRect);
-        isVisible = true;
-    }
+    void prepare(AppModel&) override {}
+    void show(AppModel&, const Rect& nearQuartzRect) override { shownNear.push_back(nearQuartzRect), isVisible = true; }
     void expandForResponse() override { ++expandCount; }
-    void hide() override
-    {
-        ++hideCount;
-        isVisible = false;
-    }
-    std::optional<std::uint32_t> windowNumber() override { return number; }
+    void hide() override { isVisible = false; }
+    std::optional<std::uint32_t> windowNumber() override { return 77; }
     bool isOnScreen() override { return isVisible && mapsWhenShown; }
 };
 

@@ -3,13 +3,10 @@
 #include "app/platform/Bundle.h"
 
 #include <filesystem>
-#include <map>
-#include <optional>
-#include <string>
 
 namespace zorvane::fakes {
 
-// A bundle laid out under a folder the test chooses, with information keys it sets.
+// A bundle laid out under a folder the test chooses, with no information keys.
 class FakeBundle : public Bundle {
 public:
     explicit FakeBundle(std::filesystem::path bundlePath) : path_(std::move(bundlePath)) {}
@@ -17,14 +14,7 @@ public:
     std::filesystem::path bundlePath() const override { return path_; }
     std::filesystem::path executablesPath() const override { return path_ / "Contents" / "MacOS"; }
     std::filesystem::path resourcesPath() const override { return path_ / "Contents" / "Resources"; }
-    std::optional<std::string> infoValue(const std::string& key) const override
-    {
-        const auto found = info.find(key);
-        if (found == info.end()) return std::nullopt;
-        return found->second;
-    }
-
-    std::map<std::string, std::string> info;
+    std::optional<std::string> infoValue(const std::string&) const override { return std::nullopt; }
 
 private:
     std::filesystem::path path_;

@@ -3,86 +3,115 @@
 #include "app/platform/Clock.h"
 #include "app/platform/EventMonitors.h"
 
-#include <condition_variable>
-#include <cstddef>
-#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <vector>
 
 namespace zorvane::fakes {
 
-// Event monitors driven by the test: it places the pointer and delivers pointer-moved and
-// key-down events to whatever monitors are installed at that moment. Tokens are never reused
-// and never 0. Thread-safe, so a test may deliver a global key press from another thread.
-//
-// It keeps the removal contract the way an adapter must: removeMonitor waits for a call of that
-// handler running on another thread, and a removed handler is never entered again. A handler that
-// is still running when its removal returns is recorded (lateHandlerCount) and fails the test.
+// Event monitors the test drives from any thread: it places the pointer and delivers movements and
+// key presses to the monitors installed at that moment. Handlers run under the lock, which keeps
+// the removal contract an adapter must: a removal from another thread waits for a running handler,
+// a handler may remove monitors (itself too), and a removed one never runs again.
 class FakeEventMonitors : public EventMonitors {
 public:
-    // Pointer movements without an explicit time are stamped with this clock's uptime (0 without one).
+    // Movements without an explicit time are stamped with this clock's uptime (0 without one).
     explicit FakeEventMonitors(std::shared_ptr<Clock> clock = nullptr) : clock_(std::move(clock)) {}
-    ~FakeEventMonitors() override;
 
-    MonitorToken addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler) override;
-    MonitorToken addLocalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler) override;
-    MonitorToken addGlobalKeyDownMonitor(std::function<void(const KeyEvent&)> handler) override;
-    MonitorToken addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)> handler) override;
-    void removeMonitor(MonitorToken token) override;
-    Point currentPointerLocation() override;
+    MonitorToken addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler) override
+    {
+        return add(Kind::globalPointer, [handler](const Event& event) { return handler(*event.movement), false; });
+    }
+    MonitorToken addLocalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler) override
+    {
+        return add(Kind::localPointer, [handler](const Event& event) { return handler(*event.movement), false; });
+    }
+    MonitorToken addGlobalKeyDownMonitor(std::function<void(const KeyEvent&)> handler) override
+    {
+        return add(Kind::globalKey, [handler](const Event& event) { return handler(*event.key), false; });
+    }
+    MonitorToken addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)> handler) override
+    {
+        return add(Kind::localKey, [handler](const Event& event) { return handler(*event.key); });
+    }
+    void removeMonitor(MonitorToken token) override
+    {
+        Lock lock(mutex_);
+        strayRemovals_ += monitors_.erase(token) == 0; // never issued, or already removed
+    }
+    Point currentPointerLocation() override
+    {
+        Lock lock(mutex_);
+        return pointer_;
+    }
 
-    // Places the pointer without telling any monitor.
-    void setPointerLocation(Point location);
-    // Places the pointer, then tells the global (or local) pointer-moved monitors that it moved
-    // there at `uptime` (the clock's uptime when not given): a movement seen earlier and handled late.
-    void movePointerGlobally(Point location, std::optional<double> uptime = std::nullopt);
-    void movePointerLocally(Point location, std::optional<double> uptime = std::nullopt);
-    // Calls every installed global key monitor, in the order they were added.
-    void deliverGlobalKeyDown(KeyEvent event);
-    // Local key monitors run in the order they were added until one swallows the event.
-    // Returns true when the event was swallowed (it would not reach the application).
-    bool deliverLocalKeyDown(KeyEvent event);
+    void setPointerLocation(Point location)
+    {
+        Lock lock(mutex_);
+        pointer_ = location;
+    }
+    // Places the pointer and tells the pointer monitors it moved there at `uptime` (default: now).
+    void movePointerGlobally(Point to, std::optional<double> uptime = std::nullopt) { movePointer(Kind::globalPointer, to, uptime); }
+    void movePointerLocally(Point to, std::optional<double> uptime = std::nullopt) { movePointer(Kind::localPointer, to, uptime); }
+    void deliverGlobalKeyDown(KeyEvent key) { deliver(Kind::globalKey, {nullptr, &key}); }
+    // Local key monitors run in the order added until one swallows the key; returns whether one did.
+    bool deliverLocalKeyDown(KeyEvent key) { return deliver(Kind::localKey, {nullptr, &key}); }
 
-    std::size_t globalPointerMovedMonitorCount() const;
-    std::size_t localPointerMovedMonitorCount() const;
-    // Every monitor of any kind still installed.
-    std::size_t installedMonitorCount() const;
-    // removeMonitor calls with a token that was not installed (never issued, or already removed).
-    std::size_t strayRemovalCount() const;
-    // Handlers found still running on another thread after their removal returned.
-    std::size_t lateHandlerCount() const;
+    std::size_t installedMonitorCount() const
+    {
+        Lock lock(mutex_);
+        return monitors_.size();
+    }
+    std::size_t strayRemovalCount() const
+    {
+        Lock lock(mutex_);
+        return strayRemovals_;
+    }
 
 private:
-    enum class Kind { globalPointerMoved, localPointerMoved, globalKeyDown, localKeyDown };
-    struct Monitor {
-        Kind kind;
-        std::function<void(const PointerMovement&)> pointerHandler;
-        std::function<void(const KeyEvent&)> globalKeyHandler;
-        std::function<bool(const KeyEvent&)> localKeyHandler;
-        std::vector<std::thread::id> runningOn; // threads inside the handler now
-        bool removed = false;
+    using Lock = std::lock_guard<std::recursive_mutex>;
+    enum class Kind { globalPointer, localPointer, globalKey, localKey };
+    struct Event {
+        const PointerMovement* movement;
+        const KeyEvent* key;
     };
-    using Monitors = std::map<MonitorToken, std::shared_ptr<Monitor>>; // ordered by installation
+    using Call = std::function<bool(const Event&)>; // true: the event is swallowed
 
-    MonitorToken add(Monitor monitor);
-    std::size_t count(Kind kind) const;
-    std::vector<std::shared_ptr<Monitor>> snapshot(Kind kind) const;
-    // Runs `call` as the handler of `monitor` unless it has been removed; false when it was.
-    bool enter(const std::shared_ptr<Monitor>& monitor, const std::function<void()>& call);
-    void deliverPointerMoved(Kind kind, Point location, std::optional<double> uptime);
+    MonitorToken add(Kind kind, Call call)
+    {
+        Lock lock(mutex_);
+        monitors_.emplace(nextToken_, std::pair(kind, std::move(call)));
+        return nextToken_++;
+    }
+    void movePointer(Kind kind, Point to, std::optional<double> uptime)
+    {
+        setPointerLocation(to);
+        const PointerMovement movement {to, uptime ? *uptime : clock_ ? clock_->uptime() : 0.0};
+        deliver(kind, {&movement, nullptr});
+    }
+    bool deliver(Kind kind, const Event& event)
+    {
+        Lock lock(mutex_);
+        std::vector<MonitorToken> tokens;
+        for (const auto& [token, monitor] : monitors_)
+            if (monitor.first == kind) tokens.push_back(token);
+        for (const MonitorToken token : tokens) {
+            const auto found = monitors_.find(token); // an earlier handler may have removed it
+            if (found == monitors_.end()) continue;
+            const Call call = found->second.second; // a copy: the handler may remove itself
+            if (call(event)) return true;
+        }
+        return false;
+    }
 
     std::shared_ptr<Clock> clock_;
-    mutable std::mutex mutex_;
-    std::condition_variable handlerLeft_;
-    Monitors monitors_;
+    mutable std::recursive_mutex mutex_;
+    std::map<MonitorToken, std::pair<Kind, Call>> monitors_; // in the order installed
     MonitorToken nextToken_ = 1;
     Point pointer_;
     std::size_t strayRemovals_ = 0;
-    std::size_t lateHandlers_ = 0;
 };
 
 } // namespace zorvane::fakes

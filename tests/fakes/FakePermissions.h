@@ -12,37 +12,26 @@ public:
     std::atomic<bool> screenRecording {false};
     std::atomic<bool> microphone {false};
     std::atomic<bool> speechRecognition {false};
-    // Statuses reported before the user has answered; a granted flag above reads as authorized.
+    // The microphone's status before the user has answered; granted reads as authorized.
     std::atomic<Status> microphoneUndecided {Status::notDetermined};
-    std::atomic<Status> speechUndecided {Status::notDetermined};
-    // What the user answers to the prompts.
+    // What the user answers when asked for Accessibility.
     std::atomic<bool> grantAccessibilityWhenAsked {false};
-    std::atomic<bool> grantScreenRecordingWhenAsked {false};
     std::atomic<int> accessibilityRequests {0};
-    std::atomic<int> screenRecordingRequests {0};
 
-    void grantAll()
-    {
-        accessibility = screenRecording = microphone = speechRecognition = true;
-    }
+    void grantAll() { accessibility = screenRecording = microphone = speechRecognition = true; }
 
     bool isAccessibilityTrusted() override { return accessibility; }
     bool isScreenRecordingGranted() override { return screenRecording; }
     bool isMicrophoneAuthorized() override { return microphone; }
     bool isSpeechRecognitionAuthorized() override { return speechRecognition; }
     Status microphoneStatus() override { return microphone ? Status::authorized : microphoneUndecided.load(); }
-    Status speechRecognitionStatus() override { return speechRecognition ? Status::authorized : speechUndecided.load(); }
+    Status speechRecognitionStatus() override { return speechRecognition ? Status::authorized : Status::notDetermined; }
     void requestAccessibility() override
     {
         ++accessibilityRequests;
         if (grantAccessibilityWhenAsked) accessibility = true;
     }
-    bool requestScreenRecording() override
-    {
-        ++screenRecordingRequests;
-        if (grantScreenRecordingWhenAsked) screenRecording = true;
-        return screenRecording;
-    }
+    bool requestScreenRecording() override { return screenRecording; }
 };
 
 } // namespace zorvane::fakes

@@ -6,18 +6,19 @@
 
 namespace zorvane::fakes {
 
-// Screens the test describes, in the order it adds them; the first added is the primary screen.
+// Screens the test describes, in the order added; the first is the primary screen.
 class FakeScreens : public Screens {
 public:
     std::vector<ScreenDescription> screens() override { return described; }
 
-    // A screen with the next display number whose Quartz bounds are given; its AppKit frame is
-    // derived by flipping against the primary screen's height, and its visible frame is the
-    // whole frame unless set.
-    ScreenDescription& addScreen(const Rect& quartzBounds);
-    // A screen the window system gives no display number.
-    ScreenDescription& addScreenWithoutDisplayID(const Rect& quartzBounds);
-    void removeAll();
+    // The next display number (or none), the AppKit frame flipped against the primary's height, all of it visible.
+    ScreenDescription& addScreen(const Rect& quartz, bool withDisplayID = true)
+    {
+        const double primaryHeight = described.empty() ? quartz.height() : described.front().quartzBounds.height();
+        const Rect appKit(quartz.minX(), primaryHeight - quartz.maxY(), quartz.width(), quartz.height());
+        const auto displayID = withDisplayID ? std::optional(static_cast<std::uint32_t>(described.size() + 1)) : std::nullopt;
+        return described.emplace_back(ScreenDescription {displayID, appKit, appKit, quartz});
+    }
 
     std::vector<ScreenDescription> described;
 };

@@ -7,15 +7,13 @@
 
 namespace zorvane::fakes {
 
-// A window list the test lays out, front to back.
+// A window list the test lays out, front to back; none: the window server gives no list.
 class FakeWindowList : public WindowList {
 public:
     std::optional<std::vector<WindowInfo>> onScreenWindows() override { return windows; }
-
     // An ordinary window (layer 0) behind those added before.
-    void addWindow(ProcessID pid, const Rect& bounds, int layer = 0) { windows->push_back(WindowInfo {pid, layer, bounds}); }
+    void addWindow(ProcessID pid, const Rect& bounds) { windows->push_back(WindowInfo {pid, 0, bounds}); }
 
-    // None: the window server gives no list.
     std::optional<std::vector<WindowInfo>> windows = std::vector<WindowInfo> {};
 };
 

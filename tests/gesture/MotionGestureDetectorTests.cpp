@@ -13,23 +13,12 @@ struct Step {
 };
 using Steps = std::vector<Step>;
 
-// x alternating between 0 and `amplitude`, one sample every `interval` seconds, y fixed.
-Steps sideToSide(double amplitude, double interval, int count = 6, double start = 0)
+// x alternating between 0 and `amplitude` every `interval` seconds, y drifting `drift` points a sample.
+Steps sideToSide(double amplitude, double interval, int count = 6, double start = 0, double drift = 0)
 {
     Steps steps;
-    for (int i = 0; i < count; ++i) steps.push_back({i % 2 ? amplitude : 0.0, 300, start + interval * i});
+    for (int i = 0; i < count; ++i) steps.push_back({i % 2 ? amplitude : 0.0, 300 + drift * i, start + interval * i});
     return steps;
-}
-
-// Indices of the samples the detector calls a shake.
-std::vector<std::size_t> shakes(double threshold, const Steps& steps)
-{
-    MotionGestureDetector detector;
-    detector.threshold = threshold;
-    std::vector<std::size_t> found;
-    for (std::size_t i = 0; i < steps.size(); ++i)
-        if (detector.record(Point {steps[i].x, steps[i].y}, steps[i].time)) found.push_back(i);
-    return found;
 }
 
 } // namespace
@@ -46,12 +35,6 @@ TEST(MotionGestureDetector, TellsAShakeFromOtherMovements)
         for (int i = 0; i < 5; ++i) steps.push_back({i % 2 ? 400 : 400 - jitter, 300, 0.02 + 0.005 * (i + 1)});
         return steps;
     };
-    // Side to side while drifting downwards `drift` points per sample.
-    const auto zigzag = [](double drift) {
-        Steps steps;
-        for (int i = 0; i < 6; ++i) steps.push_back({i % 2 ? 150.0 : 0.0, drift * i, 0.05 * i});
-        return steps;
-    };
     Steps upDown;
     for (const Step& s : sideToSide(150, 0.05)) upDown.push_back({500, s.x, s.time});
 
@@ -59,7 +42,7 @@ TEST(MotionGestureDetector, TellsAShakeFromOtherMovements)
         const char* what;
         double threshold;
         Steps steps;
-        std::vector<std::size_t> shakes;
+        std::vector<std::size_t> shakes; // indices of the samples that complete a shake
     } cases[] = {
         {"five 150-point strokes at 3000 points/s", 2200, sideToSide(150, 0.05), {5}},
         {"a shake leaves nothing towards the next one", 2200, sideToSide(150, 0.05, 7), {5}},
@@ -75,11 +58,18 @@ TEST(MotionGestureDetector, TellsAShakeFromOtherMovements)
         {"99 points wide is too narrow", 2200, sideToSide(99, 0.01, 20), {}},
         {"100 points wide is enough", 2200, sideToSide(100, 0.01), {5}},
         {"up and down", 2200, upDown, {5}},
-        {"a tie between the axes is read horizontally", 2200, zigzag(30), {5}},
-        {"mostly vertical drift is read vertically", 2200, zigzag(40), {}},
+        {"a tie between the axes is read horizontally", 2200, sideToSide(150, 0.05, 6, 0, 30), {5}},
+        {"mostly vertical drift is read vertically", 2200, sideToSide(150, 0.05, 6, 0, 40), {}},
         // Simultaneous samples count as one millisecond apart: 150 000 points per second.
         {"simultaneous samples at their speed", 150000, sideToSide(150, 0), {5}},
         {"simultaneous samples are not infinitely fast", 150001, sideToSide(150, 0), {}},
     };
-    for (const auto& c : cases) EXPECT_EQ(shakes(c.threshold, c.steps), c.shakes) << c.what;
+    for (const auto& c : cases) {
+        MotionGestureDetector detector;
+        detector.threshold = c.threshold;
+        std::vector<std::size_t> found;
+        for (std::size_t i = 0; i < c.steps.size(); ++i)
+            if (detector.record(Point {c.steps[i].x, c.steps[i].y}, c.steps[i].time)) found.push_back(i);
+        EXPECT_EQ(found, c.shakes) << c.what;
+    }
 }

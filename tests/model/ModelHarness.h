@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/model/AppModel.h"
 #include "app/core/Defaults.h"
+#include "app/model/AppModel.h"
 #include "fakes/CodexSandbox.h"
 #include "fakes/FakeAccessibilityTree.h"
 #include "fakes/FakeAppWindows.h"
@@ -27,60 +27,75 @@
 
 namespace zorvane::testing {
 
-constexpr ProcessID ownPID = 100;
 constexpr ProcessID notesPID = 200;
 inline const Rect saveButton(100, 100, 200, 40);
 
-// The platform faked but for the main queue, the window images and the chat panel, which each
-// harness picks: everything permitted, one 1440 × 900 screen, a bundle with its browser host, and
-// the bridge on a free loopback port.
+// The whole application with every service real over a faked platform: everything permitted, one
+// 1440 × 900 screen filled by a notes window with a "Guardar" button, a bundle with its browser
+// host, the bridge on a free loopback port, and a fake `codex` that is signed in and answers at
+// once. Each harness gives the main queue and the chat panel, and waits its own way.
 class FakedPlatform {
 protected:
     FakedPlatform()
     {
         permissions->grantAll();
         screens->addScreen(Rect(0, 0, 1440, 900));
-        std::filesystem::create_directories(bundleDir / "Contents/MacOS");
+        windowList->addWindow(notesPID, Rect(0, 0, 1440, 900));
+        const auto window = tree->addElement(tree->addApplication(notesPID, "Notas"), "AXWindow", Rect(0, 0, 1440, 900));
+        tree->addElement(window, "AXButton", saveButton, {{"AXTitle", std::string("Guardar")}});
+        tree->setHit(notesPID, window);
+        windowImages->setImage(fakes::FakeWindowImages::makeImage(saveButton, 1, [](std::uint32_t x, std::uint32_t) { return x; }));
         std::filesystem::create_directories(bundleDir / "Contents/Resources/BrowserExtension");
+        std::filesystem::create_directories(bundleDir / "Contents/MacOS");
         std::ofstream(bundleDir / "Contents/MacOS/ZorvaneBrowserHost") << "#!/bin/sh\n";
         ::chmod((bundleDir / "Contents/MacOS/ZorvaneBrowserHost").c_str(), 0755);
+        answerWith("printf '  **Es** un botón.\\n' > \"$answer\"");
     }
+    virtual ~FakedPlatform() = default;
 
-    void answerWith(const std::string& execBody)
+    virtual std::shared_ptr<MainQueue> mainQueue() = 0;
+    virtual std::shared_ptr<ChatPanelController> chatPanelPort() = 0;
+    // Waits (in real time, bounded) for work finished on other threads to be applied.
+    virtual bool waitUntil(const std::function<bool()>& done) = 0;
+
+    void answerWith(const std::string& execBody) { codexSandbox.installFakeCodex(fakes::CodexSandbox::signedInStatus(), execBody); }
+
+    AppModel& makeModel()
     {
-        codexSandbox.installFakeCodex(fakes::CodexSandbox::signedInStatus(), execBody);
+        AppPlatform platform {.mainQueue = mainQueue(), .clock = clock, .defaults = defaults, .bundle = bundle, .permissions = permissions,
+            .screens = screens, .windowList = windowList, .accessibilityTree = tree, .windowImages = windowImages, .overlayPanels = panels,
+            .eventMonitors = events, .audioInput = audio, .speechRecognizers = recognizers, .workspace = workspace,
+            .applicationWindows = windows, .loginItem = loginItem, .updater = updater, .chatPanel = chatPanelPort(),
+            .onboardingWindow = onboarding, .codexOptions = codexSandbox.options(), .bridgePort = 0, .homeDirectory = home.path(),
+            .configHome = home / ".config", .ownProcessID = 100, .speechLocale = "es_ES"};
+        model = AppModel::create(std::move(platform));
+        return *model;
     }
-
-    AppPlatform platform(std::shared_ptr<MainQueue> queue, std::shared_ptr<WindowImages> windowImages,
-                         std::shared_ptr<ChatPanelController> chatPanel)
+    AppModel& startedModel()
     {
-        AppPlatform platform;
-        platform.mainQueue = std::move(queue);
-        platform.clock = clock;
-        platform.defaults = defaults;
-        platform.bundle = bundle;
-        platform.permissions = permissions;
-        platform.screens = screens;
-        platform.windowList = windowList;
-        platform.accessibilityTree = tree;
-        platform.windowImages = std::move(windowImages);
-        platform.overlayPanels = panels;
-        platform.eventMonitors = events;
-        platform.audioInput = audio;
-        platform.speechRecognizers = recognizers;
-        platform.workspace = workspace;
-        platform.applicationWindows = windows;
-        platform.loginItem = loginItem;
-        platform.updater = updater;
-        platform.chatPanel = std::move(chatPanel);
-        platform.onboardingWindow = onboarding;
-        platform.codexOptions = codexSandbox.options();
-        platform.bridgePort = 0;
-        platform.homeDirectory = home.path();
-        platform.configHome = home / ".config";
-        platform.ownProcessID = ownPID;
-        platform.speechLocale = "es_ES";
-        return platform;
+        makeModel().start();
+        waitUntil([&] { return model->codexStatus() != AppModel::checkingCodexStatus; });
+        return *model;
+    }
+    // A selection of the "Guardar" button at `rect`, with or without its picture.
+    static CapturedContext selection(const Rect& rect = saveButton, std::optional<std::vector<std::uint8_t>> image = std::nullopt)
+    {
+        CapturedContext context;
+        context.kind = CapturedContext::Kind::interface;
+        context.appName = "Notas";
+        context.role = "botón";
+        context.title = "Guardar";
+        context.screenRect = rect;
+        context.imageData = std::move(image);
+        return context;
+    }
+    // The browser host, connected and greeted.
+    fakes::LoopbackSocket connectHost()
+    {
+        auto socket = fakes::LoopbackSocket::connectTo(model->browserBridge()->listeningPort());
+        socket.send(BridgeProtocol::helloLine);
+        waitUntil([&] { return model->browserExtensionConnected(); });
+        return socket;
     }
 
     std::shared_ptr<fakes::FakeClock> clock = std::make_shared<fakes::FakeClock>();
@@ -93,6 +108,7 @@ protected:
     std::shared_ptr<fakes::FakeScreens> screens = std::make_shared<fakes::FakeScreens>();
     std::shared_ptr<fakes::FakeWindowList> windowList = std::make_shared<fakes::FakeWindowList>();
     std::shared_ptr<fakes::FakeAccessibilityTree> tree = std::make_shared<fakes::FakeAccessibilityTree>();
+    std::shared_ptr<fakes::FakeWindowImages> windowImages = std::make_shared<fakes::FakeWindowImages>();
     std::shared_ptr<fakes::FakeOverlayPanels> panels = std::make_shared<fakes::FakeOverlayPanels>();
     std::shared_ptr<fakes::FakeEventMonitors> events = std::make_shared<fakes::FakeEventMonitors>(clock);
     std::shared_ptr<fakes::FakeAudioInput> audio = std::make_shared<fakes::FakeAudioInput>();
@@ -106,69 +122,28 @@ protected:
     std::shared_ptr<AppModel> model;
 };
 
-// The whole application with every service real on a manual main queue: a notes window with a
-// "Guardar" button fills the screen, and the fake `codex` is signed in and answers at once.
+// The model on a manual main queue with a chat panel that only records.
 class ModelTest : public ::testing::Test, protected FakedPlatform {
 protected:
-    ModelTest()
-    {
-        windowList->addWindow(notesPID, Rect(0, 0, 1440, 900));
-        const auto app = tree->addApplication(notesPID, "Notas");
-        const auto window = tree->addElement(app, "AXWindow", Rect(0, 0, 1440, 900));
-        tree->addElement(window, "AXButton", saveButton, {{"AXTitle", std::string("Guardar")}});
-        tree->setHit(notesPID, window);
-        windowImages->setImage(fakes::FakeWindowImages::makeImage(saveButton, 1, [](std::uint32_t x, std::uint32_t) { return x; }));
-        answerWith("printf '  **Es** un botón.\\n' > \"$answer\"");
-    }
-
     ~ModelTest() override
     {
         model.reset();
         queue->runPending();
     }
+    std::shared_ptr<MainQueue> mainQueue() override { return queue; }
+    std::shared_ptr<ChatPanelController> chatPanelPort() override { return chatPanel; }
+    bool waitUntil(const std::function<bool()>& done) override { return queue->runUntil(done, std::chrono::seconds(20)); }
 
-    AppModel& makeModel()
-    {
-        auto made = platform(queue, windowImages, chatPanel);
-        made.codexOptions.queryTimeLimit = queryTimeLimit;
-        model = AppModel::create(std::move(made));
-        return *model;
-    }
-
-    AppModel& startedModel()
-    {
-        makeModel();
-        model->start();
-        waitUntil([&] { return model->codexStatus() != AppModel::checkingCodexStatus; });
-        return *model;
-    }
-
-    // Six sideways pointer moves 1/16 s apart: a shake at the default sensitivity.
+    // Six sideways pointer moves 1/16 s apart (a shake at the default sensitivity), then the pause.
     void shake()
     {
-        for (int i = 0; i < 6; ++i) {
-            if (i > 0) clock->advance(0.0625);
-            events->movePointerGlobally(Point {i % 2 ? 550.0 : 400.0, 500});
-        }
-        clock->advance(2); // past the pause after a shake
+        for (int i = 0; i < 6; ++i, clock->advance(0.0625)) events->movePointerGlobally(Point {i % 2 ? 550.0 : 400.0, 500});
+        clock->advance(2);
         queue->runPending();
     }
 
-    // Waits (in real time, bounded) for work finished on other threads to be applied.
-    bool waitUntil(const std::function<bool()>& done) { return queue->runUntil(done, std::chrono::seconds(20)); }
-
-    fakes::LoopbackSocket connectHost()
-    {
-        auto socket = fakes::LoopbackSocket::connectTo(model->browserBridge()->listeningPort());
-        socket.send(BridgeProtocol::helloLine);
-        waitUntil([&] { return model->browserExtensionConnected(); });
-        return socket;
-    }
-
     std::shared_ptr<fakes::ManualMainQueue> queue = std::make_shared<fakes::ManualMainQueue>(*clock);
-    std::shared_ptr<fakes::FakeWindowImages> windowImages = std::make_shared<fakes::FakeWindowImages>();
     std::shared_ptr<fakes::FakeChatPanel> chatPanel = std::make_shared<fakes::FakeChatPanel>();
-    std::optional<double> queryTimeLimit; // for models made from now on
 };
 
 } // namespace zorvane::testing

@@ -8,7 +8,6 @@
 namespace zorvane {
 namespace {
 
-using Code = ScreenCaptureService::CaptureError::Code;
 using fakes::FakeWindowImages;
 
 // Distinct red, green and blue in every pixel, so a swapped channel or a shifted row shows.
@@ -19,17 +18,15 @@ std::uint32_t pattern(std::uint32_t x, std::uint32_t y)
 
 class ScreenCaptureTest : public ::testing::Test {
 protected:
-    void SetUp() override { permissions->screenRecording = true; }
-
-    Code failureOf(std::optional<std::int64_t> window = std::nullopt)
+    // The text the user sees when the capture fails.
+    std::string failureOf(std::optional<std::int64_t> window = std::nullopt)
     {
         try {
             service.capture(Rect(0, 0, 10, 10), window);
         } catch (const ScreenCaptureService::CaptureError& error) {
-            return error.code();
+            return error.localizedDescription();
         }
-        ADD_FAILURE() << "capture did not fail";
-        return Code::captureFailed;
+        return "(no failure)";
     }
 
     std::shared_ptr<fakes::FakePermissions> permissions = std::make_shared<fakes::FakePermissions>();
@@ -41,10 +38,9 @@ TEST_F(ScreenCaptureTest, ThePNGHoldsExactlyThePixelsOfTheRectangleAtTheDisplays
 {
     const Rect rect(100, 50, 200, 80);
     for (const double scale : {1.0, 2.0}) {
-        // Rows padded, as window servers align them.
-        images->setImage(FakeWindowImages::makeImage(rect, scale, pattern, 64));
+        permissions->screenRecording = true;
+        images->setImage(FakeWindowImages::makeImage(rect, scale, pattern, 64)); // rows padded, as window servers align them
         const std::vector<std::uint8_t> png = service.capture(rect, std::nullopt);
-
         // Decoded with libpng itself, independently of how the bytes were written.
         png_image image {};
         image.version = PNG_IMAGE_VERSION;
@@ -56,66 +52,40 @@ TEST_F(ScreenCaptureTest, ThePNGHoldsExactlyThePixelsOfTheRectangleAtTheDisplays
         ASSERT_EQ(image.height, static_cast<std::uint32_t>(80 * scale));
         for (std::uint32_t y = 0; y < image.height; ++y)
             for (std::uint32_t x = 0; x < image.width; ++x) {
-                const std::uint32_t want = pattern(x, y);
                 const std::uint8_t* got = &rgb[(y * image.width + x) * 3];
-                ASSERT_EQ(std::uint32_t {got[0]} << 16 | got[1] << 8 | got[2], want & 0xFFFFFF) << "at " << x << "," << y << " scale " << scale;
+                ASSERT_EQ(std::uint32_t {got[0]} << 16 | got[1] << 8 | got[2], pattern(x, y) & 0xFFFFFF) << x << "," << y << " at " << scale;
             }
     }
 }
 
-TEST_F(ScreenCaptureTest, NothingIsAskedForWithoutPermissionOrWithAWindowNumberThatNamesNoWindow)
+TEST_F(ScreenCaptureTest, FailuresAreRefusedWithTheirSentenceAndNeverReadPastAnImage)
 {
-    images->setImage(FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern));
-    // Out of range: refused rather than capturing the wrong windows.
-    EXPECT_EQ(failureOf(-1), Code::captureFailed);
-    EXPECT_EQ(failureOf(0x100000000ll), Code::captureFailed);
-    permissions->screenRecording = false;
-    EXPECT_EQ(failureOf(), Code::permissionMissing);
-    EXPECT_TRUE(images->requests().empty());
-
+    const std::string cannotCapture = "No se pudo capturar el elemento seleccionado.";
+    const WindowImage good = FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern);
+    images->setImage(good);
+    EXPECT_EQ(failureOf(), "Activa Grabación de pantalla para adjuntar contenido visual.");
     permissions->screenRecording = true;
-
-    service.capture(Rect(0, 0, 10, 10), std::nullopt);
+    EXPECT_EQ(failureOf(-1), cannotCapture) << "a window number that names no window would capture the wrong ones";
+    EXPECT_EQ(failureOf(0x100000000ll), cannotCapture);
+    EXPECT_TRUE(images->requests().empty());
     service.capture(Rect(0, 0, 10, 10), 0xFFFFFFFFll);
-    const auto requests = images->requests();
-    ASSERT_EQ(requests.size(), 2u);
-    EXPECT_EQ(requests[0].quartzRect, Rect(0, 0, 10, 10));
-    EXPECT_EQ(requests[0].belowWindow, std::nullopt);
-    EXPECT_EQ(requests[1].belowWindow, WindowNumber {0xFFFFFFFFu});
-}
+    EXPECT_EQ(images->requests().at(0).belowWindow, WindowNumber {0xFFFFFFFFu});
 
-TEST_F(ScreenCaptureTest, MissingOrMalformedImagesAreRefusedAndNeverReadPastTheirEnd)
-{
-    WindowImage truncated = FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern);
-    truncated.pixels.resize(truncated.stride * 9); // claims more rows than it holds
-    WindowImage shortRows = FakeWindowImages::makeImage(Rect(0, 0, 10, 10), 1, pattern);
+    WindowImage truncated = good, shortRows = good, wide;
+    truncated.pixels.resize(good.stride * 9); // claims more rows than it holds
     shortRows.stride = 39;
-    for (const std::optional<WindowImage>& image : {std::optional<WindowImage>(), std::optional(WindowImage {}),
-             std::optional(truncated), std::optional(shortRows)}) {
+    for (const auto& image : {std::optional<WindowImage>(), std::optional(WindowImage {}), std::optional(truncated), std::optional(shortRows)}) {
         images->setImage(image);
-        EXPECT_EQ(failureOf(), Code::captureFailed);
+        EXPECT_EQ(failureOf(), cannotCapture);
     }
-}
-
-TEST_F(ScreenCaptureTest, AnImageTheEncoderCannotWriteFailsQuietly)
-{
-    WindowImage wide; // wider than PNG encoders accept
-    wide.width = 1'100'000;
+    wide.width = 1'100'000; // wider than PNG encoders accept
     wide.height = 1;
-    wide.stride = static_cast<std::size_t>(wide.width) * 4;
+    wide.stride = std::size_t {wide.width} * 4;
     wide.pixels.assign(wide.stride, 0);
     images->setImage(wide);
     ::testing::internal::CaptureStderr();
-    EXPECT_EQ(failureOf(), Code::encodingFailed);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), ""); // libpng's complaints stay quiet
-}
-
-TEST(CaptureErrorTexts, AreTheSpanishSentencesTheUserSees)
-{
-    using Error = ScreenCaptureService::CaptureError;
-    EXPECT_EQ(describe(Error(Code::permissionMissing)), "Activa Grabación de pantalla para adjuntar contenido visual.");
-    EXPECT_EQ(describe(Error(Code::captureFailed)), "No se pudo capturar el elemento seleccionado.");
-    EXPECT_EQ(describe(Error(Code::encodingFailed)), "No se pudo preparar la captura para Codex.");
+    EXPECT_EQ(failureOf(), "No se pudo preparar la captura para Codex.");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << "libpng's complaints stay quiet";
 }
 
 } // namespace

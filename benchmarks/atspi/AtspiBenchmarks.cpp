@@ -7,9 +7,9 @@
 #include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakePermissions.h"
-#include "tests/atspi/AtspiDesktop.h"
+#include "tests/support/ChromiumPage.h"
+#include "tests/support/DesktopSession.h"
 
-#include <glib.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -27,12 +27,6 @@ using SteadyClock = std::chrono::steady_clock;
 namespace {
 
 constexpr int lookups = 500;
-
-void runPendingEvents()
-{
-    while (g_main_context_iteration(nullptr, FALSE)) {
-    }
-}
 
 double milliseconds(SteadyClock::duration d)
 {
@@ -99,7 +93,7 @@ void measure(World& world, const char* name, const Rect& button)
     const auto callsBefore = world.tree->busCalls();
     world.counting->requests.clear();
     for (int i = 0; i < lookups; ++i) {
-        runPendingEvents();
+        runGLibEvents();
         const Point at {across(random), down(random)};
         world.counting->inside = {};
         const auto start = SteadyClock::now();
@@ -125,42 +119,19 @@ void measure(World& world, const char* name, const Rect& button)
 
 int main()
 {
-    AtspiDesktop desktop;
+    DesktopSession desktop;
     World world;
-    const auto gtk = desktop.startGtk("Ventana GTK");
-    const auto qt = desktop.startQt("Ventana Qt");
+    const auto gtk = desktop.startGtkWindow("Ventana GTK");
+    const auto qt = desktop.startQtWindow("Ventana Qt");
     desktop.startChromium();
     if (!gtk || !qt) {
         std::printf("the GTK or Qt window did not come up\n");
         return 0;
     }
-
     // The Chromium button's place comes from the page's web area.
     std::optional<Rect> chromiumButton;
-    const auto deadline = SteadyClock::now() + std::chrono::seconds(60);
-    while (!chromiumButton && SteadyClock::now() < deadline) {
-        runPendingEvents();
-        const Point inside {1440 + 300, 300};
-        const auto window = world.windows->topmostApplicationWindow(inside, getpid());
-        if (!window || !window->ownerPID) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
-            continue;
-        }
-        if (auto hit = world.tree->elementAtPoint(*window->ownerPID, inside)) {
-            AccessibilityElement element = *hit;
-            for (int i = 0; i < 12 && !chromiumButton; ++i) {
-                const auto role = world.tree->attribute(element, AccessibilityAttribute::role);
-                if (role && std::get<std::string>(*role) == "AXWebArea") {
-                    if (const auto page = world.tree->frame(element))
-                        chromiumButton = Rect(page->minX() + 40, page->minY() + 420, 160, 40);
-                }
-                const auto parent = world.tree->attribute(element, AccessibilityAttribute::parent);
-                if (!parent) break;
-                element = std::get<AccessibilityElement>(*parent);
-            }
-        }
-        if (!chromiumButton) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
+    if (const auto page = chromiumPage(*world.windows, *world.tree, {1440 + 300, 300}, 60))
+        chromiumButton = Rect(page->minX() + 40, page->minY() + 420, 160, 40);
 
     std::printf("context(at:) at random points of a button, %d lookups each (shared 2-core machine: noisy)\n", lookups);
     measure(world, "GTK 3", gtk->widgets.at("button"));
@@ -173,8 +144,8 @@ int main()
     // An application that stops answering: the first lookup waits out one call; the following
     // ones are refused at once until the pause ends.
     kill(gtk->pid, SIGSTOP);
-    const Point at = centre(gtk->widgets.at("button"));
-    runPendingEvents();
+    const Point at {gtk->widgets.at("button").midX(), gtk->widgets.at("button").midY()};
+    runGLibEvents();
     auto start = SteadyClock::now();
     const bool firstFound = world.service.context(at).has_value();
     const double first = milliseconds(SteadyClock::now() - start);

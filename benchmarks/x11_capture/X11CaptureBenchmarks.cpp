@@ -6,6 +6,7 @@
 #include "app/selection/ScreenCaptureService.h"
 #include "fakes/FakePermissions.h"
 #include "tests/support/DesktopSession.h"
+#include "tests/support/X11Client.h"
 
 #include <benchmark/benchmark.h>
 
@@ -67,7 +68,7 @@ struct Desktop {
         XDestroyImage(image);
         // Twenty more windows elsewhere, above the document, as on a busy desktop.
         for (int i = 0; i < 20; ++i)
-            window(("other " + std::to_string(i)).c_str(), 0x808080 + static_cast<unsigned long>(i), 1500 + 60 * (i % 10),
+            window(("other " + std::to_string(i)).c_str(), 0x808080 + static_cast<std::uint32_t>(i), 1500 + 60 * (i % 10),
                 100 + 300 * (i / 10), 300, 200);
         panel = window("panel", 0xf0f0f0, 900, 100, 380, 600);
         XFreeGC(d, gc);
@@ -75,22 +76,13 @@ struct Desktop {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
 
-    Window window(const char* name, unsigned long background, int x, int y, int width, int height)
+    Window window(const char* name, std::uint32_t background, int x, int y, int width, int height)
     {
-        Display* d = display.get();
-        const Window w = XCreateSimpleWindow(d, DefaultRootWindow(d), x, y, static_cast<unsigned>(width),
-            static_cast<unsigned>(height), 0, 0, background);
-        XStoreName(d, w, name);
-        XSizeHints hints {};
-        hints.flags = USPosition | USSize;
-        hints.x = x;
-        hints.y = y;
-        XSetWMNormalHints(d, w, &hints);
-        XMapWindow(d, w);
-        XSync(d, False);
+        windowsShown.push_back(std::make_unique<testing::ColouredWindow>(display.get(), name, background, x, y, width, height));
         session.waitForWindow(name);
-        return w;
+        return windowsShown.back()->id();
     }
+    std::vector<std::unique_ptr<testing::ColouredWindow>> windowsShown;
 };
 
 Desktop& desktop()

@@ -2,8 +2,8 @@
 // the screenshot tool a user would otherwise reach for: `flameshot gui` to its overlay. Both are
 // measured in the same run on the same private two-monitor desktop, as a person sees them: from
 // the trigger until watched pixels on both monitors have changed.
+#include "app/ui/QtMainQueue.h"
 #include "tests/support/DesktopSession.h"
-#include "tests/x11_input/QtTestMainQueue.h"
 
 #include "app/core/SystemClock.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
@@ -30,6 +30,15 @@ using benchmarks::Steady;
 namespace {
 
 constexpr int rounds = 10;
+
+// Runs Qt's events (the panels paint there) until the condition holds or the time is up.
+void pumpUntil(double seconds, const std::function<bool()>& condition)
+{
+    testing::waitUntil(seconds, [&] {
+        QCoreApplication::processEvents();
+        return condition();
+    });
+}
 
 struct Figures {
     double median = 0;
@@ -65,13 +74,13 @@ Figures measureOurs(X11OverlayPanels& panels, Screens& screenList, PixelWatch& w
         std::vector<std::unique_ptr<OverlayPanel>> open;
         for (const auto& s : screenList.screens()) open.push_back(panels.showPanel(s, {}));
         inCalls.push_back(std::chrono::duration<double>(Steady::now() - start).count());
-        testing::waitUntil([&] { return shown.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 15);
+        pumpUntil(15, [&] { return shown.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         const double result = shown.get();
         if (result < 0) ++failed;
         else seconds.push_back(result);
         open.clear();
         auto gone = std::async(std::launch::async, [&] { return watch.waitFor(false, Steady::now()); });
-        testing::waitUntil([&] { return gone.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 15);
+        pumpUntil(15, [&] { return gone.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
         gone.get();
     }
     synchronous = summarise(inCalls, 0);
@@ -89,7 +98,7 @@ Figures measureFlameshot(testing::DesktopSession& session, PixelWatch& watch, bo
         const double result = watch.waitFor(true, start, 15);
         if (result < 0) ++failed;
         else seconds.push_back(result);
-        std::system("xdotool key Escape >/dev/null 2>&1");
+        session.processes().run({"xdotool", "key", "Escape"}, 5);
         if (watch.waitFor(false, Steady::now(), 3) < 0) {
             session.stop(gui);
             watch.waitFor(false, Steady::now(), 5);
@@ -104,8 +113,7 @@ Figures measureFlameshot(testing::DesktopSession& session, PixelWatch& watch, bo
 int main()
 {
     testing::DesktopSession session(testing::DesktopSessionOptions {.accessibilityBus = false});
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
-    std::system("xsetroot -solid '#808080' >/dev/null 2>&1");
+    session.processes().run({"xsetroot", "-solid", "#808080"}, 10);
     // Flameshot without its first-run greeting or tray icon.
     const auto config = session.home() / ".config/flameshot";
     std::filesystem::create_directories(config);
@@ -118,7 +126,7 @@ int main()
     char name[] = "x11_input_overlay_benchmark";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    auto queue = std::make_shared<testing::QtTestMainQueue>();
+    auto queue = std::make_shared<ui::QtMainQueue>();
     auto clock = std::make_shared<SystemClock>();
     std::shared_ptr<X11Screens> screens = X11Screens::create();
     auto monitors = X11EventMonitors::create(queue, clock, screens);

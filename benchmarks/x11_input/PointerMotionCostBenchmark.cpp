@@ -2,8 +2,9 @@
 // thread delivering to a shake monitor, Qt's own threads) while another process moves the
 // pointer through XTest 1000 times a second for 10 seconds, and the wake-ups of its threads
 // while nothing moves.
+#include "app/ui/QtMainQueue.h"
 #include "tests/support/DesktopSession.h"
-#include "tests/x11_input/QtTestMainQueue.h"
+#include "tests/support/X11Client.h"
 
 #include "app/core/Defaults.h"
 #include "app/core/UserDefaults.h"
@@ -17,9 +18,6 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QTimer>
-
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -53,8 +51,7 @@ pid_t startMover()
 {
     const pid_t pid = ::fork();
     if (pid != 0) return pid;
-    Display* display = XOpenDisplay(nullptr);
-    if (!display) ::_exit(1);
+    testing::X11Client hand;
     timespec next {};
     ::clock_gettime(CLOCK_MONOTONIC, &next);
     int x = 0;
@@ -63,8 +60,7 @@ pid_t startMover()
         const double angle = i * 2 * M_PI / 2000;
         const int nx = int(std::lround(300 * std::cos(angle)));
         const int ny = int(std::lround(200 * std::sin(angle)));
-        XTestFakeRelativeMotionEvent(display, nx - x, ny - y, CurrentTime);
-        XFlush(display);
+        hand.moveBy(nx - x, ny - y);
         x = nx;
         y = ny;
         next.tv_nsec += 1000000;
@@ -74,7 +70,6 @@ pid_t startMover()
         }
         ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
     }
-    XCloseDisplay(display);
     ::_exit(0);
 }
 
@@ -85,35 +80,28 @@ double cpuSeconds()
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-// Voluntary context switches of each thread of this process, by thread id: each is a sleep
-// that ended.
-std::map<std::string, long> wakeUpsByThread()
-{
-    std::map<std::string, long> threads;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
-        std::string name;
-        std::getline(std::ifstream(task.path() / "comm"), name);
-        std::ifstream status(task.path() / "status");
-        for (std::string line; std::getline(status, line);)
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-                threads[task.path().filename().string() + " " + name] = std::stol(line.substr(24));
-    }
-    return threads;
-}
-
 long wakeUps()
 {
     long total = 0;
-    for (const auto& [thread, count] : wakeUpsByThread()) total += count;
+    for (const auto& [thread, count] : testing::threadWakeUps()) total += count;
     return total;
 }
 
 void printWakeUps(const std::map<std::string, long>& before, double elapsed)
 {
-    for (const auto& [thread, count] : wakeUpsByThread()) {
+    for (const auto& [thread, count] : testing::threadWakeUps()) {
         const auto earlier = before.find(thread);
         std::printf("    thread %-28s %7.1f wake-ups/s\n", thread.c_str(), double(count - (earlier == before.end() ? 0 : earlier->second)) / elapsed);
     }
+}
+
+// Runs Qt's events for a while.
+void settle(double seconds)
+{
+    testing::waitUntil(seconds, [] {
+        QCoreApplication::processEvents();
+        return false;
+    });
 }
 
 } // namespace
@@ -121,12 +109,11 @@ void printWakeUps(const std::map<std::string, long>& before, double elapsed)
 int main()
 {
     testing::DesktopSession session(testing::DesktopSessionOptions {.twoMonitors = false, .accessibilityBus = false});
-    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
     int argc = 1;
     char name[] = "x11_input_motion_benchmark";
     char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    auto queue = std::make_shared<testing::QtTestMainQueue>();
+    auto queue = std::make_shared<ui::QtMainQueue>();
     auto clock = std::make_shared<SystemClock>();
     std::shared_ptr<X11Screens> screens = X11Screens::create();
     auto monitors = X11EventMonitors::create(queue, clock, screens);
@@ -136,12 +123,12 @@ int main()
     gesture->start();
     long deliveries = 0;
     monitors->addGlobalPointerMovedMonitor([&](const PointerMovement&) { ++deliveries; });
-    testing::settle(1);
+    settle(1);
 
     std::printf("Pointer motion cost, XTest at %d events/s for %.0f s (shared machine: noisy)\n", eventsPerSecond, seconds);
     const double cpuBefore = cpuSeconds();
     const long wakeBefore = wakeUps();
-    const auto threadsBefore = wakeUpsByThread();
+    const auto threadsBefore = testing::threadWakeUps();
     const auto start = std::chrono::steady_clock::now();
     const pid_t mover = startMover();
     // The event loop runs as in the program, with no timer of its own until the mover is done.
@@ -151,7 +138,7 @@ int main()
     int status = 0;
     ::waitpid(mover, &status, 0);
     const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    testing::settle(0.2);
+    settle(0.2);
     const double cpu = cpuSeconds() - cpuBefore;
     std::printf("  CPU of this process: %.2f %% of one core (%.3f s over %.1f s)\n", 100 * cpu / elapsed, cpu, elapsed);
     std::printf("  movements delivered to a handler: %ld (%.0f/s); wake-ups of all threads: %.0f/s\n", deliveries,
@@ -160,9 +147,9 @@ int main()
 
     // Nothing moves: the reader sleeps in poll() without a timeout. The event loop is left alone
     // (no waiting helper with a timer of its own) and watched from a plain sleep.
-    testing::settle(0.5);
+    settle(0.5);
     const long idleBefore = wakeUps();
-    const auto idleThreadsBefore = wakeUpsByThread();
+    const auto idleThreadsBefore = testing::threadWakeUps();
     const double idleCpuBefore = cpuSeconds();
     std::this_thread::sleep_for(std::chrono::seconds(10));
     const long idleWakes = wakeUps() - idleBefore;

@@ -97,11 +97,7 @@ DesktopSession::DesktopSession(DesktopSessionOptions options) : options_(options
             });
             if (!ready) throw std::runtime_error("DesktopSession: the accessibility bus did not start");
         }
-        if (options_.windowManager) {
-            processes_->start({"openbox", "--sm-disable"});
-            if (!windowManagerManagesWindows(display_, 20))
-                throw std::runtime_error("DesktopSession: openbox did not start");
-        }
+        if (options_.windowManager) startWindowManager();
         if (options_.tray) {
             processes_->start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
                 "--height", "24"});
@@ -137,6 +133,12 @@ pid_t DesktopSession::spawn(const std::vector<std::string>& argv, const std::map
 
 void DesktopSession::stop(pid_t pid) { processes_->stop(pid); }
 
+void DesktopSession::startWindowManager()
+{
+    processes_->start({"openbox", "--sm-disable"});
+    if (!windowManagerManagesWindows(display_, 20)) throw std::runtime_error("DesktopSession: openbox did not start");
+}
+
 void DesktopSession::startXvfb()
 {
     const std::string number = processes_->startAndReadLine({"Xvfb", "-displayfd", "{fd}", "-screen", "0",
@@ -165,10 +167,12 @@ void DesktopSession::startSessionBus()
     environment_.set("DBUS_SESSION_BUS_ADDRESS", printed);
 }
 
-bool DesktopSession::screenshot(const std::filesystem::path& png) const
+std::filesystem::path DesktopSession::screenshot(const std::string& name) const
 {
-    return processes_->run({"import", "-display", display_, "-window", "root", png.string()}, 30) == 0
-        && std::filesystem::exists(png);
+    const char* kept = std::getenv("ZORVANE_SCREENSHOT_DIR");
+    const auto png = (kept && *kept ? std::filesystem::path(kept) : home_) / (name + ".png");
+    const bool taken = processes_->run({"import", "-display", display_, "-window", "root", png.string()}, 30) == 0;
+    return taken && std::filesystem::exists(png) ? png : std::filesystem::path();
 }
 
 bool DesktopSession::waitForWindow(const std::string& nameSubstring, double timeoutSeconds) const

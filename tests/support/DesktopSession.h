@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/Geometry.h"
 #include "tests/support/Processes.h"
 
 #include <sys/types.h>
@@ -19,6 +20,13 @@ struct DesktopSessionOptions {
     bool tray = false;            // trayer
 };
 
+// Another application's window to point at, and where its toolkit put its widgets (root pixels):
+// "window", "button" ("Enviar mensaje"), "picture", "link" ("Abrir la ayuda"), "text" (three lines).
+struct TestWindow {
+    pid_t pid = -1;
+    std::map<std::string, Rect> widgets;
+};
+
 // A private X11 desktop for one test program: Xvfb on a display it picks itself, a temporary HOME
 // and XDG_RUNTIME_DIR, a session bus and, as asked, the accessibility bus, openbox and a tray.
 // While it lives, this process's environment points at it (DISPLAY, DBUS_SESSION_BUS_ADDRESS,
@@ -35,22 +43,36 @@ public:
 
     std::string display() const;
     std::filesystem::path home() const;
+    Processes& processes() { return *processes_; }
 
     // Starts a program with the session's environment plus extraEnvironment; its output goes to
     // a log file in the session's temporary directory. Throws when it cannot be started.
     pid_t spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extraEnvironment = {});
     // SIGTERM to the process and anything it started in its process group, SIGKILL after 2 s, reaped.
     void stop(pid_t pid);
+    // openbox, once it manages windows (for a session made without it).
+    void startWindowManager();
 
-    // The whole root window as a PNG file.
-    bool screenshot(const std::filesystem::path& png) const;
+    // The whole root window as a PNG, kept in ZORVANE_SCREENSHOT_DIR when that names a folder (for
+    // a person to look at), else in HOME; empty when it failed.
+    std::filesystem::path screenshot(const std::string& name) const;
     // Whether a viewable window whose name contains nameSubstring appears within the time.
     bool waitForWindow(const std::string& nameSubstring, double timeoutSeconds = 10) const;
+
+    // The test applications (tests/support), each at its own place: GTK 3 at (60, 80), Qt 6 at
+    // (700, 80); none when the window did not come up. accessibleQt: Qt exposes its tree whatever
+    // the session's switch says.
+    std::optional<TestWindow> startGtkWindow(const std::string& title);
+    std::optional<TestWindow> startQtWindow(const std::string& title, bool accessibleQt = true);
+    // Chromium showing tests/support/page.html (a picture at (40, 40) 240×160, a paragraph at
+    // (40, 240) 420 wide, a button at (40, 420) 160×40) at the top-left of the right monitor.
+    pid_t startChromium();
 
 private:
     void startXvfb();
     void startSessionBus();
     void tearDown();
+    std::optional<TestWindow> waitForReport(pid_t pid, const std::filesystem::path& report);
 
     DesktopSessionOptions options_;
     std::filesystem::path root_;
@@ -59,6 +81,7 @@ private:
     std::string display_;
     ScopedEnvironment environment_;
     std::optional<Processes> processes_; // made once the root folder exists
+    int started_ = 0;
 };
 
 } // namespace zorvane::testing

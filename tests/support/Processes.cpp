@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -137,6 +138,14 @@ pid_t Processes::start(const std::vector<std::string>& argv, const std::map<std:
 
 bool Processes::hasExited(pid_t pid) { return reaped(pid); }
 
+std::optional<int> Processes::waitForExit(pid_t pid, double timeoutSeconds)
+{
+    int status = 0;
+    if (!waitUntil(timeoutSeconds, [&] { return waitpid(pid, &status, WNOHANG) == pid; })) return std::nullopt;
+    children_.erase(std::remove(children_.begin(), children_.end(), pid), children_.end());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 void Processes::stop(pid_t pid)
 {
     // Only our own children: a pid reaped earlier may belong to someone else by now.
@@ -224,6 +233,22 @@ std::string Processes::startAndReadLine(std::vector<std::string> argv, double ti
     }
     close(fds[0]);
     return complete ? line : std::string();
+}
+
+std::map<std::string, long> threadWakeUps(pid_t pid)
+{
+    std::map<std::string, long> threads;
+    const std::filesystem::path tasks = "/proc/" + (pid > 0 ? std::to_string(pid) : std::string("self")) + "/task";
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+        std::string name, line;
+        std::getline(std::ifstream(task.path() / "comm"), name);
+        std::ifstream status(task.path() / "status");
+        while (std::getline(status, line))
+            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
+                threads[task.path().filename().string() + " " + name] = std::stol(line.substr(24));
+    }
+    return threads;
 }
 
 } // namespace zorvane::testing

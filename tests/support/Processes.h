@@ -49,6 +49,8 @@ public:
     void stopAll();
     // Whether one of ours has ended (reaping it).
     bool hasExited(pid_t pid);
+    // Waits for one of ours to end by itself: its exit status (-1 when a signal ended it), or none.
+    std::optional<int> waitForExit(pid_t pid, double timeoutSeconds);
 
     // Runs argv to its end; its exit status, or -1 when it was killed or the time ran out.
     // `output` receives its standard output when given (its standard error goes to the log).
@@ -66,5 +68,9 @@ private:
     std::vector<pid_t> children_;
     mutable int logCounter_ = 0;
 };
+
+// For benchmarks: the voluntary context switches (sleeps that ended) of each thread of a process
+// (0: this one), by "thread-id name".
+std::map<std::string, long> threadWakeUps(pid_t pid = 0);
 
 } // namespace zorvane::testing

@@ -1,85 +1,91 @@
-// Global input and the selection overlay on a private two-monitor desktop.
-#include "tests/support/DesktopSession.h"
-#include "tests/x11_input/QtTestMainQueue.h"
-
+// Global input, the selection overlay and the workspace's openers on a private two-monitor
+// desktop with a window manager; the pointer and keys come through XTest from another client.
 #include "app/core/Defaults.h"
 #include "app/core/SystemClock.h"
 #include "app/core/UserDefaults.h"
 #include "app/gesture/MotionGestureMonitor.h"
+#include "app/platform/linux/desktop/X11Workspace.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
 #include "app/platform/linux/x11/X11OverlayPanels.h"
 #include "app/platform/linux/x11/X11Screens.h"
 #include "app/platform/linux/x11/X11WindowImages.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "app/selection/SelectionOverlayCoordinator.h"
+#include "app/ui/QtMainQueue.h"
 #include "fakes/FakeAccessibilityTree.h"
 #include "fakes/FakePermissions.h"
 #include "fakes/FakeWindowList.h"
 #include "fakes/MemoryPreferencesStore.h"
+#include "tests/support/DesktopSession.h"
+#include "tests/support/X11Client.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
 #include <QImage>
 #include <QKeyEvent>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
-#include "tests/x11_input/XTestDriver.h"
-
+#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
-#include <optional>
-#include <vector>
+#include <fstream>
+#include <thread>
 
-namespace zorvane {
+namespace zorvane::testing {
 namespace {
 
-using testing::DesktopSession;
-using testing::settle;
-using testing::waitUntil;
+// Runs Qt's events until the condition holds or the time is up.
+bool pumpUntil(double seconds, const std::function<bool()>& condition)
+{
+    return waitUntil(seconds, [&] {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return condition();
+    });
+}
+
+void settle(double seconds) { pumpUntil(seconds, [] { return false; }); }
 
 class X11InputTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        session_ = new DesktopSession();
-        ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+        session = new DesktopSession({.accessibilityBus = false});
         static int argc = 1;
         static char name[] = "x11_input_tests";
         static char* argv[] = {name, nullptr};
-        app_ = new QApplication(argc, argv);
-        queue_ = std::make_shared<testing::QtTestMainQueue>();
-        clock_ = std::make_shared<SystemClock>();
-        screens_ = X11Screens::create();
-        monitors_ = X11EventMonitors::create(queue_, clock_, screens_);
+        app = new QApplication(argc, argv);
+        queue = std::make_shared<ui::QtMainQueue>();
+        screens = X11Screens::create();
+        monitors = X11EventMonitors::create(queue, clock, screens);
     }
     static void TearDownTestSuite()
     {
-        monitors_.reset();
-        screens_.reset();
-        queue_.reset();
-        delete app_;
-        delete session_;
+        monitors.reset();
+        screens.reset();
+        queue.reset();
+        delete app;
+        delete session;
     }
 
-    static inline DesktopSession* session_ = nullptr;
-    static inline QApplication* app_ = nullptr;
-    static inline std::shared_ptr<testing::QtTestMainQueue> queue_;
-    static inline std::shared_ptr<SystemClock> clock_;
-    static inline std::shared_ptr<X11Screens> screens_;
-    static inline std::shared_ptr<X11EventMonitors> monitors_;
+    static inline DesktopSession* session = nullptr;
+    static inline QApplication* app = nullptr;
+    static inline std::shared_ptr<ui::QtMainQueue> queue;
+    static inline std::shared_ptr<SystemClock> clock = std::make_shared<SystemClock>();
+    static inline std::shared_ptr<X11Screens> screens;
+    static inline std::shared_ptr<X11EventMonitors> monitors;
+    X11Client x;
 };
 
 TEST_F(X11InputTest, PointerAndKeysReachTheMonitorsOfTheWindowTheyConcern)
 {
-    ASSERT_TRUE(monitors_->watchesRawInput());
-    testing::XTestDriver x;
-    const testing::ColouredWindow otherWindow(x.display(), "other application", 0xff0000, 100, 100, 500, 400);
-    const Window other = otherWindow.id();
-    ASSERT_TRUE(testing::eventually([&] { return otherWindow.framed(); }));
+    ASSERT_TRUE(monitors->watchesRawInput());
+    const ColouredWindow other(x.display(), "other application", 0xff0000, 100, 100, 500, 400);
+    ASSERT_TRUE(waitUntil(5, [&] { return other.framed(); }));
     class OurWindow final : public QWidget {
     public:
         int escapes = 0;
@@ -90,83 +96,73 @@ TEST_F(X11InputTest, PointerAndKeysReachTheMonitorsOfTheWindowTheyConcern)
     ours.setWindowTitle("ours");
     ours.setGeometry(800, 200, 300, 200);
     ours.show();
-    ASSERT_TRUE(session_->waitForWindow("ours"));
+    ASSERT_TRUE(session->waitForWindow("ours"));
 
     std::vector<PointerMovement> global, local;
-    std::vector<int> keys;
+    std::vector<int> keys, localKeys;
     int selfRemoving = 0;
-    const MonitorToken g = monitors_->addGlobalPointerMovedMonitor([&](const PointerMovement& m) { global.push_back(m); });
-    const MonitorToken l = monitors_->addLocalPointerMovedMonitor([&](const PointerMovement& m) { local.push_back(m); });
-    const MonitorToken k = monitors_->addGlobalKeyDownMonitor([&](const KeyEvent& e) { keys.push_back(e.keyCode); });
+    const MonitorToken g = monitors->addGlobalPointerMovedMonitor([&](const PointerMovement& m) { global.push_back(m); });
+    const MonitorToken l = monitors->addLocalPointerMovedMonitor([&](const PointerMovement& m) { local.push_back(m); });
+    const MonitorToken k = monitors->addGlobalKeyDownMonitor([&](const KeyEvent& e) { keys.push_back(e.keyCode); });
     MonitorToken once = 0;
-    once = monitors_->addGlobalPointerMovedMonitor([&](const PointerMovement&) {
+    once = monitors->addGlobalPointerMovedMonitor([&](const PointerMovement&) {
         ++selfRemoving;
-        monitors_->removeMonitor(once);
+        monitors->removeMonitor(once);
     });
+    // From a warp (no raw events) at `from`, five steps; what the monitors heard of them.
+    const auto moves = [&](int fromX, int fromY, int dx, int dy, bool dragging = false) {
+        x.warp(fromX, fromY);
+        if (dragging) x.button(true);
+        settle(0.2);
+        global.clear();
+        local.clear();
+        for (int i = 0; i < 5; ++i) x.moveBy(dx, dy);
+    };
 
     // Over another application: the global monitors get every movement, at the pointer's place.
-    x.warp(300, 300);
-    settle(0.2);
-    global.clear();
-    const double before = clock_->uptime();
-    for (int i = 0; i < 5; ++i) x.moveBy(10, 5);
-    ASSERT_TRUE(waitUntil([&] { return !global.empty() && global.back().location == Point {350, 325}; }));
+    const double before = clock->uptime();
+    moves(300, 300, 10, 5);
+    ASSERT_TRUE(pumpUntil(10, [&] { return !global.empty() && global.back().location == Point {350, 325}; }));
     EXPECT_GE(global.back().uptime, before);
-    EXPECT_LE(global.back().uptime, clock_->uptime());
+    EXPECT_LE(global.back().uptime, clock->uptime());
     EXPECT_TRUE(local.empty());
     EXPECT_EQ(selfRemoving, 1);
-
     // A drag is not a plain movement.
-    x.button(true);
-    settle(0.2);
-    global.clear();
-    for (int i = 0; i < 5; ++i) x.moveBy(20, 0);
+    moves(300, 300, 20, 0, true);
     settle(0.3);
     x.button(false);
     EXPECT_TRUE(global.empty());
-
     // Over our own window: only the local monitor.
-    x.warp(900, 300);
-    settle(0.2);
-    global.clear();
-    local.clear();
-    for (int i = 0; i < 3; ++i) x.moveBy(5, 5);
-    ASSERT_TRUE(waitUntil([&] { return !local.empty() && local.back().location == Point {915, 315}; }));
+    moves(900, 300, 5, 5);
+    ASSERT_TRUE(pumpUntil(10, [&] { return !local.empty() && local.back().location == Point {925, 325}; }));
     EXPECT_TRUE(global.empty());
 
     // Escape typed into the other application: seen globally, and the application still gets it.
-    x.focus(other);
-    x.typeKey(XK_Escape);
-    EXPECT_TRUE(waitUntil([&] { return keys == std::vector<int> {KeyEvent::escape}; }));
-    EXPECT_TRUE(x.receivedKeyPress(other, XK_Escape));
-
+    x.focus(other.id());
+    x.typeKey("Escape");
+    EXPECT_TRUE(pumpUntil(10, [&] { return keys == std::vector<int> {KeyEvent::escape}; }));
+    EXPECT_TRUE(x.receivedKeyPress(other.id(), "Escape"));
     // Escape typed into our own window: the local monitor swallows it, the global one never sees it.
     keys.clear();
-    std::vector<int> localKeys;
-    const MonitorToken lk = monitors_->addLocalKeyDownMonitor([&](const KeyEvent& e) {
+    const MonitorToken lk = monitors->addLocalKeyDownMonitor([&](const KeyEvent& e) {
         localKeys.push_back(e.keyCode);
         return true;
     });
     x.focus(ours.winId());
-    ASSERT_TRUE(waitUntil([&] { return ours.isActiveWindow(); }));
-    x.typeKey(XK_Escape);
-    EXPECT_TRUE(waitUntil([&] { return localKeys == std::vector<int> {KeyEvent::escape}; }));
-    monitors_->removeMonitor(lk);
-    x.typeKey(XK_Escape);
-    EXPECT_TRUE(waitUntil([&] { return ours.escapes == 1; }));
+    ASSERT_TRUE(pumpUntil(10, [&] { return ours.isActiveWindow(); }));
+    x.typeKey("Escape");
+    EXPECT_TRUE(pumpUntil(10, [&] { return localKeys == std::vector<int> {KeyEvent::escape}; }));
+    monitors->removeMonitor(lk);
+    x.typeKey("Escape");
+    EXPECT_TRUE(pumpUntil(10, [&] { return ours.escapes == 1; }));
     EXPECT_TRUE(keys.empty());
     EXPECT_EQ(localKeys.size(), 1u);
-    x.focus(other);
 
     // Removed monitors hear nothing more.
-    monitors_->removeMonitor(g);
-    monitors_->removeMonitor(l);
-    monitors_->removeMonitor(k);
-    global.clear();
-    keys.clear();
-    x.warp(300, 300);
-    x.moveBy(10, 0);
-    x.typeKey(XK_Escape);
+    x.focus(other.id());
+    for (const MonitorToken token : {g, l, k}) monitors->removeMonitor(token);
+    moves(300, 300, 10, 0);
+    x.typeKey("Escape");
     settle(0.3);
     EXPECT_TRUE(global.empty());
     EXPECT_TRUE(keys.empty());
@@ -177,13 +173,10 @@ TEST_F(X11InputTest, AShakeOfThePointerTriggersTheGestureOnce)
 {
     auto defaults = std::make_shared<UserDefaults>(std::make_shared<fakes::MemoryPreferencesStore>());
     Defaults::registerDefaults(*defaults);
-    auto gesture = MotionGestureMonitor::create(monitors_, defaults, queue_);
+    auto gesture = MotionGestureMonitor::create(monitors, defaults, queue);
     int triggers = 0;
     gesture->onTrigger = [&] { ++triggers; };
-
     gesture->start();
-
-    testing::XTestDriver x;
     x.warp(700, 450);
     settle(0.2);
     // Ten strokes of 300 pixels in about 80 ms each, as a hand shakes a mouse. The main thread is
@@ -194,7 +187,7 @@ TEST_F(X11InputTest, AShakeOfThePointerTriggersTheGestureOnce)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
     }
-    EXPECT_TRUE(waitUntil([&] { return triggers > 0; }, 5));
+    EXPECT_TRUE(pumpUntil(5, [&] { return triggers > 0; }));
     settle(0.5);
     EXPECT_EQ(triggers, 1);
     gesture->stop();
@@ -204,54 +197,52 @@ TEST_F(X11InputTest, OverlaySelectsByDragAndClickAndLeavesNothingOnScreen)
 {
     // No element is ever found: every selection is the area around the pointer or a dragged one.
     auto accessibility = std::make_shared<AccessibilitySelectionService>(std::make_shared<fakes::FakePermissions>(),
-        std::make_shared<fakes::FakeWindowList>(), std::make_shared<fakes::FakeAccessibilityTree>(), screens_, clock_, ::getpid());
-    auto panels = std::make_shared<X11OverlayPanels>(monitors_, std::shared_ptr<WindowImages>(X11WindowImages::create()));
-    auto coordinator = SelectionOverlayCoordinator::create(accessibility, screens_, panels, monitors_, queue_, clock_);
-
-    testing::XTestDriver x;
+        std::make_shared<fakes::FakeWindowList>(), std::make_shared<fakes::FakeAccessibilityTree>(), screens, clock, getpid());
+    auto panels = std::make_shared<X11OverlayPanels>(monitors, std::shared_ptr<WindowImages>(X11WindowImages::create()));
+    auto coordinator = SelectionOverlayCoordinator::create(accessibility, screens, panels, monitors, queue, clock);
     // A grey desktop, so that the veil shows on the frozen frame.
-    XSetWindowBackground(x.display(), x.root(), 0x808080);
-    XClearWindow(x.display(), x.root());
-    const testing::ColouredWindow otherWindow(x.display(), "other application", 0xff0000, 100, 100, 500, 400);
-    const Window other = otherWindow.id();
-    ASSERT_TRUE(testing::eventually([&] { return otherWindow.framed(); }));
-    x.focus(other);
+    session->processes().run({"xsetroot", "-solid", "#808080"}, 10);
+    const ColouredWindow other(x.display(), "other application", 0xff0000, 100, 100, 500, 400);
+    ASSERT_TRUE(waitUntil(5, [&] { return other.framed(); }));
+    x.focus(other.id());
+    // The monitor-sized override-redirect windows, bottom to top: what an overlay shows.
+    const auto overlayPanels = [&] {
+        std::vector<bool> panel;
+        for (const auto& w : x.windows(false)) panel.push_back(w.overrideRedirect && w.width == 1440 && w.height == 900);
+        return panel;
+    };
+    const auto panelCount = [&] { const auto p = overlayPanels(); return std::count(p.begin(), p.end(), true); };
     std::optional<CapturedContext> selected;
     int cancels = 0;
     const auto begin = [&] {
         selected.reset();
         coordinator->begin([&](const CapturedContext& c) { selected = c; }, [&] { ++cancels; });
-        return waitUntil([&] { return x.overlayPanels() == 2; });
+        return pumpUntil(10, [&] { return panelCount() == 2; });
     };
-    const auto nothingLeft = [&] { return !panels->anyPanelOnScreen() && x.overlayPanels() == 0; };
-    // Kept when ZORVANE_SCREENSHOT_DIR names a folder.
+    const auto nothingLeft = [&] { return !panels->anyPanelOnScreen() && panelCount() == 0; };
     const auto screenshot = [&](const std::string& name) {
-        const char* keep = std::getenv("ZORVANE_SCREENSHOT_DIR");
-        const auto path = (keep && *keep ? std::filesystem::path(keep) : session_->home()) / name;
-        EXPECT_TRUE(session_->screenshot(path));
-        return QImage(QString::fromStdString(path.string()));
+        settle(0.3);
+        return QImage(QString::fromStdString(session->screenshot(name).string()));
     };
 
-    // Without a compositor: one panel per monitor, above the other window, showing the frozen
+    // Without a compositor: one panel per monitor on top of the other window, showing the frozen
     // screen under the veil (not black).
     ASSERT_FALSE(X11OverlayPanels::compositorRunning());
     x.warp(300, 300);
     ASSERT_TRUE(begin());
-    const auto order = x.stacking();
-    ASSERT_GE(order.size(), 3u);
-    EXPECT_TRUE(x.isOverlayPanel(order.end()[-1]) && x.isOverlayPanel(order.end()[-2])) << "not on top";
-    settle(0.3);
-    const QImage frozen = screenshot("overlay-frozen.png");
+    const auto stack = overlayPanels();
+    EXPECT_TRUE(stack.end()[-1] && stack.end()[-2]) << "not on top";
+    const QImage frozen = screenshot("overlay-frozen");
     EXPECT_GT(frozen.pixelColor(150, 150).red(), 200);
     EXPECT_LT(frozen.pixelColor(150, 150).green(), 20);
     // The bare desktop, 0x80 grey, under a black veil of 7 %.
     EXPECT_NEAR(frozen.pixelColor(1000, 700).green(), 119, 3);
     EXPECT_NEAR(frozen.pixelColor(2400, 700).green(), 119, 3);
 
-    // A drag selects exactly the dragged area, in Quartz points.
+    // A drag selects exactly the dragged area, in Quartz points. The panel reads the pointer when
+    // it handles an event, so each step waits for the last.
     x.warp(200, 200);
     settle(0.1);
-    // The panel reads the pointer when it handles an event, so each step waits for the last.
     x.button(true);
     settle(0.1);
     for (int i = 0; i < 10; ++i) {
@@ -260,42 +251,127 @@ TEST_F(X11InputTest, OverlaySelectsByDragAndClickAndLeavesNothingOnScreen)
     }
     settle(0.1);
     x.button(false);
-    ASSERT_TRUE(waitUntil([&] { return selected.has_value(); }));
+    ASSERT_TRUE(pumpUntil(10, [&] { return selected.has_value(); }));
     EXPECT_EQ(selected->screenRect, Rect(200, 200, 300, 200));
-    EXPECT_TRUE(waitUntil(nothingLeft));
+    EXPECT_TRUE(pumpUntil(10, nothingLeft));
 
     // With a compositor the panel is translucent; a click on the right monitor accepts the area
     // around the pointer there.
-    const pid_t compositor = session_->spawn({"xcompmgr"});
-    ASSERT_TRUE(waitUntil([] { return X11OverlayPanels::compositorRunning(); }));
+    const pid_t compositor = session->spawn({"xcompmgr"});
+    ASSERT_TRUE(waitUntil(10, [] { return X11OverlayPanels::compositorRunning(); }));
     x.warp(2000, 500);
     ASSERT_TRUE(begin());
-    settle(0.3);
-    const QImage translucent = screenshot("overlay-composited.png");
+    const QImage translucent = screenshot("overlay-composited");
     EXPECT_GT(translucent.pixelColor(150, 150).red(), 200);
     EXPECT_LT(translucent.pixelColor(150, 150).green(), 20);
-    x.button(true);
-    x.button(false);
-    ASSERT_TRUE(waitUntil([&] { return selected.has_value(); }));
+    x.click();
+    ASSERT_TRUE(pumpUntil(10, [&] { return selected.has_value(); }));
     EXPECT_EQ(selected->screenRect, Rect(1640, 260, 720, 480));
-    EXPECT_TRUE(waitUntil(nothingLeft));
+    EXPECT_TRUE(pumpUntil(10, nothingLeft));
 
-    // The panels never took the keyboard from the other application; Escape typed there
-    // cancels, once.
+    // The panels never took the keyboard from the other application; Escape typed there cancels, once.
     ASSERT_TRUE(begin());
-    Window focused = 0;
-    int revert = 0;
-    XGetInputFocus(x.display(), &focused, &revert);
-    EXPECT_EQ(focused, other);
-    x.typeKey(XK_Escape);
-    EXPECT_TRUE(waitUntil([&] { return cancels == 1; }));
-    EXPECT_TRUE(waitUntil(nothingLeft));
-    EXPECT_FALSE(selected.has_value());
+    EXPECT_EQ(x.focused(), other.id());
+    x.typeKey("Escape");
+    EXPECT_TRUE(pumpUntil(10, [&] { return cancels == 1; }));
+    EXPECT_TRUE(pumpUntil(10, nothingLeft));
     settle(0.2);
+    EXPECT_FALSE(selected.has_value());
     EXPECT_EQ(cancels, 1);
+    session->stop(compositor);
+}
 
-    session_->stop(compositor);
+TEST_F(X11InputTest, UrlsFilesAndSettingsPagesOpenThroughTheDesktopsTools)
+{
+    // Stand-ins for the desktop's programs come first on the PATH; each writes its arguments, one
+    // per line, to <name>.called.
+    const auto bin = session->home() / "bin";
+    std::filesystem::create_directories(bin);
+    for (const char* tool : {"xdg-open", "gnome-control-center", "systemsettings", "fake-chromium"}) {
+        const std::string script = (bin / tool).string();
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << script << ".part'\nmv '" << script << ".part' '"
+                              << script << ".called'\n";
+        ::chmod(script.c_str(), 0755);
+    }
+    ScopedEnvironment environment;
+    environment.set("PATH", bin.string() + ":" + std::getenv("PATH"));
+    // The arguments a stand-in was called with, once it has run.
+    const auto calledWith = [&](const std::string& tool, double seconds = 5) -> std::optional<std::vector<std::string>> {
+        const auto record = bin / (tool + ".called");
+        if (!pumpUntil(seconds, [&] { return std::filesystem::exists(record); })) return std::nullopt;
+        std::ifstream in(record);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        std::filesystem::remove(record);
+        return lines;
+    };
+    X11Workspace workspace;
+    EXPECT_TRUE(workspace.openURL("https://example.org/a b?q=1&r=2"));
+    EXPECT_EQ(calledWith("xdg-open"), std::vector<std::string> {"https://example.org/a b?q=1&r=2"});
+
+    // A browser through its launcher entry, with the entry's own quoting and field codes.
+    const auto applications = session->home() / ".local/share/applications";
+    std::filesystem::create_directories(applications);
+    std::ofstream(applications / "chromium.desktop") << "[Desktop Entry]\nType=Application\nName=Chromium\nExec="
+        << (bin / "fake-chromium").string() << " \"--class=a b\" --icon %i %U\n[Desktop Action new]\nExec=wrong\n";
+    EXPECT_TRUE(workspace.isApplicationInstalled("org.chromium.Chromium"));
+    EXPECT_FALSE(workspace.isApplicationInstalled("com.microsoft.edgemac"));
+    EXPECT_TRUE(workspace.openURLWithApplication("chrome://extensions", "org.chromium.Chromium"));
+    EXPECT_EQ(calledWith("fake-chromium"), (std::vector<std::string> {"--class=a b", "--icon", "chrome://extensions"}));
+    EXPECT_FALSE(workspace.openURLWithApplication("edge://extensions", "com.microsoft.edgemac"));
+
+    // The privacy panes: the desktop's own page where it has one, nothing otherwise.
+    struct Case {
+        const char* desktop;
+        std::string anchor;
+        const char* tool;
+        std::vector<std::string> arguments;
+    };
+    for (const Case& c : {Case {"ubuntu:GNOME", "Privacy_Accessibility", "gnome-control-center", {"universal-access"}},
+             Case {"GNOME", "Privacy_Microphone", "gnome-control-center", {"sound"}},
+             Case {"KDE", "Privacy_Accessibility", "systemsettings", {"kcm_access"}},
+             Case {"GNOME", "Privacy_ScreenCapture", nullptr, {}}, Case {"XFCE", "Privacy_Accessibility", nullptr, {}}}) {
+        SCOPED_TRACE(std::string(c.desktop) + " " + c.anchor);
+        environment.set("XDG_CURRENT_DESKTOP", c.desktop);
+        EXPECT_EQ(workspace.openURL("x-apple.systempreferences:com.apple.preference.security?" + c.anchor), c.tool != nullptr);
+        if (c.tool) {
+            EXPECT_EQ(calledWith(c.tool), c.arguments);
+        }
+    }
+    EXPECT_FALSE(calledWith("xdg-open", 0.3).has_value()) << "a settings URL reached xdg-open";
+
+    // Revealing a file: its folder opens when no file manager answers, else the file manager shows it.
+    const auto folder = session->home() / "Extension folder";
+    std::filesystem::create_directories(folder);
+    const auto file = folder / "manifest.json";
+    std::ofstream(file) << "{}";
+    const auto url = [](const std::filesystem::path& p) { return QString::fromStdString("file://" + p.string()).replace(" ", "%20"); };
+    EXPECT_TRUE(workspace.revealFile(file));
+    EXPECT_EQ(calledWith("xdg-open"), std::vector<std::string> {url(folder).toStdString()});
+    class FileManager final : public QDBusVirtualObject {
+    public:
+        QStringList shown;
+        QString introspect(const QString&) const override { return {}; }
+        bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
+        {
+            if (message.member() != "ShowItems") return false;
+            shown = message.arguments().value(0).toStringList();
+            connection.send(message.createReply());
+            return true;
+        }
+    } fileManager;
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "file-manager");
+    ASSERT_TRUE(bus.registerVirtualObject("/org/freedesktop/FileManager1", &fileManager));
+    ASSERT_TRUE(bus.registerService("org.freedesktop.FileManager1"));
+    EXPECT_TRUE(workspace.revealFile(file));
+    EXPECT_TRUE(pumpUntil(10, [&] { return !fileManager.shown.isEmpty(); }));
+    EXPECT_EQ(fileManager.shown, QStringList {url(file)});
+    EXPECT_FALSE(calledWith("xdg-open", 0.5).has_value());
+    EXPECT_FALSE(workspace.revealFile(folder / "missing.json"));
+    bus.unregisterService("org.freedesktop.FileManager1");
+    bus.unregisterObject("/org/freedesktop/FileManager1");
+    QDBusConnection::disconnectFromBus("file-manager");
 }
 
 } // namespace
-} // namespace zorvane
+} // namespace zorvane::testing

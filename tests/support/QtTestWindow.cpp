@@ -1,9 +1,9 @@
-// A Qt 6 window for the accessibility tests: nested panels holding a button, a picture, a
-// link-like label and a multi-line text. Writes each widget's rectangle in root pixels to the file
-// named by its first argument ("name x y width height" lines), again whenever the window moves.
+// The Qt 6 window desktop tests point at: nested panels holding a button, a picture, a link-like
+// label and a three-line text. Once the window has stood still for half a second it writes each
+// widget's rectangle in root pixels to the file named by its first argument ("name x y width
+// height" lines).
 #include <QApplication>
 #include <QFile>
-#include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -12,7 +12,6 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWidget>
 
 namespace {
 
@@ -21,10 +20,10 @@ public:
     explicit ReportingWindow(QString reportPath) : reportPath_(std::move(reportPath))
     {
         timer_.setSingleShot(true);
-        timer_.setInterval(150);
+        timer_.setInterval(500);
         QObject::connect(&timer_, &QTimer::timeout, [this] { write(); });
     }
-    void track(const char* name, QWidget* widget) { widgets_.push_back({name, widget}); }
+    std::vector<std::pair<const char*, QWidget*>> widgets;
 
 protected:
     bool event(QEvent* event) override
@@ -37,10 +36,9 @@ private:
     void write()
     {
         QByteArray lines;
-        for (const auto& [name, widget] : widgets_) {
+        for (const auto& [name, widget] : widgets) {
             const QPoint at = widget->mapToGlobal(QPoint(0, 0));
-            lines += QByteArray(name) + ' ' + QByteArray::number(at.x()) + ' ' + QByteArray::number(at.y()) + ' ' +
-                QByteArray::number(widget->width()) + ' ' + QByteArray::number(widget->height()) + '\n';
+            lines += QStringLiteral("%1 %2 %3 %4 %5\n").arg(name).arg(at.x()).arg(at.y()).arg(widget->width()).arg(widget->height()).toUtf8();
         }
         QFile part(reportPath_ + ".part");
         if (!part.open(QIODevice::WriteOnly)) return;
@@ -52,7 +50,6 @@ private:
 
     QString reportPath_;
     QTimer timer_;
-    std::vector<std::pair<const char*, QWidget*>> widgets_;
 };
 
 } // namespace
@@ -60,16 +57,11 @@ private:
 int main(int argc, char** argv)
 {
     QApplication application(argc, argv);
-    if (argc < 2) return 2;
+    if (argc < 3) return 2;
     ReportingWindow window(QString::fromLocal8Bit(argv[1]));
-    window.setWindowTitle(argc > 2 ? QString::fromUtf8(argv[2]) : QStringLiteral("Ventana Qt"));
-
-    auto* outer = new QVBoxLayout(&window);
+    window.setWindowTitle(QString::fromUtf8(argv[2]));
     auto* panel = new QGroupBox(QStringLiteral("Panel"));
-    auto* inner = new QVBoxLayout(panel);
-    auto* row = new QFrame;
-    auto* rowLayout = new QHBoxLayout(row);
-
+    auto* row = new QWidget;
     auto* button = new QPushButton(QStringLiteral("Enviar mensaje"));
     QPixmap pixels(120, 80);
     pixels.fill(QColor(0x33, 0x66, 0xCC));
@@ -77,23 +69,16 @@ int main(int argc, char** argv)
     picture->setPixmap(pixels);
     picture->setFixedSize(120, 80);
     auto* link = new QLabel(QStringLiteral("<a href=\"https://example.org/\">Abrir la ayuda</a>"));
-    link->setTextFormat(Qt::RichText);
     auto* text = new QPlainTextEdit(QStringLiteral("Primera línea del texto\nSegunda línea del texto\nTercera línea"));
     text->setFixedHeight(90);
-
+    auto* rowLayout = new QHBoxLayout(row);
     rowLayout->addWidget(button);
     rowLayout->addWidget(picture);
     rowLayout->addStretch();
-    inner->addWidget(row);
-    inner->addWidget(link);
-    inner->addWidget(text);
-    outer->addWidget(panel);
-
-    window.track("window", &window);
-    window.track("button", button);
-    window.track("picture", picture);
-    window.track("link", link);
-    window.track("text", text);
+    auto* inner = new QVBoxLayout(panel);
+    for (QWidget* w : {row, static_cast<QWidget*>(link), static_cast<QWidget*>(text)}) inner->addWidget(w);
+    (new QVBoxLayout(&window))->addWidget(panel);
+    window.widgets = {{"window", &window}, {"button", button}, {"picture", picture}, {"link", link}, {"text", text}};
     window.setGeometry(700, 80, 520, 420);
     window.show();
     return application.exec();

@@ -1,0 +1,426 @@
+// The X11 screens, window list and capture on a private two-monitor desktop: bare first, then
+// with a window manager (openbox) as most users have one.
+#include "app/platform/linux/x11/X11ScreenRecording.h"
+#include "app/platform/linux/x11/X11Screens.h"
+#include "app/platform/linux/x11/X11WindowImages.h"
+#include "app/platform/linux/x11/X11WindowList.h"
+#include "app/selection/ScreenCaptureService.h"
+#include "tests/fakes/FakePermissions.h"
+#include "tests/support/DesktopSession.h"
+#include "tests/support/X11Client.h"
+
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <algorithm>
+#include <sstream>
+
+// Xlib last: its macros clash with the names above.
+#include "app/platform/linux/x11/X11Support.h"
+
+namespace zorvane::testing {
+namespace {
+
+// 0xRRGGBB of one pixel of a blue-green-red-unused image.
+std::uint32_t pixelAt(const WindowImage& image, double x, double y)
+{
+    const std::uint8_t* p = image.pixels.data() + std::size_t(y) * image.stride + std::size_t(x) * 4;
+    return std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+}
+
+class X11Desktop : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        session = new DesktopSession({.windowManager = false, .accessibilityBus = false});
+        display = XOpenDisplay(nullptr);
+    }
+    static void TearDownTestSuite()
+    {
+        XCloseDisplay(display);
+        delete session;
+    }
+    // The tests with a window manager come last: it stays once started.
+    static void startWindowManager()
+    {
+        if (!x11::windowManagerCheckWindow(display)) session->startWindowManager();
+    }
+    static void setXftDpi(const char* dpi)
+    {
+        const std::string resources = std::string("Xft.dpi:\t") + (dpi ? dpi : "") + "\n";
+        if (dpi)
+            XChangeProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER, XA_STRING, 8, PropModeReplace,
+                reinterpret_cast<const unsigned char*>(resources.data()), int(resources.size()));
+        else
+            XDeleteProperty(display, DefaultRootWindow(display), XA_RESOURCE_MANAGER);
+        XSync(display, False);
+    }
+    // The client's own area in root coordinates.
+    static Rect clientRect(Window window)
+    {
+        int x = 0, y = 0;
+        Window child;
+        XWindowAttributes a;
+        XGetWindowAttributes(display, window, &a);
+        XTranslateCoordinates(display, window, DefaultRootWindow(display), 0, 0, &x, &y, &child);
+        return Rect(x, y, a.width, a.height);
+    }
+    // Asks the window manager to stack the window on top (or at the bottom), as a pager would.
+    static void restack(Window window, bool onTop)
+    {
+        XEvent event {};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = x11::atom(display, "_NET_RESTACK_WINDOW");
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 2;
+        event.xclient.data.l[2] = onTop ? Above : Below;
+        XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+        XSync(display, False);
+    }
+    // The application window at the point, or an empty description.
+    static WindowInfo hit(WindowList& list, Point at, ProcessID excluded)
+    {
+        return list.topmostApplicationWindow(at, excluded).value_or(WindowInfo {});
+    }
+    static bool stackedAbove(Window upper, Window lower)
+    {
+        const auto stacking = x11::readWindows(display, DefaultRootWindow(display), "_NET_CLIENT_LIST_STACKING");
+        if (!stacking) return false;
+        const auto u = std::find(stacking->begin(), stacking->end(), upper);
+        return u != stacking->end() && std::find(stacking->begin(), u, lower) != u;
+    }
+
+    static inline DesktopSession* session = nullptr;
+    static inline Display* display = nullptr;
+    ScopedEnvironment environment;
+};
+
+TEST_F(X11Desktop, MonitorsComeInOrderAtTheScaleQtGivesOurWindows)
+{
+    struct Case {
+        const char* xftDpi;
+        std::map<std::string, std::string> environment;
+    };
+    const Case cases[] = {
+        {nullptr, {}},
+        {"192", {}},
+        {"144", {}},
+        {"72", {}},
+        {nullptr, {{"QT_SCREEN_SCALE_FACTORS", "RIGHT=2"}}},
+        {"120", {{"QT_SCALE_FACTOR_ROUNDING_POLICY", "Round"}}},
+        {"192", {{"QT_SCALE_FACTOR", "1.5"}, {"QT_SCREEN_SCALE_FACTORS", "RIGHT=1"}}},
+        {"192", {{"QT_SCREEN_SCALE_FACTORS", "RIGHT=1;LEFT=1.5"}}},
+        {"192", {{"QT_ENABLE_HIGHDPI_SCALING", "0"}}},
+    };
+    auto screens = X11Screens::create();
+    ASSERT_TRUE(screens);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("Xft.dpi ") + (c.xftDpi ? c.xftDpi : "unset") + " "
+            + (c.environment.empty() ? "" : c.environment.begin()->second));
+        setXftDpi(c.xftDpi);
+        ScopedEnvironment variables;
+        for (const auto& [name, value] : c.environment) variables.set(name, value);
+        // Qt's own view, from a probe program: "name scale x y width height" per screen, primary first.
+        std::string printed;
+        session->processes().run(
+            {"env", "TSAN_OPTIONS=report_bugs=0", "ASAN_OPTIONS=detect_leaks=0", ZORVANE_QT_SCREENS_PROBE}, 30, &printed);
+        std::istringstream qt(printed);
+        const auto layout = screens->layout();
+        const auto described = screens->screens();
+        ASSERT_EQ(layout.monitors().size(), 2u);
+        ASSERT_EQ(described.size(), 2u);
+        EXPECT_EQ(layout.monitors()[0].name, "LEFT");
+        for (std::size_t i = 0; i < 2; ++i) {
+            std::string name;
+            double scale = 0, x = 0, y = 0, w = 0, h = 0;
+            ASSERT_TRUE(qt >> name >> scale >> x >> y >> w >> h) << printed;
+            EXPECT_EQ(layout.monitors()[i].name, name);
+            EXPECT_DOUBLE_EQ(layout.monitors()[i].scale, scale);
+            // Qt's origin is the root's; ours the primary's, which is at the root's origin here.
+            EXPECT_EQ(described[i].quartzBounds, Rect(x, y, w, h));
+        }
+    }
+    setXftDpi(nullptr);
+}
+
+TEST_F(X11Desktop, VisibleFramesLeaveOutADockOnlyOnItsOwnMonitor)
+{
+    environment.set("QT_SCREEN_SCALE_FACTORS", "RIGHT=2");
+    auto screens = X11Screens::create();
+    ASSERT_TRUE(screens);
+    {
+        // A 30-pixel panel along the top of the right monitor only.
+        ColouredWindow dock(display, "panel", 0x303030, 1440, 0, 1440, 30,
+            {.type = "_NET_WM_WINDOW_TYPE_DOCK", .strutPartial = {0, 0, 30, 0, 0, 0, 0, 0, 1440, 2879, 0, 0}});
+        ASSERT_TRUE(waitUntil(5, [&] { return dock.viewable(); }));
+        const auto described = screens->screens();
+        ASSERT_EQ(described.size(), 2u);
+        EXPECT_EQ(described[0].visibleFrame, Rect(0, 0, 1440, 900));
+        // Flipped against the primary's height: the right monitor's top edge is level with the left's.
+        EXPECT_EQ(described[1].appKitFrame, Rect(1440, 450, 720, 450));
+        // 30 pixels at 2× are 15 points off the top.
+        EXPECT_EQ(described[1].visibleFrame, Rect(1440, 450, 720, 435));
+        // The conversions other adapters use agree with that layout, both ways.
+        EXPECT_EQ(screens->quartzPoint({2000, 100}), (Point {1720, 50}));
+        EXPECT_EQ(screens->rootPixelRect(Rect(1720, 50, 10, 5)), Rect(2000, 100, 20, 10));
+        EXPECT_EQ(screens->quartzPoint({300, 200}), (Point {300, 200}));
+    }
+    // Read afresh: the panel has gone.
+    EXPECT_EQ(screens->screens()[1].visibleFrame, Rect(1440, 450, 720, 450));
+}
+
+TEST_F(X11Desktop, WindowListFollowsTheStackingOrderAndKnowsEachOwner)
+{
+    auto list = X11WindowList::create();
+    ASSERT_TRUE(list);
+    ColouredWindow desktop(display, "desktop", 0x101010, 0, 0, 1440, 900, {.type = "_NET_WM_WINDOW_TYPE_DESKTOP"});
+    ColouredWindow red(display, "red", 0xff0000, 100, 100, 300, 200);
+    ColouredWindow green(display, "green", 0x00ff00, 200, 150, 300, 200, {.setPID = false});
+    // Another program's window, over the corner of green.
+    const pid_t other = session->spawn({"xmessage", "-geometry", "120x60+420+300", "-title", "other", "other"});
+    ASSERT_TRUE(session->waitForWindow("other"));
+    ColouredWindow overlay(display, "overlay", 0x0000ff, 250, 200, 50, 50, {.overrideRedirect = true});
+    ASSERT_TRUE(waitUntil(5, [&] { return red.viewable() && green.viewable() && overlay.viewable(); }));
+    const ProcessID self = getpid();
+
+    // Front to back: our overlay (not an application window), the other program, green, red;
+    // the desktop window is not listed.
+    auto windows = list->onScreenWindows();
+    ASSERT_TRUE(windows);
+    ASSERT_EQ(windows->size(), 4u);
+    EXPECT_EQ((*windows)[0].bounds, Rect(250, 200, 50, 50));
+    EXPECT_NE((*windows)[0].layer, 0);
+    EXPECT_EQ((*windows)[0].ownerPID, self);
+    EXPECT_EQ((*windows)[1].ownerPID, other);
+    EXPECT_EQ((*windows)[1].layer, 0);
+    EXPECT_EQ((*windows)[2].bounds, Rect(200, 150, 300, 200));
+    EXPECT_EQ((*windows)[2].ownerPID, self) << "the owner of a window without _NET_WM_PID";
+    EXPECT_EQ((*windows)[3].bounds, Rect(100, 100, 300, 200));
+
+    // Under the overlay and over red and green: green is in front; leaving ourselves out, nothing.
+    EXPECT_EQ(hit(*list, {260, 210}, other).bounds, Rect(200, 150, 300, 200));
+    EXPECT_FALSE(list->topmostApplicationWindow({260, 210}, self));
+    EXPECT_EQ(hit(*list, {430, 310}, self).ownerPID, other);
+    XRaiseWindow(display, red.id());
+    XSync(display, False);
+    EXPECT_EQ(hit(*list, {260, 210}, other).bounds, Rect(100, 100, 300, 200));
+    XLowerWindow(display, red.id());
+    XSync(display, False);
+    EXPECT_EQ(hit(*list, {260, 210}, other).bounds, Rect(200, 150, 300, 200));
+    EXPECT_FALSE(list->topmostApplicationWindow({1000, 800}, other)) << "only the desktop is there";
+
+    // A client-side decorated window draws its own shadow: the shadow is not the window.
+    ColouredWindow shadowed(display, "shadowed", 0xffffff, 600, 500, 200, 200);
+    const unsigned long shadow[] = {20, 20, 10, 30};
+    XChangeProperty(display, shadowed.id(), x11::atom(display, "_GTK_FRAME_EXTENTS"), XA_CARDINAL, 32, PropModeReplace,
+        reinterpret_cast<const unsigned char*>(shadow), 4);
+    XSync(display, False);
+    EXPECT_EQ(hit(*list, {700, 600}, other).bounds, Rect(620, 510, 160, 160));
+    EXPECT_FALSE(list->topmostApplicationWindow({605, 505}, other));
+    EXPECT_EQ(list->onScreenWindows()->front().bounds, Rect(620, 510, 160, 160));
+    session->stop(other);
+}
+
+TEST_F(X11Desktop, CapturesTheScreenOrOnlyWhatLiesBelowAWindow)
+{
+    auto images = std::shared_ptr<X11WindowImages>(X11WindowImages::create());
+    ASSERT_TRUE(images && images->canCompositeBelow());
+    ASSERT_TRUE(X11ScreenRecording::isGranted());
+    // Created after the images object, as the program does at start-up.
+    ColouredWindow red(display, "red", 0xff0000, 100, 500, 300, 200);
+    ColouredWindow green(display, "green", 0x00ff00, 150, 550, 300, 200);
+    ColouredWindow blue(display, "blue", 0x0000ff, 200, 600, 300, 200);
+    ASSERT_TRUE(waitUntil(5, [&] { return red.viewable() && green.viewable() && blue.viewable(); }));
+    Window gone;
+    {
+        ColouredWindow closed(display, "closed", 0xffffff, 0, 0, 10, 10);
+        gone = closed.id();
+    }
+    const Rect area(100, 500, 450, 350);
+    auto all = images->compositeImage(area, std::nullopt);
+    auto below = images->compositeImage(area, green.id());
+    // A window that is not on the screen leaves nothing out.
+    auto belowGone = images->compositeImage(area, gone);
+    ASSERT_TRUE(all && below && belowGone);
+    ASSERT_EQ(all->width, 450u);
+    ASSERT_EQ(below->height, 350u);
+    struct Probe {
+        double x, y;
+        std::uint32_t everything, belowGreen;
+    };
+    for (const Probe& p : {Probe {10, 10, 0xff0000, 0xff0000}, // only red
+             Probe {70, 70, 0x00ff00, 0xff0000},                 // green over red
+             Probe {160, 160, 0x0000ff, 0xff0000},               // blue over green over red
+             Probe {380, 280, 0x0000ff, 0x000000},               // blue alone: the bare root below
+             Probe {420, 20, 0x000000, 0x000000}}) {
+        SCOPED_TRACE(::testing::Message() << "at " << p.x << "," << p.y);
+        EXPECT_EQ(pixelAt(*all, p.x, p.y), p.everything);
+        EXPECT_EQ(pixelAt(*below, p.x, p.y), p.belowGreen);
+        EXPECT_EQ(pixelAt(*belowGone, p.x, p.y), p.everything);
+    }
+
+    // On the 2× monitor twice the pixels, also in the PNG codex gets, and below green once it is beneath.
+    environment.set("QT_SCREEN_SCALE_FACTORS", "RIGHT=2");
+    ColouredWindow magenta(display, "magenta", 0xff00ff, 1600, 100, 200, 100);
+    ASSERT_TRUE(waitUntil(5, [&] { return magenta.viewable(); }));
+    const Rect onRight(1520, 50, 100, 50);
+    auto sharp = images->compositeImage(onRight, std::nullopt);
+    ASSERT_TRUE(sharp);
+    EXPECT_EQ(std::make_tuple(sharp->width, sharp->height, sharp->scale), std::make_tuple(200u, 100u, 2.0));
+    EXPECT_EQ(pixelAt(*sharp, 0, 0), 0xff00ffu);
+    EXPECT_EQ(pixelAt(*sharp, 199, 99), 0xff00ffu);
+    XLowerWindow(display, magenta.id());
+    XSync(display, False);
+    auto permissions = std::make_shared<fakes::FakePermissions>();
+    permissions->screenRecording = true;
+    const auto png = ScreenCaptureService(permissions, images).capture(onRight, green.id());
+    png_image decoded {};
+    decoded.version = PNG_IMAGE_VERSION;
+    ASSERT_TRUE(png_image_begin_read_from_memory(&decoded, png.data(), png.size()));
+    decoded.format = PNG_FORMAT_RGB;
+    std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(decoded));
+    ASSERT_TRUE(png_image_finish_read(&decoded, nullptr, rgb.data(), 0, nullptr));
+    EXPECT_EQ(std::make_pair(decoded.width, decoded.height), std::make_pair(200u, 100u));
+    EXPECT_EQ(std::vector<std::uint8_t>(rgb.begin(), rgb.begin() + 3), (std::vector<std::uint8_t> {0xff, 0, 0xff}));
+}
+
+TEST_F(X11Desktop, AServerWithoutCompositeSharedMemoryOrRandRStillServes)
+{
+    // A second, bare server beside the session's (stopped with the session).
+    const std::string name = ":" + session->processes().startAndReadLine({"Xvfb", "-displayfd", "{fd}", "-screen", "0",
+        "800x600x24", "-nolisten", "tcp", "-noreset", "-extension", "Composite", "-extension", "MIT-SHM", "-extension",
+        "RANDR"}, 20);
+    auto bare = x11::openDisplay(name.c_str());
+    ASSERT_TRUE(bare) << name;
+    // One monitor: the whole X screen.
+    auto screens = X11Screens::create(name.c_str());
+    ASSERT_TRUE(screens);
+    ASSERT_EQ(screens->screens().size(), 1u);
+    EXPECT_EQ(screens->screens()[0].quartzBounds, Rect(0, 0, 800, 600));
+
+    auto images = X11WindowImages::create(name.c_str());
+    ASSERT_TRUE(images);
+    EXPECT_FALSE(images->canCompositeBelow());
+    ColouredWindow panel(bare.get(), "panel", 0x00ff00, 100, 100, 200, 200);
+    ASSERT_TRUE(waitUntil(5, [&] { return panel.viewable(); }));
+    // Plain requests instead of shared memory.
+    auto all = images->compositeImage(Rect(50, 50, 300, 300), std::nullopt);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(pixelAt(*all, 100, 100), 0x00ff00u);
+    // No image at all rather than one that shows the window it must leave out.
+    EXPECT_FALSE(images->compositeImage(Rect(50, 50, 300, 300), panel.id()));
+}
+
+TEST_F(X11Desktop, ScreenRecordingIsNotGrantedOnAWaylandSession)
+{
+    // Decided before any connection is tried: XWayland would only show its own clients.
+    environment.set("XDG_SESSION_TYPE", "wayland");
+    EXPECT_FALSE(X11ScreenRecording::isGranted());
+}
+
+TEST_F(X11Desktop, UnderAWindowManagerFramedWindowsComeFrontToBackOnTheirLayers)
+{
+    startWindowManager();
+    auto list = X11WindowList::create();
+    auto screens = X11Screens::create();
+    ASSERT_TRUE(list && screens);
+    ColouredWindow red(display, "red", 0xff0000, 100, 100, 300, 200);
+    ColouredWindow green(display, "green", 0x00ff00, 200, 150, 300, 200, {.setPID = false});
+    ColouredWindow floating(display, "floating", 0xffff00, 900, 100, 100, 100, {.states = {"_NET_WM_STATE_ABOVE"}});
+    // A panel along the bottom of the left monitor.
+    ColouredWindow dock(display, "dock", 0x303030, 0, 860, 1440, 40,
+        {.type = "_NET_WM_WINDOW_TYPE_DOCK", .strutPartial = {0, 0, 0, 40, 0, 0, 0, 0, 0, 0, 0, 1439}});
+    ColouredWindow minimised(display, "minimised", 0xffffff, 600, 100, 100, 100);
+    ASSERT_TRUE(waitUntil(10, [&] {
+        return red.framed() && green.framed() && floating.framed() && dock.viewable() && minimised.framed();
+    }));
+    XIconifyWindow(display, minimised.id(), DefaultScreen(display));
+    XSync(display, False);
+    restack(green.id(), true);
+
+    // Once openbox has settled: green and red only (the minimised window is not on the screen),
+    // green in front, framed: its bounds hold its title bar above its client area.
+    Rect greenClient, greenFrame;
+    std::optional<std::vector<WindowInfo>> windows;
+    std::vector<WindowInfo> ordinary;
+    const bool settled = waitUntil(10, [&] {
+        greenClient = clientRect(green.id());
+        windows = list->onScreenWindows();
+        ordinary.clear();
+        for (const auto& w : windows.value_or(std::vector<WindowInfo> {}))
+            if (w.layer == 0) ordinary.push_back(w);
+        greenFrame = ordinary.empty() ? Rect() : *ordinary[0].bounds;
+        return ordinary.size() == 2 && greenFrame.minY() < greenClient.minY()
+            && greenFrame.intersection(greenClient) == greenClient;
+    });
+    ASSERT_TRUE(settled) << ordinary.size() << " windows; in front " << greenFrame.minX() << "," << greenFrame.minY()
+                         << "; green's client area at " << greenClient.minX() << "," << greenClient.minY();
+    EXPECT_EQ(ordinary[0].ownerPID, getpid()) << "the owner of a window without _NET_WM_PID";
+    EXPECT_TRUE(ordinary[1].bounds->contains({110, 110 + (greenClient.minY() - 150)}));
+    auto layerAt = [&](Point p) -> std::optional<int> {
+        for (const auto& w : *windows)
+            if (w.bounds->contains(p)) return w.layer;
+        return std::nullopt;
+    };
+    EXPECT_EQ(layerAt({950, 150}), X11WindowLayer::floating);
+    EXPECT_EQ(layerAt({700, 880}), X11WindowLayer::dock);
+
+    // The title bar belongs to the window.
+    EXPECT_EQ(hit(*list, {greenFrame.midX(), greenFrame.minY() + 2}, 0).bounds, greenFrame);
+    // Raised and lowered through the window manager.
+    const Point overlap {greenFrame.minX() + 20, greenClient.minY() + 20};
+    restack(red.id(), true);
+    ASSERT_TRUE(waitUntil(5, [&] { return stackedAbove(red.id(), green.id()); }));
+    EXPECT_NE(hit(*list, overlap, 0).bounds, greenFrame);
+    restack(red.id(), false);
+    EXPECT_TRUE(waitUntil(5, [&] { return hit(*list, overlap, 0).bounds == greenFrame; }));
+
+    // The panel is left out of the left monitor's visible frame only.
+    const auto described = screens->screens();
+    ASSERT_EQ(described.size(), 2u);
+    EXPECT_EQ(described[0].visibleFrame, Rect(0, 40, 1440, 860));
+    EXPECT_EQ(described[1].visibleFrame, described[1].appKitFrame);
+}
+
+TEST_F(X11Desktop, UnderAWindowManagerCaptureBelowAWindowLeavesOutItsFrameAndWhatIsAbove)
+{
+    startWindowManager();
+    auto images = X11WindowImages::create();
+    ASSERT_TRUE(images);
+    ColouredWindow red(display, "red", 0xff0000, 1500, 100, 600, 500);
+    ColouredWindow green(display, "green", 0x00ff00, 1600, 200, 300, 200);
+    ColouredWindow blue(display, "blue", 0x0000ff, 1700, 300, 300, 200);
+    ASSERT_TRUE(waitUntil(10, [&] { return red.framed() && green.framed() && blue.framed(); }));
+    restack(blue.id(), true);
+    ASSERT_TRUE(waitUntil(5, [&] { return stackedAbove(blue.id(), green.id()); }));
+    const Rect greenClient = clientRect(green.id());
+    const Rect blueClient = clientRect(blue.id());
+    ASSERT_TRUE(clientRect(red.id()).contains({greenClient.minX() + 5, greenClient.minY() - 5}));
+
+    // Around green, title bar included.
+    const Rect area(greenClient.minX() - 10, greenClient.minY() - 30, 340, 260);
+    auto everything = images->compositeImage(area, std::nullopt);
+    auto below = images->compositeImage(area, green.id());
+    ASSERT_TRUE(everything && below);
+    struct Probe {
+        const char* what;
+        double x, y;
+        std::uint32_t everything; // 0: whatever the window manager draws, not red
+    };
+    for (const Probe& p : {Probe {"green", greenClient.minX() + 5, greenClient.minY() + 5, 0x00ff00},
+             Probe {"green's title bar", greenClient.minX() + 5, greenClient.minY() - 5, 0},
+             Probe {"blue, above green", greenClient.maxX() + 10, blueClient.minY() + 80, 0x0000ff}}) {
+        SCOPED_TRACE(p.what);
+        ASSERT_TRUE(area.contains({p.x, p.y}));
+        if (p.everything) {
+            EXPECT_EQ(pixelAt(*everything, p.x - area.minX(), p.y - area.minY()), p.everything);
+        }
+        EXPECT_NE(pixelAt(*everything, p.x - area.minX(), p.y - area.minY()), 0xff0000u);
+        // Red shows through wherever green or what is above it was.
+        EXPECT_EQ(pixelAt(*below, p.x - area.minX(), p.y - area.minY()), 0xff0000u);
+    }
+}
+
+} // namespace
+} // namespace zorvane::testing

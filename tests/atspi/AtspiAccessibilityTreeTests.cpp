@@ -9,9 +9,9 @@
 #include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakePermissions.h"
-#include "tests/support/ChromiumPage.h"
 #include "tests/support/DesktopSession.h"
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -23,6 +23,14 @@ namespace {
 using namespace std::chrono_literals;
 using Kind = CapturedContext::Kind;
 using Fits = std::function<bool(const CapturedContext&)>;
+
+// What the program's event loop does between two pointer moves: libatspi's bus connection is
+// attached to GLib's default context.
+void runGLibEvents()
+{
+    while (g_main_context_iteration(nullptr, FALSE)) {
+    }
+}
 
 // The overlay's element lookup as the program builds it: the real window list and screens.
 struct Overlay {
@@ -157,14 +165,11 @@ TEST_F(AtspiAccessibilityTreeTest, TheRequestTurnsOnTheSwitchAndQtWindowsStarted
 TEST_F(AtspiAccessibilityTreeTest, FindsAPictureAndAParagraphInChromiumAndNamesTheBrowserInFront)
 {
     const pid_t chromium = session->startChromium();
-    const auto page = chromiumPage(*overlay.windows, *overlay.tree, {1440 + 300, 300});
-    ASSERT_TRUE(page) << "Chromium showed no web area";
-
-    const auto picture = overlay.contextWithin({page->minX() + 160, page->minY() + 120}, 3, isImage);
-    ASSERT_TRUE(picture);
+    const auto picture = overlay.contextWithin({1440 + 160, 120}, 40, isImage);
+    ASSERT_TRUE(picture) << "no picture in Chromium's page";
     EXPECT_EQ(picture->title, "Gráfico de ventas");
-    expectNear(picture->screenRect, Rect(page->minX() + 40, page->minY() + 40, 240, 160));
-    const auto paragraph = overlay.contextWithin({page->minX() + 100, page->minY() + 250}, 3, isText);
+    expectNear(picture->screenRect, Rect(1440 + 40, 40, 240, 160));
+    const auto paragraph = overlay.contextWithin({1440 + 100, 250}, 3, isText);
     ASSERT_TRUE(paragraph);
     EXPECT_NE(paragraph->content.find("Un párrafo de prueba"), std::string::npos);
 

@@ -1,57 +1,16 @@
 #include "tests/support/DesktopSession.h"
 
+#include "tests/support/X11Client.h"
+
 #include <X11/Xlib.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace zorvane::testing {
-namespace {
-
-constexpr const char* kAccessibilityBusLauncher = "/usr/libexec/at-spi-bus-launcher";
-
-using DisplayHandle = std::unique_ptr<Display, int (*)(Display*)>;
-
-DisplayHandle openDisplay(const std::string& name) { return DisplayHandle(XOpenDisplay(name.c_str()), XCloseDisplay); }
-
-bool selectionHasOwner(const std::string& display, const char* selection)
-{
-    auto d = openDisplay(display);
-    return d && XGetSelectionOwner(d.get(), XInternAtom(d.get(), selection, False)) != 0;
-}
-
-// Openbox drops map requests that come before it is ready: map a throw-away window until the
-// window manager has framed it.
-bool windowManagerManagesWindows(const std::string& display, double timeoutSeconds)
-{
-    auto d = openDisplay(display);
-    if (!d) return false;
-    const Window root = DefaultRootWindow(d.get());
-    const Window probe = XCreateSimpleWindow(d.get(), root, 0, 0, 10, 10, 0, 0, 0);
-    const bool managed = waitUntil(timeoutSeconds, [&] {
-        XMapWindow(d.get(), probe);
-        XSync(d.get(), False);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        Window rootReturn, parent = 0, *children = nullptr;
-        unsigned count = 0;
-        if (XQueryTree(d.get(), probe, &rootReturn, &parent, &children, &count) && children) XFree(children);
-        XWindowAttributes attributes;
-        return parent != root && XGetWindowAttributes(d.get(), probe, &attributes)
-            && attributes.map_state == IsViewable;
-    });
-    XDestroyWindow(d.get(), probe);
-    XSync(d.get(), False);
-    return managed;
-}
-
-} // namespace
 
 DesktopSession::DesktopSession(DesktopSessionOptions options) : options_(options)
 {
@@ -69,10 +28,9 @@ DesktopSession::DesktopSession(DesktopSessionOptions options) : options_(options
 
         environment_.set("HOME", home_.string());
         environment_.set("XDG_RUNTIME_DIR", runtimeDir_.string());
-        environment_.set("XDG_CONFIG_HOME", (home_ / ".config").string());
-        environment_.set("XDG_DATA_HOME", (home_ / ".local/share").string());
-        environment_.set("XDG_CACHE_HOME", (home_ / ".cache").string());
-        environment_.set("XDG_STATE_HOME", (home_ / ".local/state").string());
+        for (const auto& [name, folder] : {std::pair {"XDG_CONFIG_HOME", ".config"}, {"XDG_DATA_HOME", ".local/share"},
+                 {"XDG_CACHE_HOME", ".cache"}, {"XDG_STATE_HOME", ".local/state"}})
+            environment_.set(name, (home_ / folder).string());
         environment_.set("XDG_SESSION_TYPE", "x11");
         environment_.set("QT_QPA_PLATFORM", "xcb");
         // Nothing of the caller's desktop may leak in: no Wayland, no other X authority, no scaling.
@@ -86,7 +44,7 @@ DesktopSession::DesktopSession(DesktopSessionOptions options) : options_(options
         startSessionBus();
         if (options_.accessibilityBus) {
             environment_.set("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
-            processes_->start({kAccessibilityBusLauncher, "--launch-immediately"});
+            processes_->start({"/usr/libexec/at-spi-bus-launcher", "--launch-immediately"});
             // Asking the bus itself, so that the call does not start a second launcher by activation.
             const bool ready = waitUntil(10, [this] {
                 std::string reply;
@@ -101,7 +59,11 @@ DesktopSession::DesktopSession(DesktopSessionOptions options) : options_(options
         if (options_.tray) {
             processes_->start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
                 "--height", "24"});
-            if (!waitUntil(10, [this] { return selectionHasOwner(display_, "_NET_SYSTEM_TRAY_S0"); }))
+            const auto trayOwned = [] {
+                X11Client x;
+                return XGetSelectionOwner(x.display(), XInternAtom(x.display(), "_NET_SYSTEM_TRAY_S0", False)) != 0;
+            };
+            if (!waitUntil(10, trayOwned))
                 throw std::runtime_error("DesktopSession: the tray did not start");
         }
     } catch (...) {
@@ -122,8 +84,6 @@ void DesktopSession::tearDown()
     }
 }
 
-std::string DesktopSession::display() const { return display_; }
-
 std::filesystem::path DesktopSession::home() const { return home_; }
 
 pid_t DesktopSession::spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extraEnvironment)
@@ -136,7 +96,13 @@ void DesktopSession::stop(pid_t pid) { processes_->stop(pid); }
 void DesktopSession::startWindowManager()
 {
     processes_->start({"openbox", "--sm-disable"});
-    if (!windowManagerManagesWindows(display_, 20)) throw std::runtime_error("DesktopSession: openbox did not start");
+    // Openbox drops the windows mapped before it is ready: it is, once it frames a new one.
+    const bool managed = waitUntil(20, [] {
+        X11Client x;
+        const ColouredWindow probe(x.display(), "probe", 0, 0, 0, 10, 10);
+        return waitUntil(0.5, [&] { return probe.framed(); });
+    });
+    if (!managed) throw std::runtime_error("DesktopSession: openbox did not start");
 }
 
 void DesktopSession::startXvfb()
@@ -147,8 +113,12 @@ void DesktopSession::startXvfb()
         throw std::runtime_error("DesktopSession: Xvfb did not report a display");
     display_ = ":" + number;
     environment_.set("DISPLAY", display_);
-    if (!waitUntil(10, [this] { return openDisplay(display_) != nullptr; }))
-        throw std::runtime_error("DesktopSession: cannot connect to " + display_);
+    const auto connects = [] {
+        Display* d = XOpenDisplay(nullptr);
+        if (d) XCloseDisplay(d);
+        return d != nullptr;
+    };
+    if (!waitUntil(10, connects)) throw std::runtime_error("DesktopSession: cannot connect to " + display_);
 
     if (options_.twoMonitors) {
         // The '*' marks the primary monitor; the monitors live on because of -noreset.
@@ -177,13 +147,57 @@ std::filesystem::path DesktopSession::screenshot(const std::string& name) const
 
 bool DesktopSession::waitForWindow(const std::string& nameSubstring, double timeoutSeconds) const
 {
-    std::string pattern; // xdotool takes a regular expression
-    for (const char c : nameSubstring) {
-        if (std::strchr("\\^$.|?*+()[]{}", c)) pattern.push_back('\\');
-        pattern.push_back(c);
+    X11Client x;
+    return waitUntil(timeoutSeconds, [&] {
+        for (const auto& w : x.windows())
+            if (w.name.find(nameSubstring) != std::string::npos) return true;
+        return false;
+    });
+}
+
+// The window writes its report (one "name x y width height" line per widget) once it has stood
+// still for half a second, so the window manager has placed it by then.
+std::optional<TestWindow> DesktopSession::waitForReport(pid_t pid, const std::filesystem::path& report)
+{
+    if (!waitUntil(20, [&] { return std::filesystem::exists(report); })) return std::nullopt;
+    TestWindow window {pid, {}};
+    std::ifstream in(report);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream fields(line);
+        std::string name;
+        double x, y, w, h;
+        if (fields >> name >> x >> y >> w >> h) window.widgets[name] = Rect(x, y, w, h);
     }
-    return waitUntil(timeoutSeconds,
-        [&] { return processes_->run({"xdotool", "search", "--onlyvisible", "--name", pattern}, 5) == 0; });
+    if (!window.widgets.count("button")) return std::nullopt;
+    return window;
+}
+
+std::optional<TestWindow> DesktopSession::startGtkWindow(const std::string& title)
+{
+    const auto report = home_ / ("gtk-" + std::to_string(++started_) + ".txt");
+    return waitForReport(spawn({"/usr/bin/python3", ZORVANE_SUPPORT_DIR "/gtk_window.py", report.string(), title}), report);
+}
+
+std::optional<TestWindow> DesktopSession::startQtWindow(const std::string& title, bool accessibleQt)
+{
+    const auto report = home_ / ("qt-" + std::to_string(++started_) + ".txt");
+    std::vector<std::string> argv {ZORVANE_QT_TEST_WINDOW, report.string(), title};
+    if (!accessibleQt) argv.insert(argv.begin(), {"env", "-u", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON"});
+    // The other application, not code under test: findings in Qt's own threads are not ours.
+    return waitForReport(spawn(argv, {{"TSAN_OPTIONS", "report_bugs=0"}, {"ASAN_OPTIONS", "detect_leaks=0"}}), report);
+}
+
+pid_t DesktopSession::startChromium()
+{
+    const auto profile = home_ / ("chromium-" + std::to_string(++started_));
+    return spawn({"chromium", "--no-sandbox", "--no-first-run", "--no-default-browser-check", "--disable-gpu",
+                     "--disable-extensions", "--disable-background-networking", "--disable-component-update",
+                     "--password-store=basic",
+                     // No infobar about --no-sandbox, no offer to translate the Spanish page over it.
+                     "--test-type", "--disable-features=Translate", "--force-renderer-accessibility",
+                     "--user-data-dir=" + profile.string(), "--window-position=1440,0", "--kiosk",
+                     "--app=file://" ZORVANE_SUPPORT_DIR "/page.html"},
+        {{"ACCESSIBILITY_ENABLED", "1"}});
 }
 
 } // namespace zorvane::testing

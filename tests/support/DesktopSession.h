@@ -41,7 +41,6 @@ public:
     DesktopSession(const DesktopSession&) = delete;
     DesktopSession& operator=(const DesktopSession&) = delete;
 
-    std::string display() const;
     std::filesystem::path home() const;
     Processes& processes() { return *processes_; }
 
@@ -64,8 +63,8 @@ public:
     // the session's switch says.
     std::optional<TestWindow> startGtkWindow(const std::string& title);
     std::optional<TestWindow> startQtWindow(const std::string& title, bool accessibleQt = true);
-    // Chromium showing tests/support/page.html (a picture at (40, 40) 240×160, a paragraph at
-    // (40, 240) 420 wide, a button at (40, 420) 160×40) at the top-left of the right monitor.
+    // Chromium showing tests/support/page.html full screen on the right monitor: a picture at
+    // (1480, 40) 240×160, a paragraph at (1480, 240) 420 wide, a button at (1480, 420) 160×40.
     pid_t startChromium();
 
 private:

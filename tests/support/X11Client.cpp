@@ -1,10 +1,8 @@
 #include "tests/support/X11Client.h"
 
+#include "app/platform/linux/x11/X11Support.h"
 #include "tests/support/Processes.h"
 
-#include <X11/Xatom.h>
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
 #include <unistd.h>
@@ -14,40 +12,19 @@
 namespace zorvane::testing {
 namespace {
 
-Atom atom(Display* d, const char* name) { return XInternAtom(d, name, False); }
-
-std::string nameOf(Display* d, Window w)
-{
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    std::string name;
-    if (XGetWindowProperty(d, w, atom(d, "_NET_WM_NAME"), 0, 1024, False, AnyPropertyType, &type, &format, &count, &after, &data)
-            == Success
-        && data)
-        name.assign(reinterpret_cast<char*>(data), count);
-    if (data) XFree(data);
-    char* plain = nullptr;
-    if (name.empty() && XFetchName(d, w, &plain) && plain) name = plain;
-    if (plain) XFree(plain);
-    return name;
-}
-
 void collect(Display* d, Window parent, int x, int y, bool wholeTree, std::vector<WindowOnScreen>& found)
 {
     Window root = 0, up = 0, *children = nullptr;
     unsigned count = 0;
-    if (!XQueryTree(d, parent, &root, &up, &children, &count)) return;
+    XQueryTree(d, parent, &root, &up, &children, &count);
+    const x11::XPtr<Window> owned(children);
     for (unsigned i = 0; i < count; ++i) {
         XWindowAttributes a;
         if (!XGetWindowAttributes(d, children[i], &a) || a.map_state != IsViewable) continue;
-        const WindowOnScreen w {children[i], x + a.x + a.border_width, y + a.y + a.border_width, a.width, a.height,
-            a.override_redirect != 0, nameOf(d, children[i])};
-        found.push_back(w);
-        if (wholeTree) collect(d, children[i], w.x, w.y, true, found);
+        found.push_back({children[i], x + a.x + a.border_width, y + a.y + a.border_width, a.width, a.height,
+            a.override_redirect != 0, x11::windowName(d, children[i]).value_or("")});
+        if (wholeTree) collect(d, children[i], found.back().x, found.back().y, true, found);
     }
-    if (children) XFree(children);
 }
 
 } // namespace
@@ -59,11 +36,9 @@ X11Client::X11Client() : display_(XOpenDisplay(nullptr))
 
 X11Client::~X11Client() { XCloseDisplay(display_); }
 
-XWindow X11Client::root() const { return DefaultRootWindow(display_); }
-
 void X11Client::warp(int x, int y)
 {
-    XWarpPointer(display_, 0, root(), 0, 0, 0, 0, x, y);
+    XWarpPointer(display_, 0, DefaultRootWindow(display_), 0, 0, 0, 0, x, y);
     XSync(display_, False);
 }
 
@@ -127,12 +102,10 @@ bool X11Client::receivedKeyPress(XWindow window, const char* keysym, double seco
 
 std::vector<WindowOnScreen> X11Client::windows(bool wholeTree) const
 {
-    // Windows may close during the walk: their errors are no failure.
-    const auto previous = XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    // Windows may close during the walk: that is no failure.
+    x11::ErrorTrap closing(display_);
     std::vector<WindowOnScreen> found;
-    collect(display_, root(), 0, 0, wholeTree, found);
-    XSync(display_, False);
-    XSetErrorHandler(previous);
+    collect(display_, DefaultRootWindow(display_), 0, 0, wholeTree, found);
     return found;
 }
 
@@ -143,9 +116,8 @@ ColouredWindow::ColouredWindow(Display* display, const std::string& name, std::u
     XSetWindowAttributes attributes {};
     attributes.background_pixel = rgb;
     attributes.override_redirect = options.overrideRedirect;
-    window_ = XCreateWindow(display, DefaultRootWindow(display), x, y, static_cast<unsigned>(width),
-        static_cast<unsigned>(height), 0, CopyFromParent, InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect,
-        &attributes);
+    window_ = XCreateWindow(display, DefaultRootWindow(display), x, y, unsigned(width), unsigned(height), 0,
+        CopyFromParent, InputOutput, CopyFromParent, CWBackPixel | CWOverrideRedirect, &attributes);
     XStoreName(display, window_, name.c_str());
     XSizeHints hints {};
     hints.flags = USPosition | USSize;
@@ -157,15 +129,15 @@ ColouredWindow::ColouredWindow(Display* display, const std::string& name, std::u
     XSelectInput(display, window_, KeyPressMask);
     const auto set = [&](const char* property, Atom type, const std::vector<unsigned long>& values) {
         if (!values.empty())
-            XChangeProperty(display, window_, atom(display, property), type, 32, PropModeReplace,
-                reinterpret_cast<const unsigned char*>(values.data()), static_cast<int>(values.size()));
+            XChangeProperty(display, window_, x11::atom(display, property), type, 32, PropModeReplace,
+                reinterpret_cast<const unsigned char*>(values.data()), int(values.size()));
     };
     std::vector<unsigned long> states;
-    for (const char* state : options.states) states.push_back(atom(display, state));
+    for (const char* state : options.states) states.push_back(x11::atom(display, state));
     set("_NET_WM_STATE", XA_ATOM, states);
     set("_NET_WM_STRUT_PARTIAL", XA_CARDINAL, options.strutPartial);
     if (options.setPID) set("_NET_WM_PID", XA_CARDINAL, {static_cast<unsigned long>(getpid())});
-    if (options.type) set("_NET_WM_WINDOW_TYPE", XA_ATOM, {atom(display, options.type)});
+    if (options.type) set("_NET_WM_WINDOW_TYPE", XA_ATOM, {x11::atom(display, options.type)});
     XMapWindow(display, window_);
     XSync(display, False);
 }
@@ -184,17 +156,8 @@ bool ColouredWindow::viewable() const
 
 bool ColouredWindow::framed() const
 {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char* data = nullptr;
-    XGetWindowProperty(display_, window_, atom(display_, "_NET_FRAME_EXTENTS"), 0, 4, False, XA_CARDINAL, &type, &format,
-        &count, &after, &data);
-    if (data) XFree(data);
-    Window root = 0, parent = 0, *children = nullptr;
-    unsigned n = 0;
-    if (XQueryTree(display_, window_, &root, &parent, &children, &n) && children) XFree(children);
-    return viewable() && count == 4 && parent != root;
+    const auto frame = x11::topLevelAncestor(display_, window_);
+    return viewable() && x11::readCardinals(display_, window_, "_NET_FRAME_EXTENTS") && frame && *frame != window_;
 }
 
 } // namespace zorvane::testing

@@ -30,7 +30,6 @@ public:
     X11Client& operator=(const X11Client&) = delete;
 
     Display* display() const { return display_; }
-    XWindow root() const;
 
     void warp(int x, int y); // moves the pointer without raw events: a start the monitors do not see
     void moveTo(int x, int y);

@@ -150,10 +150,13 @@ TEST_F(X11Desktop, VisibleFramesLeaveOutADockOnlyOnItsOwnMonitor)
     EXPECT_EQ(screens->screens()[1].visibleFrame, Rect(1440, 450, 720, 450));
 }
 
-TEST_F(X11Desktop, WindowListFollowsTheStackingOrderAndKnowsEachOwner)
+TEST_F(X11Desktop, WindowsComeInStackingOrderWithTheirOwnersAndCaptureBelowOneLeavesOutWhatIsAbove)
 {
     auto list = X11WindowList::create();
-    ASSERT_TRUE(list);
+    auto images = std::shared_ptr<X11WindowImages>(X11WindowImages::create());
+    ASSERT_TRUE(list && images && images->canCompositeBelow());
+    ASSERT_TRUE(X11ScreenRecording::isGranted());
+    // Made after the images object, as the program does at start-up.
     ColouredWindow desktop(display, "desktop", 0x101010, 0, 0, 1440, 900, {.type = "_NET_WM_WINDOW_TYPE_DESKTOP"});
     ColouredWindow red(display, "red", 0xff0000, 100, 100, 300, 200);
     ColouredWindow green(display, "green", 0x00ff00, 200, 150, 300, 200, {.setPID = false});
@@ -178,6 +181,34 @@ TEST_F(X11Desktop, WindowListFollowsTheStackingOrderAndKnowsEachOwner)
     EXPECT_EQ((*windows)[2].ownerPID, self) << "the owner of a window without _NET_WM_PID";
     EXPECT_EQ((*windows)[3].bounds, Rect(100, 100, 300, 200));
 
+    // The picture of everything, and of what lies below green (with a window that has closed
+    // meanwhile, nothing is left out).
+    Window gone;
+    {
+        ColouredWindow closed(display, "closed", 0xffffff, 0, 0, 10, 10);
+        gone = closed.id();
+    }
+    const Rect area(100, 100, 400, 300);
+    auto all = images->compositeImage(area, std::nullopt);
+    auto below = images->compositeImage(area, green.id());
+    auto belowGone = images->compositeImage(area, gone);
+    ASSERT_TRUE(all && below && belowGone);
+    ASSERT_EQ(std::make_pair(all->width, below->height), std::make_pair(400u, 300u));
+    struct Probe {
+        double x, y;
+        std::uint32_t everything, belowGreen;
+    };
+    for (const Probe& p : {Probe {10, 10, 0xff0000, 0xff0000}, // only red
+             Probe {120, 80, 0x00ff00, 0xff0000},                // green over red
+             Probe {160, 110, 0x0000ff, 0xff0000},               // our overlay over green over red
+             Probe {350, 100, 0x00ff00, 0x101010},               // green alone: the desktop below
+             Probe {20, 250, 0x101010, 0x101010}}) {             // the desktop
+        SCOPED_TRACE(::testing::Message() << "at " << p.x << "," << p.y);
+        EXPECT_EQ(pixelAt(*all, p.x, p.y), p.everything);
+        EXPECT_EQ(pixelAt(*below, p.x, p.y), p.belowGreen);
+        EXPECT_EQ(pixelAt(*belowGone, p.x, p.y), p.everything);
+    }
+
     // Under the overlay and over red and green: green is in front; leaving ourselves out, nothing.
     EXPECT_EQ(hit(*list, {260, 210}, other).bounds, Rect(200, 150, 300, 200));
     EXPECT_FALSE(list->topmostApplicationWindow({260, 210}, self));
@@ -189,6 +220,7 @@ TEST_F(X11Desktop, WindowListFollowsTheStackingOrderAndKnowsEachOwner)
     XSync(display, False);
     EXPECT_EQ(hit(*list, {260, 210}, other).bounds, Rect(200, 150, 300, 200));
     EXPECT_FALSE(list->topmostApplicationWindow({1000, 800}, other)) << "only the desktop is there";
+    session->stop(other);
 
     // A client-side decorated window draws its own shadow: the shadow is not the window.
     ColouredWindow shadowed(display, "shadowed", 0xffffff, 600, 500, 200, 200);
@@ -196,65 +228,19 @@ TEST_F(X11Desktop, WindowListFollowsTheStackingOrderAndKnowsEachOwner)
     XChangeProperty(display, shadowed.id(), x11::atom(display, "_GTK_FRAME_EXTENTS"), XA_CARDINAL, 32, PropModeReplace,
         reinterpret_cast<const unsigned char*>(shadow), 4);
     XSync(display, False);
-    EXPECT_EQ(hit(*list, {700, 600}, other).bounds, Rect(620, 510, 160, 160));
-    EXPECT_FALSE(list->topmostApplicationWindow({605, 505}, other));
+    EXPECT_EQ(hit(*list, {700, 600}, 0).bounds, Rect(620, 510, 160, 160));
+    EXPECT_FALSE(list->topmostApplicationWindow({605, 505}, 0));
     EXPECT_EQ(list->onScreenWindows()->front().bounds, Rect(620, 510, 160, 160));
-    session->stop(other);
-}
 
-TEST_F(X11Desktop, CapturesTheScreenOrOnlyWhatLiesBelowAWindow)
-{
-    auto images = std::shared_ptr<X11WindowImages>(X11WindowImages::create());
-    ASSERT_TRUE(images && images->canCompositeBelow());
-    ASSERT_TRUE(X11ScreenRecording::isGranted());
-    // Created after the images object, as the program does at start-up.
-    ColouredWindow red(display, "red", 0xff0000, 100, 500, 300, 200);
-    ColouredWindow green(display, "green", 0x00ff00, 150, 550, 300, 200);
-    ColouredWindow blue(display, "blue", 0x0000ff, 200, 600, 300, 200);
-    ASSERT_TRUE(waitUntil(5, [&] { return red.viewable() && green.viewable() && blue.viewable(); }));
-    Window gone;
-    {
-        ColouredWindow closed(display, "closed", 0xffffff, 0, 0, 10, 10);
-        gone = closed.id();
-    }
-    const Rect area(100, 500, 450, 350);
-    auto all = images->compositeImage(area, std::nullopt);
-    auto below = images->compositeImage(area, green.id());
-    // A window that is not on the screen leaves nothing out.
-    auto belowGone = images->compositeImage(area, gone);
-    ASSERT_TRUE(all && below && belowGone);
-    ASSERT_EQ(all->width, 450u);
-    ASSERT_EQ(below->height, 350u);
-    struct Probe {
-        double x, y;
-        std::uint32_t everything, belowGreen;
-    };
-    for (const Probe& p : {Probe {10, 10, 0xff0000, 0xff0000}, // only red
-             Probe {70, 70, 0x00ff00, 0xff0000},                 // green over red
-             Probe {160, 160, 0x0000ff, 0xff0000},               // blue over green over red
-             Probe {380, 280, 0x0000ff, 0x000000},               // blue alone: the bare root below
-             Probe {420, 20, 0x000000, 0x000000}}) {
-        SCOPED_TRACE(::testing::Message() << "at " << p.x << "," << p.y);
-        EXPECT_EQ(pixelAt(*all, p.x, p.y), p.everything);
-        EXPECT_EQ(pixelAt(*below, p.x, p.y), p.belowGreen);
-        EXPECT_EQ(pixelAt(*belowGone, p.x, p.y), p.everything);
-    }
-
-    // On the 2× monitor twice the pixels, also in the PNG codex gets, and below green once it is beneath.
+    // On the 2× monitor the PNG codex gets has twice the pixels, in the window's colour.
     environment.set("QT_SCREEN_SCALE_FACTORS", "RIGHT=2");
     ColouredWindow magenta(display, "magenta", 0xff00ff, 1600, 100, 200, 100);
     ASSERT_TRUE(waitUntil(5, [&] { return magenta.viewable(); }));
-    const Rect onRight(1520, 50, 100, 50);
-    auto sharp = images->compositeImage(onRight, std::nullopt);
-    ASSERT_TRUE(sharp);
-    EXPECT_EQ(std::make_tuple(sharp->width, sharp->height, sharp->scale), std::make_tuple(200u, 100u, 2.0));
-    EXPECT_EQ(pixelAt(*sharp, 0, 0), 0xff00ffu);
-    EXPECT_EQ(pixelAt(*sharp, 199, 99), 0xff00ffu);
     XLowerWindow(display, magenta.id());
     XSync(display, False);
     auto permissions = std::make_shared<fakes::FakePermissions>();
     permissions->screenRecording = true;
-    const auto png = ScreenCaptureService(permissions, images).capture(onRight, green.id());
+    const auto png = ScreenCaptureService(permissions, images).capture(Rect(1520, 50, 100, 50), green.id());
     png_image decoded {};
     decoded.version = PNG_IMAGE_VERSION;
     ASSERT_TRUE(png_image_begin_read_from_memory(&decoded, png.data(), png.size()));
@@ -263,6 +249,7 @@ TEST_F(X11Desktop, CapturesTheScreenOrOnlyWhatLiesBelowAWindow)
     ASSERT_TRUE(png_image_finish_read(&decoded, nullptr, rgb.data(), 0, nullptr));
     EXPECT_EQ(std::make_pair(decoded.width, decoded.height), std::make_pair(200u, 100u));
     EXPECT_EQ(std::vector<std::uint8_t>(rgb.begin(), rgb.begin() + 3), (std::vector<std::uint8_t> {0xff, 0, 0xff}));
+    EXPECT_EQ(std::vector<std::uint8_t>(rgb.end() - 3, rgb.end()), (std::vector<std::uint8_t> {0xff, 0, 0xff}));
 }
 
 TEST_F(X11Desktop, AServerWithoutCompositeSharedMemoryOrRandRStillServes)

@@ -24,7 +24,7 @@ for a in "$@"; do
   case "$a" in --image=*) cp "${a#--image=}" "$HOME/received.png";; esac
   prev="$a"
 done
-cat > "$HOME/prompt.txt"
+cat > "$HOME/prompt.part" && mv "$HOME/prompt.part" "$HOME/prompt.txt"
 printf '## Guardar\n\nEs **el botón** que guarda la nota.\n\n- Atajo: `Ctrl+S`\n' > "$answer"
 )";
 
@@ -46,11 +46,14 @@ std::pair<double, double> pngSize(const std::string& png)
     return {be(16), be(20)};
 }
 
-// A user's session: the icon in the tray; `Zorvane --select` opens the overlay on both monitors; a
-// click on a GTK button opens the panel beside it with the keyboard; a typed question reaches
-// `codex` with the button's picture and the answer comes back; a second launch opens the first
-// one's menu at the pointer; "Salir" ends it with nothing left in the temporary folder, and the
-// desktop leaves nothing behind either.
+bool dark(std::uint32_t rgb) { return (rgb >> 16 & 0xff) < 0x60 && (rgb >> 8 & 0xff) < 0x60 && (rgb & 0xff) < 0x60; }
+
+// A user's session: the icon in the tray; `Zorvane --select` covers both monitors with the screen
+// as it was, leaving the keyboard where it was, and Escape ends it; again, and a click on a GTK
+// button opens the panel beside it with the keyboard; a typed question reaches `codex` with the
+// button's picture and the answer comes back; with a compositor a shake brings the overlay back
+// and a drag selects exactly the dragged area; a second launch opens the first one's menu at the
+// pointer; "Salir" ends it with nothing left in the temporary folder, nor of the desktop.
 TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
 {
     const std::string homeBefore = std::getenv("HOME") ? std::getenv("HOME") : "";
@@ -71,8 +74,21 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         };
         const auto window = [&](const std::string& name, int width) -> std::optional<WindowOnScreen> {
             for (const auto& w : x.windows())
-                if (w.name == name && w.width == width) return w;
+                if (w.name == name && (w.width == width || (width == 0 && w.width <= 32 && w.height <= 32))) return w;
             return std::nullopt;
+        };
+        // The monitor-sized override-redirect windows at the top of the stack.
+        const auto overlayOnTop = [&] {
+            const auto stack = x.windows(false);
+            auto w = stack.rbegin();
+            while (w != stack.rend() && w->overrideRedirect && w->width == 1440 && w->height == 900) ++w;
+            return w - stack.rbegin();
+        };
+        const auto ask = [&](const char* question) {
+            fs::remove(home / "prompt.txt");
+            session.processes().run({"xdotool", "type", "--delay", "5", question}, 20);
+            x.typeKey("Return");
+            return waitUntil(10, [&] { return fs::exists(home / "prompt.txt"); });
         };
 
         // Assistive technologies on, as a screen reader leaves them.
@@ -83,33 +99,34 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         ASSERT_TRUE(notes);
         notesProgram = notes->pid;
         const Rect button = notes->widgets.at("button");
+        // A spot of the Notas window that nothing of ours covers.
+        const int spotX = int(notes->widgets.at("window").maxX()) - 10, spotY = int(notes->widgets.at("window").minY()) + 5;
 
         const pid_t program = session.spawn({ZORVANE_PROGRAM}, environment);
-        ASSERT_TRUE(waitUntil(10, [&] {
-            for (const auto& w : x.windows())
-                if (w.name == "Zorvane" && w.width <= 32 && w.height <= 32) return true;
-            return false;
-        })) << "no icon in the tray";
+        ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 0).has_value(); })) << "no icon in the tray";
         keepScreenshot("desktop-tray");
 
         // `Zorvane --select` hands over and the first instance covers both monitors.
-        const pid_t select = session.spawn({ZORVANE_PROGRAM, "--select"}, environment);
-        EXPECT_EQ(session.processes().waitForExit(select, 5), 0);
-        ASSERT_TRUE(waitUntil(5, [&] {
-            int panels = 0;
-            for (const auto& w : x.windows(false)) panels += w.overrideRedirect && w.width == 1440 && w.height == 900;
-            return panels == 2;
-        })) << "no overlay on both monitors";
+        EXPECT_EQ(session.processes().waitForExit(session.spawn({ZORVANE_PROGRAM, "--select"}, environment), 5), 0);
+        ASSERT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 2; })) << "no overlay on top of both monitors";
+        EXPECT_FALSE(dark(x.pixel(spotX, spotY))) << "the overlay shows black, not the screen";
+        const auto stack = x.windows(false);
+        EXPECT_TRUE(std::none_of(stack.end() - 2, stack.end(), [&](auto& w) { return w.id == x.focused(); }))
+            << "the overlay took the keyboard";
+        keepScreenshot("desktop-overlay");
+        x.typeKey("Escape");
+        EXPECT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 0; })) << "Escape left the overlay";
 
         // A click on the button: the panel opens below it, 18 points away, with the keyboard. The
         // pointer gets there the way a hand moves it, in steps the overlay follows.
+        EXPECT_EQ(session.processes().waitForExit(session.spawn({ZORVANE_PROGRAM, "--select"}, environment), 5), 0);
+        ASSERT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 2; }));
         x.moveTo(int(button.midX()) - 20, int(button.midY()) - 12);
         for (int step = 0; step < 4; ++step) {
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
             x.moveBy(5, 3);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        keepScreenshot("desktop-overlay");
         x.click();
         std::optional<WindowOnScreen> panel;
         ASSERT_TRUE(waitUntil(5, [&] { return (panel = window("Zorvane", 500)) && panel->x >= 12; })) << "no panel";
@@ -120,14 +137,39 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
 
         // The question, typed into the panel, goes to codex with the picture and the answer grows
         // the panel. (ASCII only: xdotool loses accented letters it has to map onto spare keycodes.)
-        session.processes().run({"xdotool", "type", "--delay", "5", "Que hace este boton"}, 20);
-        x.typeKey("Return");
-        ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 640).has_value(); })) << "the panel did not grow";
-        ASSERT_TRUE(waitUntil(10, [&] { return fs::exists(home / "prompt.txt") && fs::file_size(home / "prompt.txt") > 0; }));
+        ASSERT_TRUE(ask("Que hace este boton"));
         EXPECT_NE(readFile(home / "prompt.txt").find("Que hace este boton"), std::string::npos) << readFile(home / "prompt.txt");
         EXPECT_EQ(pngSize(readFile(home / "received.png")), std::make_pair(button.width(), button.height()));
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 640).has_value(); })) << "the panel did not grow";
         keepScreenshot("desktop-answer");
+
+        // With a compositor, a shake over the desktop brings the overlay back, showing the screen
+        // through it; a drag selects exactly the dragged area, the picture of the next question.
+        const pid_t compositor = session.spawn({"xcompmgr"});
+        ASSERT_TRUE(waitUntil(10, [&] { return x.selectionOwned("_NET_WM_CM_S0"); }));
+        x.moveTo(1900, 600);
+        for (int stroke = 0; stroke < 10; ++stroke) {
+            for (int step = 0; step < 4; ++step) {
+                x.moveBy(stroke % 2 ? -75 : 75, 0);
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        }
+        ASSERT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 2; })) << "a shake brought no overlay";
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_FALSE(dark(x.pixel(spotX, spotY))) << "the translucent overlay shows black";
+        x.moveTo(1600, 300);
+        x.button(true);
+        for (int step = 0; step < 10; ++step) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            x.moveBy(20, 10);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        x.button(false);
+        EXPECT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 0; }));
+        ASSERT_TRUE(waitUntil(5, [&] { return (panel = window("Zorvane", 500)) && x.focused() == panel->id; }));
+        ASSERT_TRUE(ask("Y esto"));
+        EXPECT_EQ(pngSize(readFile(home / "received.png")), std::make_pair(200.0, 100.0));
+        session.stop(compositor);
 
         // A second launch hands over, ends at once, and the first opens its menu at the pointer.
         x.moveTo(1700, 300);

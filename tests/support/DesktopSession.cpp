@@ -59,11 +59,7 @@ DesktopSession::DesktopSession(DesktopSessionOptions options) : options_(options
         if (options_.tray) {
             processes_->start({"trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "100",
                 "--height", "24"});
-            const auto trayOwned = [] {
-                X11Client x;
-                return XGetSelectionOwner(x.display(), XInternAtom(x.display(), "_NET_SYSTEM_TRAY_S0", False)) != 0;
-            };
-            if (!waitUntil(10, trayOwned))
+            if (!waitUntil(10, [] { return X11Client().selectionOwned("_NET_SYSTEM_TRAY_S0"); }))
                 throw std::runtime_error("DesktopSession: the tray did not start");
         }
     } catch (...) {

@@ -100,6 +100,17 @@ bool X11Client::receivedKeyPress(XWindow window, const char* keysym, double seco
     });
 }
 
+std::uint32_t X11Client::pixel(int x, int y) const
+{
+    const x11::ImagePtr image(XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap));
+    return image ? std::uint32_t(XGetPixel(image.get(), 0, 0) & 0xffffff) : 0;
+}
+
+bool X11Client::selectionOwned(const char* selection) const
+{
+    return XGetSelectionOwner(display_, x11::atom(display_, selection)) != 0;
+}
+
 std::vector<WindowOnScreen> X11Client::windows(bool wholeTree) const
 {
     // Windows may close during the walk: that is no failure.

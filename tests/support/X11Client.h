@@ -42,6 +42,8 @@ public:
     // Whether the window (one of this client's) received a press of the key within the time.
     bool receivedKeyPress(XWindow window, const char* keysym, double seconds = 5);
 
+    std::uint32_t pixel(int x, int y) const; // 0xRRGGBB on screen
+    bool selectionOwned(const char* selection) const;
     // The viewable windows, bottom to top; with wholeTree also every window inside them (a window
     // manager's frames, a tray's icons), each after its parent.
     std::vector<WindowOnScreen> windows(bool wholeTree = true) const;

@@ -1,21 +1,11 @@
-// Global input, the selection overlay and the workspace's openers on a private two-monitor
-// desktop with a window manager; the pointer and keys come through XTest from another client.
-#include "app/core/Defaults.h"
+// Global input and the workspace's openers on a private two-monitor desktop with a window
+// manager; the pointer and keys come through XTest from another client. (The overlay and the
+// shake are walked through in the whole program, tests/e2e_desktop.)
 #include "app/core/SystemClock.h"
-#include "app/core/UserDefaults.h"
-#include "app/gesture/MotionGestureMonitor.h"
 #include "app/platform/linux/desktop/X11Workspace.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
-#include "app/platform/linux/x11/X11OverlayPanels.h"
 #include "app/platform/linux/x11/X11Screens.h"
-#include "app/platform/linux/x11/X11WindowImages.h"
-#include "app/selection/AccessibilitySelectionService.h"
-#include "app/selection/SelectionOverlayCoordinator.h"
 #include "app/ui/QtMainQueue.h"
-#include "fakes/FakeAccessibilityTree.h"
-#include "fakes/FakePermissions.h"
-#include "fakes/FakeWindowList.h"
-#include "fakes/MemoryPreferencesStore.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 
@@ -23,7 +13,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QImage>
 #include <QKeyEvent>
 #include <QWidget>
 
@@ -33,7 +22,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <thread>
 
 namespace zorvane::testing {
 namespace {
@@ -167,118 +155,6 @@ TEST_F(X11InputTest, PointerAndKeysReachTheMonitorsOfTheWindowTheyConcern)
     EXPECT_TRUE(global.empty());
     EXPECT_TRUE(keys.empty());
     EXPECT_EQ(selfRemoving, 1);
-}
-
-TEST_F(X11InputTest, AShakeOfThePointerTriggersTheGestureOnce)
-{
-    auto defaults = std::make_shared<UserDefaults>(std::make_shared<fakes::MemoryPreferencesStore>());
-    Defaults::registerDefaults(*defaults);
-    auto gesture = MotionGestureMonitor::create(monitors, defaults, queue);
-    int triggers = 0;
-    gesture->onTrigger = [&] { ++triggers; };
-    gesture->start();
-    x.warp(700, 450);
-    settle(0.2);
-    // Ten strokes of 300 pixels in about 80 ms each, as a hand shakes a mouse. The main thread is
-    // kept busy meanwhile: the movements wait for it with the times they were seen.
-    for (int stroke = 0; stroke < 10; ++stroke) {
-        for (int step = 0; step < 4; ++step) {
-            x.moveBy(stroke % 2 ? -75 : 75, 0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    EXPECT_TRUE(pumpUntil(5, [&] { return triggers > 0; }));
-    settle(0.5);
-    EXPECT_EQ(triggers, 1);
-    gesture->stop();
-}
-
-TEST_F(X11InputTest, OverlaySelectsByDragAndClickAndLeavesNothingOnScreen)
-{
-    // No element is ever found: every selection is the area around the pointer or a dragged one.
-    auto accessibility = std::make_shared<AccessibilitySelectionService>(std::make_shared<fakes::FakePermissions>(),
-        std::make_shared<fakes::FakeWindowList>(), std::make_shared<fakes::FakeAccessibilityTree>(), screens, clock, getpid());
-    auto panels = std::make_shared<X11OverlayPanels>(monitors, std::shared_ptr<WindowImages>(X11WindowImages::create()));
-    auto coordinator = SelectionOverlayCoordinator::create(accessibility, screens, panels, monitors, queue, clock);
-    // A grey desktop, so that the veil shows on the frozen frame.
-    session->processes().run({"xsetroot", "-solid", "#808080"}, 10);
-    const ColouredWindow other(x.display(), "other application", 0xff0000, 100, 100, 500, 400);
-    ASSERT_TRUE(waitUntil(5, [&] { return other.framed(); }));
-    x.focus(other.id());
-    // The monitor-sized override-redirect windows, bottom to top: what an overlay shows.
-    const auto overlayPanels = [&] {
-        std::vector<bool> panel;
-        for (const auto& w : x.windows(false)) panel.push_back(w.overrideRedirect && w.width == 1440 && w.height == 900);
-        return panel;
-    };
-    const auto panelCount = [&] { const auto p = overlayPanels(); return std::count(p.begin(), p.end(), true); };
-    std::optional<CapturedContext> selected;
-    int cancels = 0;
-    const auto begin = [&] {
-        selected.reset();
-        coordinator->begin([&](const CapturedContext& c) { selected = c; }, [&] { ++cancels; });
-        return pumpUntil(10, [&] { return panelCount() == 2; });
-    };
-    const auto nothingLeft = [&] { return !panels->anyPanelOnScreen() && panelCount() == 0; };
-    const auto screenshot = [&](const std::string& name) {
-        settle(0.3);
-        return QImage(QString::fromStdString(session->screenshot(name).string()));
-    };
-
-    // Without a compositor: one panel per monitor on top of the other window, showing the frozen
-    // screen under the veil (not black).
-    ASSERT_FALSE(X11OverlayPanels::compositorRunning());
-    x.warp(300, 300);
-    ASSERT_TRUE(begin());
-    const auto stack = overlayPanels();
-    EXPECT_TRUE(stack.end()[-1] && stack.end()[-2]) << "not on top";
-    const QImage frozen = screenshot("overlay-frozen");
-    EXPECT_GT(frozen.pixelColor(150, 150).red(), 200);
-    EXPECT_LT(frozen.pixelColor(150, 150).green(), 20);
-    // The bare desktop, 0x80 grey, under a black veil of 7 %.
-    EXPECT_NEAR(frozen.pixelColor(1000, 700).green(), 119, 3);
-    EXPECT_NEAR(frozen.pixelColor(2400, 700).green(), 119, 3);
-
-    // A drag selects exactly the dragged area, in Quartz points. The panel reads the pointer when
-    // it handles an event, so each step waits for the last.
-    x.warp(200, 200);
-    settle(0.1);
-    x.button(true);
-    settle(0.1);
-    for (int i = 0; i < 10; ++i) {
-        x.moveBy(30, 20);
-        settle(0.02);
-    }
-    settle(0.1);
-    x.button(false);
-    ASSERT_TRUE(pumpUntil(10, [&] { return selected.has_value(); }));
-    EXPECT_EQ(selected->screenRect, Rect(200, 200, 300, 200));
-    EXPECT_TRUE(pumpUntil(10, nothingLeft));
-
-    // With a compositor the panel is translucent; a click on the right monitor accepts the area
-    // around the pointer there.
-    const pid_t compositor = session->spawn({"xcompmgr"});
-    ASSERT_TRUE(waitUntil(10, [] { return X11OverlayPanels::compositorRunning(); }));
-    x.warp(2000, 500);
-    ASSERT_TRUE(begin());
-    const QImage translucent = screenshot("overlay-composited");
-    EXPECT_GT(translucent.pixelColor(150, 150).red(), 200);
-    EXPECT_LT(translucent.pixelColor(150, 150).green(), 20);
-    x.click();
-    ASSERT_TRUE(pumpUntil(10, [&] { return selected.has_value(); }));
-    EXPECT_EQ(selected->screenRect, Rect(1640, 260, 720, 480));
-    EXPECT_TRUE(pumpUntil(10, nothingLeft));
-
-    // The panels never took the keyboard from the other application; Escape typed there cancels, once.
-    ASSERT_TRUE(begin());
-    EXPECT_EQ(x.focused(), other.id());
-    x.typeKey("Escape");
-    EXPECT_TRUE(pumpUntil(10, [&] { return cancels == 1; }));
-    EXPECT_TRUE(pumpUntil(10, nothingLeft));
-    settle(0.2);
-    EXPECT_FALSE(selected.has_value());
-    EXPECT_EQ(cancels, 1);
-    session->stop(compositor);
 }
 
 TEST_F(X11InputTest, UrlsFilesAndSettingsPagesOpenThroughTheDesktopsTools)

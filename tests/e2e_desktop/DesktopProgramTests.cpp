@@ -1,4 +1,5 @@
-// The built program on a private desktop, as a user meets it, from the tray to "Salir".
+// The built program on a private desktop, as a user meets it: from the tray through the overlay,
+// the panel and two questions to "Salir", leaving nothing behind.
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 
@@ -48,12 +49,6 @@ std::pair<double, double> pngSize(const std::string& png)
 
 bool dark(std::uint32_t rgb) { return (rgb >> 16 & 0xff) < 0x60 && (rgb >> 8 & 0xff) < 0x60 && (rgb & 0xff) < 0x60; }
 
-// A user's session: the icon in the tray; `Zorvane --select` covers both monitors with the screen
-// as it was, leaving the keyboard where it was, and Escape ends it; again, and a click on a GTK
-// button opens the panel beside it with the keyboard; a typed question reaches `codex` with the
-// button's picture and the answer comes back; with a compositor a shake brings the overlay back
-// and a drag selects exactly the dragged area; a second launch opens the first one's menu at the
-// pointer; "Salir" ends it with nothing left in the temporary folder, nor of the desktop.
 TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
 {
     const std::string homeBefore = std::getenv("HOME") ? std::getenv("HOME") : "";
@@ -84,11 +79,14 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
             while (w != stack.rend() && w->overrideRedirect && w->width == 1440 && w->height == 900) ++w;
             return w - stack.rbegin();
         };
+        // Return does nothing while the picture is being taken: the user presses it again.
         const auto ask = [&](const char* question) {
             fs::remove(home / "prompt.txt");
             session.processes().run({"xdotool", "type", "--delay", "5", question}, 20);
-            x.typeKey("Return");
-            return waitUntil(10, [&] { return fs::exists(home / "prompt.txt"); });
+            return waitUntil(15, [&] {
+                x.typeKey("Return");
+                return waitUntil(1, [&] { return fs::exists(home / "prompt.txt"); });
+            });
         };
 
         // Assistive technologies on, as a screen reader leaves them.

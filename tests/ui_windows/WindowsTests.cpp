@@ -45,7 +45,7 @@ protected:
         qputenv("QT_QPA_PLATFORM", "offscreen");
         // The offscreen platform complains that it cannot raise windows; nothing to act on here.
         qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
-        static QApplication app(argc, argv);
+        [[maybe_unused]] static auto* app = new QApplication(argc, argv); // lives as long as the program
         // The offscreen platform knows no icon folders of its own; the desktop's platform does.
         QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
         Symbols::installIconTheme();
@@ -220,16 +220,14 @@ TEST_F(WindowsTest, SettingsShowTheRealStateOfEverySetting)
 
     // The settings are found by title and brought to the front over another window.
     QWidget other;
-    other.setWindowTitle(QStringLiteral("Otra ventana"));
     other.show();
     other.activateWindow();
     pump();
     QtApplicationWindows windows;
-    std::uint64_t handle = 0;
-    for (const auto& w : windows.windows())
-        if (w.isVisible && w.title.find("Ajustes") != std::string::npos) handle = w.handle;
-    ASSERT_NE(handle, 0u);
-    windows.orderFrontRegardlessAndMakeKey(handle);
+    const auto all = windows.windows();
+    const auto found = std::find_if(all.begin(), all.end(), [](auto& w) { return w.isVisible && w.title.find("Ajustes") != std::string::npos; });
+    ASSERT_NE(found, all.end());
+    windows.orderFrontRegardlessAndMakeKey(found->handle);
     pump();
     EXPECT_EQ(QApplication::activeWindow(), window);
 }

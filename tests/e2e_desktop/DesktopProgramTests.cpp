@@ -155,13 +155,16 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         ASSERT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 2; })) << "a shake brought no overlay";
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_FALSE(dark(x.pixel(spotX, spotY))) << "the translucent overlay shows black";
+        // The overlay reads where the pointer is when it handles the press and each move, not where
+        // they happened: the hand rests after each.
         x.moveTo(1600, 300);
         x.button(true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         for (int step = 0; step < 10; ++step) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
             x.moveBy(20, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
         x.button(false);
         EXPECT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 0; }));
         ASSERT_TRUE(waitUntil(5, [&] { return (panel = window("Zorvane", 500)) && x.focused() == panel->id; }));

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -94,6 +95,21 @@ bool waitUntil(double timeoutSeconds, const std::function<bool()>& condition)
         if (Clock::now() >= deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+}
+
+double residentMiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + (pid > 0 ? std::to_string(pid) : "self") + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
+    return 0;
+}
+
+double processorSeconds()
+{
+    timespec used {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
+    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
 }
 
 ScopedEnvironment::~ScopedEnvironment() { restore(); }

@@ -17,6 +17,11 @@ namespace zorvane::testing {
 // Polls `condition` every 20 ms; whether it held before the time ran out.
 bool waitUntil(double timeoutSeconds, const std::function<bool()>& condition);
 
+// For benchmarks: a process's resident memory in MiB (0: this process), and this process's
+// processor time in seconds (all threads).
+double residentMiB(pid_t pid = 0);
+double processorSeconds();
+
 // Sets variables in this process's environment for as long as it lives.
 class ScopedEnvironment {
 public:

@@ -1,17 +1,14 @@
 // End to end through a private sound server: how long after the last voice a dictation ends, and
 // how much memory each recogniser takes (nothing before the first dictation).
-#include "app/core/SystemClock.h"
 #include "app/platform/linux/audio/PulseAudioInput.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
 #include "app/platform/linux/speech/VoskRecognizer.h"
 #include "app/voice/SpeechInputService.h"
 #include "fakes/FakePermissions.h"
-#include "tests/voice_linux/SoundServer.h"
-#include "tests/voice_linux/VoiceWatchingInput.h"
+#include "tests/support/SoundServer.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <numeric>
 #include <string>
 
@@ -19,16 +16,8 @@ namespace {
 
 using namespace zorvane;
 using namespace zorvane::linux_platform;
+using zorvane::testing::residentMiB;
 namespace fs = std::filesystem;
-
-double residentMiB()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
 
 struct Dictation {
     double silenceBeforeEnd = 0; // from the last voice block to isListening falling
@@ -36,7 +25,7 @@ struct Dictation {
 };
 
 Dictation dictate(testing::SoundServer& server, const std::shared_ptr<SpeechInputService>& service,
-    testing::RealTimeQueue& queue, testing::VoiceWatchingInput& input, const Clock& clock, const fs::path& wav)
+    fakes::ManualMainQueue& queue, testing::VoiceWatchingInput& input, const Clock& clock, const fs::path& wav)
 {
     Dictation result;
     double endedAt = 0;
@@ -50,9 +39,9 @@ Dictation dictate(testing::SoundServer& server, const std::shared_ptr<SpeechInpu
     });
     server.waitForCapture();
     const pid_t player = server.startPlaying(wav);
-    queue.runUntil([&] { return endedAt > 0 && finalText; }, 30);
-    testing::SoundServer::waitFor(player);
-    queue.runUntil([] { return false; }, 1.2); // let the grace period pass
+    testing::runInRealTime(queue, [&] { return endedAt > 0 && finalText; }, 30);
+    server.waitFor(player);
+    testing::runInRealTime(queue, [] { return false; }, 1.2); // let the grace period pass
     service->removeObserver(token);
     result.silenceBeforeEnd = endedAt - input.lastVoice();
     return result;
@@ -75,12 +64,12 @@ int main()
     std::printf("resident size at start: %.1f MiB\n", residentMiB());
 
     testing::SoundServer server;
-    const fs::path english = testing::speak(server.directory(), "en-us", "Please explain this image.", 0.5, 2.5);
-    const fs::path spanish = testing::speak(server.directory(), "es", "Explica esta imagen, por favor.", 0.5, 2.5);
-    auto clock = std::make_shared<SystemClock>();
-    auto queue = std::make_shared<testing::RealTimeQueue>();
-    auto pulse = std::make_shared<PulseAudioInput>();
-    auto input = std::make_shared<testing::VoiceWatchingInput>(pulse, clock);
+    const fs::path english = testing::speak(server, "en-us", "Please explain this image.", 0.5, 2.5);
+    const fs::path spanish = testing::speak(server, "es", "Explica esta imagen, por favor.", 0.5, 2.5);
+    // The main queue runs in real time; its clock moves in steps of 5 ms, which the figures include.
+    auto clock = std::make_shared<fakes::FakeClock>();
+    auto queue = std::make_shared<fakes::ManualMainQueue>(*clock);
+    auto input = std::make_shared<testing::VoiceWatchingInput>(clock);
     auto permissions = std::make_shared<fakes::FakePermissions>();
     permissions->grantAll();
 

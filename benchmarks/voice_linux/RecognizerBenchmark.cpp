@@ -2,16 +2,14 @@
 // 1024-frame blocks, a partial text after each, the final text at the end.
 #include "app/platform/linux/speech/PocketSphinxDecoder.h"
 #include "app/platform/linux/speech/Resampler.h"
-#include "tests/voice_linux/SoundServer.h"
+#include "tests/support/SoundServer.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -20,36 +18,31 @@ namespace fs = std::filesystem;
 using namespace zorvane;
 using namespace zorvane::linux_platform;
 
+// The speech is made in the sound world's folder; no server is needed for that.
 struct Fixture {
-    fs::path folder;
+    testing::SoundServer world {{.running = false}};
     std::vector<float> speech; // 16 kHz mono
-    fs::path grammar;
+    fs::path grammar = world.directory() / "phrases.gram";
 
     Fixture()
     {
-        std::string pattern = (fs::temp_directory_path() / "zorvane-bench.XXXXXX").string();
-        folder = mkdtemp(pattern.data());
-        const fs::path wav = testing::speak(folder, "en-us",
+        const fs::path wav = testing::speak(world, "en-us",
             "Please explain this image. What is this button for, and why is the window so small?", 0.3, 0.5);
-        for (const std::int16_t sample : testing::readWav(wav)) speech.push_back(static_cast<float>(sample) / 32768.0f);
-        grammar = folder / "phrases.gram";
+        const std::string bytes = world.run({"sox", wav.string(), "-t", "raw", "-e", "signed", "-b", "16", "-"});
+        for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+            std::int16_t sample;
+            std::memcpy(&sample, bytes.data() + at, 2);
+            speech.push_back(static_cast<float>(sample) / 32768.0f);
+        }
         std::ofstream(grammar) << "#JSGF V1.0;\ngrammar phrases;\npublic <phrase> = please explain this image "
                                   "what is this button for and why is the window so small;\n";
     }
-    ~Fixture() { fs::remove_all(folder); }
 };
 
 Fixture& fixture()
 {
     static Fixture instance;
     return instance;
-}
-
-double threadSeconds()
-{
-    timespec now {};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 void recognise(benchmark::State& state, const PocketSphinxModel& model)
@@ -60,7 +53,7 @@ void recognise(benchmark::State& state, const PocketSphinxModel& model)
     double working = 0; // processor time: the machine is shared, so the wall clock also counts waiting
     std::size_t words = 0;
     for (auto _ : state) {
-        const double startCpu = threadSeconds();
+        const double startCpu = testing::processorSeconds();
         const auto start = std::chrono::steady_clock::now();
         decoder->begin();
         std::vector<float> block;
@@ -72,7 +65,7 @@ void recognise(benchmark::State& state, const PocketSphinxModel& model)
         }
         const std::string text = decoder->finish();
         busy += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        working += threadSeconds() - startCpu;
+        working += testing::processorSeconds() - startCpu;
         words = static_cast<std::size_t>(std::count(text.begin(), text.end(), ' ') + (text.empty() ? 0 : 1));
     }
     const double seconds = static_cast<double>(speech.size()) / 16000.0;

@@ -60,19 +60,22 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     // polls its condition at least every 50 ms, so it also waits for the browser's state.)
     ASSERT_TRUE(queue.runUntil([&] { return connected; }, 20s)) << "the extension never reached the service through the host";
 
-    // The extension hears of a page's loading well after the page is done (the browser gathers tab
-    // updates); a pick asked for before that would count as abandoned. So the test waits until the
-    // extension's worker has heard the page is complete.
+    // The extension hears of a tab's loading well after the page is done (the browser gathers tab
+    // updates); a pick asked for before that counts as abandoned. So a page is opened in a new
+    // active tab, and is ready once the extension's worker has heard it is complete.
     const auto targets = browser.call("Target.getTargets")["targetInfos"];
     const auto worker = std::find_if(targets.begin(), targets.end(), [](const auto& target) { return target["type"] == "service_worker"; });
     ASSERT_NE(worker, targets.end());
     const std::string extensionWorker = browser.call("Target.attachToTarget", {{"targetId", (*worker)["targetId"]}, {"flatten", true}})["sessionId"];
     browser.evaluate(extensionWorker, "globalThis.complete = new Set(); "
                                       "chrome.tabs.onUpdated.addListener((id, change, tab) => change.status === 'complete' && complete.add(tab.url))");
-    const std::string page = browser.call("Target.createTarget", {{"url", server.url("/")}})["targetId"];
-    const std::string tab = browser.call("Target.attachToTarget", {{"targetId", page}, {"flatten", true}})["sessionId"];
-    browser.call("Target.activateTarget", {{"targetId", page}});
-    ASSERT_TRUE(queue.runUntil([&] { return browser.evaluate(extensionWorker, "complete.has('" + server.url("/") + "')") == true; }, 10s));
+    const auto open = [&](const std::string& url) {
+        const std::string target = browser.call("Target.createTarget", {{"url", url}})["targetId"];
+        browser.call("Target.activateTarget", {{"targetId", target}});
+        EXPECT_TRUE(queue.runUntil([&] { return browser.evaluate(extensionWorker, "complete.has('" + url + "')") == true; }, 10s)) << url;
+        return browser.call("Target.attachToTarget", {{"targetId", target}, {"flatten", true}})["sessionId"].get<std::string>();
+    };
+    const std::string tab = open(server.url("/"));
     const auto pickerShown = [&] { return browser.evaluate(tab, "!!document.querySelector('[data-zorvane-picker]')") == true; };
     const auto activateAndWaitForThePicker = [&] {
         ASSERT_TRUE(service->requestActivation());
@@ -114,7 +117,7 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
 
     // A page that takes no scripts: the extension says so at once instead of leaving the
     // application waiting for a pick that cannot happen.
-    browser.call("Target.activateTarget", {{"targetId", browser.call("Target.createTarget", {{"url", "chrome://version/"}})["targetId"]}});
+    open("chrome://version/");
     ASSERT_TRUE(service->requestActivation());
     EXPECT_TRUE(queue.runUntil([&] { return events.size() == 4; }, 10s)) << "activation on a browser page was not released";
 

@@ -8,6 +8,7 @@
 #include "tests/support/SoundServer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <numeric>
 #include <string>
@@ -19,13 +20,31 @@ using namespace zorvane::linux_platform;
 using zorvane::testing::residentMiB;
 namespace fs = std::filesystem;
 
+// The desktop's microphone, noting when its tap last saw a block with voice in it.
+class VoiceWatchingInput : public linux_platform::PulseAudioInput {
+public:
+    explicit VoiceWatchingInput(std::shared_ptr<Clock> clock) : clock_(std::move(clock)) {}
+    double lastVoice() const { return lastVoice_; }
+    void installTap(std::uint32_t bufferSize, const AudioFormat& format, TapBlock block) override
+    {
+        PulseAudioInput::installTap(bufferSize, format, [this, block = std::move(block)](const AudioBuffer& buffer) {
+            if (SpeechInputService::containsVoice(buffer, 0.012f)) lastVoice_ = clock_->now();
+            block(buffer);
+        });
+    }
+
+private:
+    std::shared_ptr<Clock> clock_;
+    std::atomic<double> lastVoice_ = 0;
+};
+
 struct Dictation {
     double silenceBeforeEnd = 0; // from the last voice block to isListening falling
     std::string text;
 };
 
 Dictation dictate(testing::SoundServer& server, const std::shared_ptr<SpeechInputService>& service,
-    fakes::ManualMainQueue& queue, testing::VoiceWatchingInput& input, const Clock& clock, const fs::path& wav)
+    fakes::ManualMainQueue& queue, VoiceWatchingInput& input, const Clock& clock, const fs::path& wav)
 {
     Dictation result;
     double endedAt = 0;
@@ -69,7 +88,7 @@ int main()
     // The main queue runs in real time; its clock moves in steps of 5 ms, which the figures include.
     auto clock = std::make_shared<fakes::FakeClock>();
     auto queue = std::make_shared<fakes::ManualMainQueue>(*clock);
-    auto input = std::make_shared<testing::VoiceWatchingInput>(clock);
+    auto input = std::make_shared<VoiceWatchingInput>(clock);
     auto permissions = std::make_shared<fakes::FakePermissions>();
     permissions->grantAll();
 

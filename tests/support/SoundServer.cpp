@@ -12,8 +12,7 @@ namespace fs = std::filesystem;
 SoundServer::SoundServer(SoundServerOptions options)
 {
     fs::create_directories(directory_ / "home");
-    fs::create_directories(directory_ / "runtime");
-    fs::permissions(directory_ / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+    fs::create_directory(directory_ / "runtime", directory_.path()); // 0700 like the temporary folder, as it must be
     for (const auto& [name, value] : std::map<std::string, std::optional<std::string>> {{"PULSE_AUTOSPAWN", "0"},
              {"XDG_RUNTIME_DIR", (directory_ / "runtime").string()}, {"HOME", (directory_ / "home").string()},
              {"XDG_CONFIG_HOME", {}}, {"PULSE_SERVER", {}}, {"PULSE_RUNTIME_PATH", {}}, {"PULSE_COOKIE", {}}})
@@ -41,7 +40,7 @@ std::string SoundServer::run(const std::vector<std::string>& argv)
 
 pid_t SoundServer::startPlaying(const fs::path& file, const std::vector<std::string>& options)
 {
-    std::vector<std::string> argv {"paplay", "-d", "vspk"};
+    std::vector<std::string> argv {"paplay", "-d", "vspk", "--latency-msec=100"};
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back(file.string());
     return processes_.start(argv);

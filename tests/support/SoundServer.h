@@ -1,15 +1,11 @@
 #pragma once
 
 // The sound world of the dictation tests and benchmarks: a private PulseAudio, speech to play into
-// it, a microphone that notes when it last heard a voice, and a main queue run in real time.
+// it, and a main queue run in real time.
 
-#include "app/platform/linux/audio/PulseAudioInput.h"
-#include "app/voice/SpeechInputService.h"
 #include "tests/fakes/TemporaryDirectory.h"
 #include "tests/fakes/VirtualTime.h"
 #include "tests/support/Processes.h"
-
-#include <atomic>
 
 namespace zorvane::testing {
 
@@ -50,23 +46,5 @@ std::filesystem::path speak(SoundServer& world, const std::string& voice, const 
 // Runs a manual main queue in real time, its clock following the steady clock in 5 ms steps, until
 // `done` holds; whether it did in time.
 bool runInRealTime(fakes::ManualMainQueue& queue, const std::function<bool()>& done, double timeoutSeconds);
-
-// The desktop's microphone, noting when its tap last saw a block with voice in it.
-class VoiceWatchingInput : public linux_platform::PulseAudioInput {
-public:
-    explicit VoiceWatchingInput(std::shared_ptr<Clock> clock) : clock_(std::move(clock)) {}
-    double lastVoice() const { return lastVoice_; }
-    void installTap(std::uint32_t bufferSize, const AudioFormat& format, TapBlock block) override
-    {
-        PulseAudioInput::installTap(bufferSize, format, [this, block = std::move(block)](const AudioBuffer& buffer) {
-            if (SpeechInputService::containsVoice(buffer, 0.012f)) lastVoice_ = clock_->now();
-            block(buffer);
-        });
-    }
-
-private:
-    std::shared_ptr<Clock> clock_;
-    std::atomic<double> lastVoice_ = 0;
-};
 
 } // namespace zorvane::testing

@@ -5,18 +5,14 @@
 #include <string>
 
 namespace {
-
 const char* const sentence[] = {"explica", "esta", "imagen", "por", "favor"};
-
 struct Model {};
-
 struct Recognizer {
     float rate;
     std::size_t nextWord = 0, quietSamples = 0;
     bool inBurst = false;
     std::string segment = {}, json = {};
 };
-
 } // namespace
 
 extern "C" {

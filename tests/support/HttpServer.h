@@ -19,11 +19,9 @@ public:
         // The server writes the port it got to the descriptor it is given; its request log goes to stderr.
         std::filesystem::create_directories(folder_ / "site");
         port_ = processes_.startAndReadLine({"python3", "-c",
-            "import functools, http.server, os, sys\n"
-            "handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[2])\n"
-            "server = http.server.ThreadingHTTPServer(('127.0.0.1', 0), handler)\n"
-            "os.write(int(sys.argv[1]), b'%d\\n' % server.server_port)\n"
-            "server.serve_forever()\n",
+            "import functools, http.server as h, os, sys\n"
+            "server = h.ThreadingHTTPServer(('127.0.0.1', 0), functools.partial(h.SimpleHTTPRequestHandler, directory=sys.argv[2]))\n"
+            "os.write(int(sys.argv[1]), b'%d\\n' % server.server_port)\nserver.serve_forever()\n",
             "{fd}", (folder_ / "site").string()}, 20);
         if (port_.empty()) throw std::runtime_error("the HTTP server did not start");
     }

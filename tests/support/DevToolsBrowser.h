@@ -44,7 +44,6 @@ public:
     ~DevToolsBrowser() { ::close(socket_); }
     DevToolsBrowser(const DevToolsBrowser&) = delete;
     DevToolsBrowser& operator=(const DevToolsBrowser&) = delete;
-
     pid_t pid() const { return pid_; }
 
     // The result of one command in the browser or in a page's or worker's session; throws when it
@@ -54,21 +53,19 @@ public:
         nlohmann::json message {{"id", ++lastID_}, {"method", method}, {"params", params}};
         if (!session.empty()) message["sessionId"] = session;
         const std::string bytes = message.dump() + '\0';
-        if (::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
-            throw std::runtime_error("the browser is gone");
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (;;) {
+        if (::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) throw std::runtime_error("the browser is gone");
+        for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);;) {
             for (std::size_t end; (end = received_.find('\0')) != std::string::npos;) {
                 const auto answer = nlohmann::json::parse(received_.substr(0, end), nullptr, false);
                 received_.erase(0, end + 1);
-                if (!answer.is_object() || !answer.contains("id") || answer["id"] != lastID_) continue;
+                if (!answer.contains("id") || answer["id"] != lastID_) continue;
                 if (answer.contains("error")) throw std::runtime_error(method + ": " + answer["error"].dump());
                 return answer["result"];
             }
-            const auto left = std::chrono::duration<double, std::milli>(deadline - std::chrono::steady_clock::now()).count();
             pollfd watched {socket_, POLLIN, 0};
             char chunk[65536];
             ssize_t count = 0;
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
             if (left <= 0 || ::poll(&watched, 1, static_cast<int>(left)) <= 0 || (count = ::read(socket_, chunk, sizeof chunk)) <= 0)
                 throw std::runtime_error("no answer to " + method);
             received_.append(chunk, static_cast<std::size_t>(count));

@@ -105,12 +105,7 @@ double residentMiB(pid_t pid)
     return 0;
 }
 
-double processorSeconds()
-{
-    timespec used {};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &used);
-    return static_cast<double>(used.tv_sec) + static_cast<double>(used.tv_nsec) / 1e9;
-}
+double processorSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
 
 ScopedEnvironment::~ScopedEnvironment() { restore(); }
 

@@ -17,8 +17,7 @@ namespace zorvane::testing {
 // Polls `condition` every 20 ms; whether it held before the time ran out.
 bool waitUntil(double timeoutSeconds, const std::function<bool()>& condition);
 
-// For benchmarks: a process's resident memory in MiB (0: this process), and this process's
-// processor time in seconds (all threads).
+// For benchmarks: resident memory in MiB of a process (0: this one); this process's processor seconds.
 double residentMiB(pid_t pid = 0);
 double processorSeconds();
 

@@ -147,7 +147,13 @@ pid_t Processes::start(const std::vector<std::string>& argv, const std::map<std:
     return pid;
 }
 
-bool Processes::hasExited(pid_t pid) { return reaped(pid); }
+bool Processes::hasExited(pid_t pid)
+{
+    if (!reaped(pid)) return false;
+    // Reaped: its id may be reused, so it must never be signalled again.
+    children_.erase(std::remove(children_.begin(), children_.end(), pid), children_.end());
+    return true;
+}
 
 std::optional<int> Processes::waitForExit(pid_t pid, double timeoutSeconds)
 {

@@ -19,9 +19,9 @@
 namespace {
 
 using namespace zorvane;
-using fakes::LoopbackListener;
 using fakes::LoopbackSocket;
 using test_support::HostProcess;
+using test_support::LoopbackListener;
 
 constexpr int smallMessages = 100000;
 const std::string smallMessage =

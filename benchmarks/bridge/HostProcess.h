@@ -1,7 +1,8 @@
 #pragma once
 
 // The real ZorvaneBrowserHost as a child process, with its standard input and output on pipes,
-// the way the browser runs it. The child is killed when this goes.
+// the way the browser runs it. The child is killed when this goes. And a listener on 127.0.0.1
+// standing in for the application.
 
 #include "fakes/FakeBridgePeers.h"
 
@@ -10,8 +11,43 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <system_error>
 
 namespace zorvane::test_support {
+
+class LoopbackListener {
+public:
+    // Port 0 picks a free one. Throws when the port cannot be bound.
+    explicit LoopbackListener(std::uint16_t port = 0) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    {
+        const int on = 1;
+        ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(socket_.descriptor(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
+            || ::listen(socket_.descriptor(), 8) != 0)
+            throw std::system_error(errno, std::generic_category(), "cannot listen on 127.0.0.1:" + std::to_string(port));
+        socklen_t length = sizeof address;
+        ::getsockname(socket_.descriptor(), reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+
+    std::uint16_t port() const { return port_; }
+
+    // The next connection, or an unconnected socket when none came within the timeout.
+    fakes::LoopbackSocket accept(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        pollfd watched {socket_.descriptor(), POLLIN, 0};
+        if (::poll(&watched, 1, static_cast<int>(timeout.count())) <= 0) return fakes::LoopbackSocket();
+        return fakes::LoopbackSocket(::accept4(socket_.descriptor(), nullptr, nullptr, SOCK_CLOEXEC));
+    }
+
+private:
+    fakes::LoopbackSocket socket_;
+    std::uint16_t port_ = 0;
+};
 
 class HostProcess {
 public:

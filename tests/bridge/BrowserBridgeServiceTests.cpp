@@ -1,5 +1,6 @@
 // The bridge service over real loopback sockets, with stand-in hosts. Callbacks arrive on a
-// manual main queue, so every expectation is about what the model would see, in its order.
+// manual main queue, so every expectation is about what the model would see, in its order. (A lean
+// walk: the link is about to move to a Unix socket; arbitrary bytes are the fuzzer's.)
 
 #include "app/bridge/BrowserBridgeService.h"
 #include "fakes/FakeBridgePeers.h"
@@ -7,16 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
-#include <future>
-#include <thread>
-
 namespace zorvane {
 namespace {
 
 using fakes::LoopbackSocket;
-using namespace std::chrono_literals;
 using Events = std::vector<std::string>;
 
 const std::string hello(BridgeProtocol::helloLine);
@@ -47,19 +42,11 @@ protected:
     LoopbackSocket connectHost() { return LoopbackSocket::connectTo(service->listeningPort()); }
 
     // Runs the main queue until `count` callbacks have arrived, then whatever else is already queued.
-    bool waitForEvents(std::size_t count, std::chrono::milliseconds timeout = 10s)
+    bool waitForEvents(std::size_t count)
     {
-        const bool arrived = queue.runUntil([&] { return events.size() >= count; }, timeout);
+        const bool arrived = queue.runUntil([&] { return events.size() >= count; });
         queue.runPending();
         return arrived;
-    }
-
-    LoopbackSocket authenticatedHost()
-    {
-        LoopbackSocket host = connectHost();
-        host.send(hello);
-        waitForEvents(events.size() + 2);
-        return host;
     }
 
     fakes::FakeClock clock;
@@ -82,7 +69,7 @@ TEST_F(BrowserBridgeServiceTest, OnlyAHostPastItsOwnHelloIsHeardANewOneTakesOver
     events.clear();
     LoopbackSocket second = connectHost();
     ASSERT_TRUE(waitForEvents(1));
-    EXPECT_TRUE(first.waitForClose());
+    EXPECT_TRUE(first.readToEnd());
     second.send(started + selectionLine() + cancel + R"({"type":"hello","token":"wrong"})" "\n" + selectionLine());
     EXPECT_FALSE(service->requestActivation());
     second.send(hello + cancel);
@@ -94,6 +81,9 @@ TEST_F(BrowserBridgeServiceTest, OnlyAHostPastItsOwnHelloIsHeardANewOneTakesOver
     EXPECT_TRUE(service->requestCancellation());
     EXPECT_EQ(second.receiveLine(), std::string(BridgeProtocol::activateLine));
     EXPECT_EQ(second.receiveLine(), cancel);
+    second.close();
+    ASSERT_TRUE(waitForEvents(4));
+    EXPECT_EQ(events.back(), "disconnected");
 
     // Another instance finds the port taken: its bridge stays quietly unavailable.
     auto other = BrowserBridgeService::create(queue, service->listeningPort());
@@ -102,88 +92,6 @@ TEST_F(BrowserBridgeServiceTest, OnlyAHostPastItsOwnHelloIsHeardANewOneTakesOver
     EXPECT_EQ(other->listeningPort(), 0);
     EXPECT_FALSE(other->requestActivation());
     queue.runPending();
-}
-
-TEST_F(BrowserBridgeServiceTest, AHostLeavingOrResetIsReportedOnceWhicheverSideNoticesFirst)
-{
-    // A reset makes the next write fail or the reader end, in either order; the model must hear
-    // of it exactly once either way. The next host is accepted all the same.
-    LoopbackSocket host = authenticatedHost();
-    for (const bool reset : {false, true}) {
-        SCOPED_TRACE(reset ? "reset" : "closed");
-        const linger abort {1, 0};
-        if (reset) ::setsockopt(host.descriptor(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-        host.close();
-        bool failed = false;
-        for (int attempt = 0; attempt < 200 && !failed; ++attempt) {
-            failed = !service->requestActivation();
-            if (!failed) std::this_thread::sleep_for(1ms);
-        }
-        EXPECT_TRUE(failed);
-        ASSERT_TRUE(waitForEvents(events.size() + 1));
-        host = authenticatedHost();
-    }
-    EXPECT_EQ(events, (Events {"disconnected", "connected", "disconnected", "disconnected", "connected", "disconnected",
-                               "disconnected", "connected"}));
-}
-
-TEST_F(BrowserBridgeServiceTest, ALineThatCanNeverFitLosesTheConnection)
-{
-    LoopbackSocket host = authenticatedHost();
-    // A whole line, terminator included, of exactly the limit is still handled...
-    std::string fits = selectionLine(R"(,"title":"Grande")");
-    fits.insert(fits.size() - 2, BridgeProtocol::maxBufferedBytes - fits.size(), ' ');
-    auto sent = std::async(std::launch::async, [&] { return host.send(fits); });
-    ASSERT_TRUE(waitForEvents(3, 90s)); // 64 MiB to read, slow under the sanitizers
-    EXPECT_TRUE(sent.get());
-    EXPECT_EQ(events.back(), "selection 8 Grande");
-
-    // ...one byte more is not, and the peer is dropped.
-    fits.insert(fits.size() - 2, 1, ' ');
-    sent = std::async(std::launch::async, [&] { return host.send(fits); });
-    ASSERT_TRUE(waitForEvents(4, 90s));
-    sent.wait();
-    EXPECT_EQ(events.back(), "disconnected");
-    EXPECT_TRUE(host.waitForClose(20s));
-    EXPECT_FALSE(service->requestActivation());
-}
-
-TEST_F(BrowserBridgeServiceTest, CallbacksDoNothingOnceTheServiceIsGone)
-{
-    LoopbackSocket host = connectHost();
-    host.send(hello + started);
-    // The three reports queued, not run.
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (queue.pendingCount() < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    ASSERT_EQ(queue.pendingCount(), 3u);
-    // Teardown with a host still connected must not hang, and must close the host's link.
-    service.reset();
-    queue.runPending();
-    EXPECT_EQ(events, Events {});
-    EXPECT_TRUE(host.waitForClose());
-}
-
-TEST_F(BrowserBridgeServiceTest, KeepsAcceptingAfterRunningOutOfDescriptors)
-{
-    // Use up every descriptor the process may open, then let a host knock.
-    rlimit original {};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &original), 0);
-    LoopbackSocket host(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    rlimit lowered = original;
-    lowered.rlim_cur = 256;
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    std::vector<int> fillers;
-    for (int fd; (fd = ::dup(host.descriptor())) >= 0;) fillers.push_back(fd);
-    const sockaddr_in address = fakes::loopbackAddress(service->listeningPort());
-    const int connected = ::connect(host.descriptor(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
-    std::this_thread::sleep_for(300ms); // the server meets EMFILE meanwhile
-    for (int fd : fillers) ::close(fd);
-    ::setrlimit(RLIMIT_NOFILE, &original);
-    ASSERT_EQ(connected, 0);
-
-    host.send(hello);
-    ASSERT_TRUE(waitForEvents(2));
-    EXPECT_EQ(events, (Events {"disconnected", "connected"}));
 }
 
 } // namespace

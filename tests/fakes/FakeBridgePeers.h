@@ -1,8 +1,7 @@
 #pragma once
 
-// Stand-ins for the ends of the bridge's links: a host that connects to the application's
-// service, an application that a real host connects to, and the pipes of a real host. Every wait
-// is bounded.
+// One end of a link of the bridge: a host's connection to the application's service over loopback
+// TCP, or a socket or pipe the test holds. Every wait is bounded.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -16,21 +15,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
 namespace zorvane::fakes {
 
-inline sockaddr_in loopbackAddress(std::uint16_t port)
-{
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
-
-// One end of a loopback TCP connection (or of a pipe: everything but connectTo works on one).
 class LoopbackSocket {
 public:
     using Timeout = std::chrono::milliseconds;
@@ -50,7 +38,10 @@ public:
     static LoopbackSocket connectTo(std::uint16_t port)
     {
         LoopbackSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        const sockaddr_in address = loopbackAddress(port);
+        sockaddr_in address {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(socket.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) socket.close();
         return socket;
     }
@@ -78,26 +69,18 @@ public:
         std::size_t end;
         while ((end = pending_.find('\n')) == std::string::npos)
             if (readMore(deadline) <= 0) return std::nullopt;
-        return take(end + 1);
+        std::string line = pending_.substr(0, end + 1);
+        pending_.erase(0, end + 1);
+        return line;
     }
 
-    // Exactly `size` bytes, or none when the peer closed or the time ran out first.
-    std::optional<std::string> receiveExactly(std::size_t size, Timeout timeout = std::chrono::seconds(20))
-    {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (pending_.size() < size)
-            if (readMore(deadline) <= 0) return std::nullopt;
-        return take(size);
-    }
-
-    // True when the peer closes (after any bytes still unread, which go to `unread`) within the timeout.
-    bool waitForClose(Timeout timeout = std::chrono::seconds(10), std::string* unread = nullptr)
+    // Everything still unread once the peer has closed, or none when the time ran out first.
+    std::optional<std::string> readToEnd(Timeout timeout = std::chrono::seconds(20))
     {
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         for (int got; (got = readMore(deadline)) != 0;)
-            if (got < 0) return false;
-        if (unread) *unread += take(pending_.size());
-        return true;
+            if (got < 0) return std::nullopt;
+        return std::exchange(pending_, {});
     }
 
     void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
@@ -108,13 +91,6 @@ public:
     }
 
 private:
-    std::string take(std::size_t size)
-    {
-        std::string bytes = pending_.substr(0, size);
-        pending_.erase(0, size);
-        return bytes;
-    }
-
     // Appends what arrives before the deadline: 1 for bytes, 0 once the peer has closed, -1 when
     // the time ran out.
     int readMore(std::chrono::steady_clock::time_point deadline)
@@ -131,38 +107,6 @@ private:
 
     int fd_ = -1;
     std::string pending_;
-};
-
-// A listener on 127.0.0.1 standing in for the application (or any server a test needs).
-class LoopbackListener {
-public:
-    // Port 0 picks a free one. Throws when the port cannot be bound.
-    explicit LoopbackListener(std::uint16_t port = 0) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
-    {
-        const int on = 1;
-        ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address = loopbackAddress(port);
-        if (::bind(socket_.descriptor(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
-            || ::listen(socket_.descriptor(), 8) != 0)
-            throw std::system_error(errno, std::generic_category(), "cannot listen on 127.0.0.1:" + std::to_string(port));
-        socklen_t length = sizeof address;
-        ::getsockname(socket_.descriptor(), reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-
-    std::uint16_t port() const { return port_; }
-
-    // The next connection, or an unconnected socket when none came within the timeout.
-    LoopbackSocket accept(LoopbackSocket::Timeout timeout = std::chrono::seconds(10))
-    {
-        pollfd watched {socket_.descriptor(), POLLIN, 0};
-        if (::poll(&watched, 1, static_cast<int>(timeout.count())) <= 0) return LoopbackSocket();
-        return LoopbackSocket(::accept4(socket_.descriptor(), nullptr, nullptr, SOCK_CLOEXEC));
-    }
-
-private:
-    LoopbackSocket socket_;
-    std::uint16_t port_ = 0;
 };
 
 } // namespace zorvane::fakes

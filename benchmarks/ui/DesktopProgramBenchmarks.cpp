@@ -2,6 +2,7 @@
 //   start to the icon in the tray; idle wake-ups and resident memory; a click on an element to the
 //   panel mapped; `Zorvane --select` to the overlay on screen beside `flameshot gui` in the same run.
 // The machine is shared: figures are medians of a few runs and still noisy.
+#include "benchmarks/ProcessFigures.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 

@@ -4,6 +4,7 @@
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
 #include "app/platform/linux/speech/VoskRecognizer.h"
 #include "app/voice/SpeechInputService.h"
+#include "benchmarks/ProcessFigures.h"
 #include "fakes/FakePermissions.h"
 #include "tests/support/SoundServer.h"
 

@@ -2,6 +2,7 @@
 // 1024-frame blocks, a partial text after each, the final text at the end.
 #include "app/platform/linux/speech/PocketSphinxDecoder.h"
 #include "app/platform/linux/speech/Resampler.h"
+#include "benchmarks/ProcessFigures.h"
 #include "tests/support/SoundServer.h"
 
 #include <benchmark/benchmark.h>

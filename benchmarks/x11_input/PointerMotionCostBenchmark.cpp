@@ -3,6 +3,7 @@
 // pointer through XTest 1000 times a second for 10 seconds, and the wake-ups of its threads
 // while nothing moves.
 #include "app/ui/QtMainQueue.h"
+#include "benchmarks/ProcessFigures.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 

@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -97,16 +96,6 @@ bool waitUntil(double timeoutSeconds, const std::function<bool()>& condition)
     }
 }
 
-double residentMiB(pid_t pid)
-{
-    std::ifstream status("/proc/" + (pid > 0 ? std::to_string(pid) : "self") + "/status");
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) return std::stod(line.substr(6)) / 1024.0;
-    return 0;
-}
-
-double processorSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
-
 ScopedEnvironment::~ScopedEnvironment() { restore(); }
 
 void ScopedEnvironment::set(const std::string& name, const std::optional<std::string>& value)
@@ -187,43 +176,19 @@ void Processes::stopAll()
 
 int Processes::run(const std::vector<std::string>& argv, double timeoutSeconds, std::string* output) const
 {
-    int fds[2] = {-1, -1};
-    if (output && pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-    const pid_t pid = forkExec(argv, environmentWith({}), logPath(argv.empty() ? "" : argv.front()), -1, fds[1]);
-    if (fds[1] >= 0) close(fds[1]);
-    const auto deadline = Clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    // Standard output, when it is wanted, goes to a file of its own beside the log.
+    const std::filesystem::path log = logPath(argv.empty() ? "" : argv.front()), printed = log.string() + ".out";
+    const int out = output ? open(printed.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
+    const pid_t pid = forkExec(argv, environmentWith({}), log, -1, out);
+    if (out >= 0) close(out);
     int status = 0;
-    bool finished = false;
-    while (!(finished = reaped(pid, &status)) && Clock::now() < deadline) {
-        if (fds[0] < 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        pollfd pfd {fds[0], POLLIN, 0};
-        if (poll(&pfd, 1, 20) > 0) {
-            char chunk[4096];
-            const ssize_t n = read(fds[0], chunk, sizeof chunk);
-            if (n > 0) output->append(chunk, static_cast<std::size_t>(n));
-            else {
-                close(fds[0]);
-                fds[0] = -1;
-            }
-        }
-    }
-    if (fds[0] >= 0) {
-        pollfd pfd {fds[0], POLLIN, 0};
-        char chunk[4096];
-        ssize_t n = 0;
-        while (finished && poll(&pfd, 1, 0) > 0 && (n = read(fds[0], chunk, sizeof chunk)) > 0)
-            output->append(chunk, static_cast<std::size_t>(n));
-        close(fds[0]);
-    }
+    const bool finished = waitUntil(timeoutSeconds, [&] { return reaped(pid, &status); });
     if (!finished) {
         kill(-pid, SIGKILL);
         waitpid(pid, nullptr, 0);
-        return -1;
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (output) output->assign(std::istreambuf_iterator<char>(std::ifstream(printed, std::ios::binary).rdbuf()), {});
+    return finished && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string Processes::startAndReadLine(std::vector<std::string> argv, double timeoutSeconds)
@@ -250,22 +215,6 @@ std::string Processes::startAndReadLine(std::vector<std::string> argv, double ti
     }
     close(fds[0]);
     return complete ? line : std::string();
-}
-
-std::map<std::string, long> threadWakeUps(pid_t pid)
-{
-    std::map<std::string, long> threads;
-    const std::filesystem::path tasks = "/proc/" + (pid > 0 ? std::to_string(pid) : std::string("self")) + "/task";
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
-        std::string name, line;
-        std::getline(std::ifstream(task.path() / "comm"), name);
-        std::ifstream status(task.path() / "status");
-        while (std::getline(status, line))
-            if (line.rfind("voluntary_ctxt_switches:", 0) == 0)
-                threads[task.path().filename().string() + " " + name] = std::stol(line.substr(24));
-    }
-    return threads;
 }
 
 } // namespace zorvane::testing

@@ -17,10 +17,6 @@ namespace zorvane::testing {
 // Polls `condition` every 20 ms; whether it held before the time ran out.
 bool waitUntil(double timeoutSeconds, const std::function<bool()>& condition);
 
-// For benchmarks: resident memory in MiB of a process (0: this one); this process's processor seconds.
-double residentMiB(pid_t pid = 0);
-double processorSeconds();
-
 // Sets variables in this process's environment for as long as it lives.
 class ScopedEnvironment {
 public:
@@ -72,9 +68,5 @@ private:
     std::vector<pid_t> children_;
     mutable int logCounter_ = 0;
 };
-
-// For benchmarks: the voluntary context switches (sleeps that ended) of each thread of a process
-// (0: this one), by "thread-id name".
-std::map<std::string, long> threadWakeUps(pid_t pid = 0);
 
 } // namespace zorvane::testing

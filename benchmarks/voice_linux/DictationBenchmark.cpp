@@ -5,7 +5,7 @@
 #include "app/platform/linux/speech/VoskRecognizer.h"
 #include "app/voice/SpeechInputService.h"
 #include "benchmarks/ProcessFigures.h"
-#include "fakes/FakePermissions.h"
+#include "fakes/FakeSystem.h"
 #include "tests/support/SoundServer.h"
 
 #include <algorithm>

@@ -4,7 +4,7 @@
 #include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/PNGEncoder.h"
 #include "app/selection/ScreenCaptureService.h"
-#include "fakes/FakePermissions.h"
+#include "fakes/FakeSystem.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 

@@ -8,7 +8,7 @@
 #include "app/platform/linux/desktop/X11Workspace.h"
 #include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/AccessibilitySelectionService.h"
-#include "fakes/FakePermissions.h"
+#include "fakes/FakeSystem.h"
 #include "tests/support/DesktopSession.h"
 
 #include <glib.h>

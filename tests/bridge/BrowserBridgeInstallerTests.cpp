@@ -2,7 +2,7 @@
 // selection silently never works.
 
 #include "app/bridge/BrowserBridgeInstaller.h"
-#include "fakes/FakeBundle.h"
+#include "fakes/FakeSystem.h"
 #include "fakes/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>

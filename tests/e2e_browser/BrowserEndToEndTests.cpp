@@ -3,7 +3,7 @@
 // service. The application's side is driven here; the user's click and key come through DevTools.
 #include "app/bridge/BrowserBridgeInstaller.h"
 #include "app/bridge/BrowserBridgeService.h"
-#include "fakes/FakeBundle.h"
+#include "fakes/FakeSystem.h"
 #include "fakes/VirtualTime.h"
 #include "tests/support/DevToolsBrowser.h"
 #include "tests/support/HttpServer.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/codex/CodexService.h"
+#include "fakes/TemporaryDirectory.h"
 
 #include <signal.h>
 
@@ -21,21 +22,11 @@ class CodexSandbox {
 public:
     CodexSandbox()
     {
-        std::string pattern = (std::filesystem::temp_directory_path() / "zorvane-codex-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
-        base_ = pattern;
         std::filesystem::create_directories(home());
         std::filesystem::create_directories(temporaryDirectory());
     }
-    ~CodexSandbox()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(base_, ignored);
-    }
-    CodexSandbox(const CodexSandbox&) = delete;
-    CodexSandbox& operator=(const CodexSandbox&) = delete;
 
-    const std::filesystem::path& base() const { return base_; }
+    const std::filesystem::path& base() const { return base_.path(); }
     std::filesystem::path root() const { return base_ / "root"; }
     std::filesystem::path home() const { return root() / "home/zorvane"; }
     std::filesystem::path temporaryDirectory() const { return base_ / "tmp"; }
@@ -140,7 +131,7 @@ public:
     }
 
 private:
-    std::filesystem::path base_;
+    TemporaryDirectory base_;
 };
 
 } // namespace zorvane::fakes

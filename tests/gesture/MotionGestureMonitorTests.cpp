@@ -1,5 +1,5 @@
 #include "app/gesture/MotionGestureMonitor.h"
-#include "fakes/FakeEventMonitors.h"
+#include "fakes/FakeWindowSystem.h"
 #include "fakes/MemoryPreferencesStore.h"
 #include "fakes/VirtualTime.h"
 

@@ -250,8 +250,8 @@ TEST_F(ModelTest, DictationFollowsTheSettingAndFillsTheDraft)
     AppModel& again = startedModel();
     again.toggleVoice();
     ASSERT_TRUE(again.speech()->isListening());
-    ASSERT_FALSE(recognizer->tasks().empty());
-    recognizer->tasks().back()->reportOnOtherThread(SpeechRecognitionResult {"¿qué es esto?", false}, std::nullopt);
+    ASSERT_FALSE(recognizer->tasks.empty());
+    recognizer->tasks.back()->reportOnOtherThread(SpeechRecognitionResult {"¿qué es esto?", false}, std::nullopt);
     ASSERT_TRUE(waitUntil([&] { return again.draft() == "¿qué es esto?"; }));
     again.toggleVoice();
     EXPECT_FALSE(again.speech()->isListening());

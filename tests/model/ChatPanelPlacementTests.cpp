@@ -1,5 +1,5 @@
 #include "app/model/ChatPanelPlacement.h"
-#include "fakes/FakeScreens.h"
+#include "fakes/FakeWindowSystem.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,7 @@
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakeAccessibilityTree.h"
-#include "fakes/FakePermissions.h"
-#include "fakes/FakeScreens.h"
-#include "fakes/FakeWindowList.h"
+#include "fakes/FakeSystem.h"
+#include "fakes/FakeWindowSystem.h"
 #include "fakes/VirtualTime.h"
 
 #include <gtest/gtest.h>

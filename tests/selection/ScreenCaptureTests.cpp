@@ -1,6 +1,6 @@
 #include "app/selection/ScreenCaptureService.h"
-#include "fakes/FakePermissions.h"
-#include "fakes/FakeWindowImages.h"
+#include "fakes/FakeSystem.h"
+#include "fakes/FakeWindowSystem.h"
 
 #include <gtest/gtest.h>
 #include <png.h>

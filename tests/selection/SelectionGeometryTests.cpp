@@ -1,7 +1,7 @@
 #include "app/core/Text.h"
 #include "app/selection/ScreenCoordinates.h"
 #include "app/selection/SelectionCanvasLayout.h"
-#include "fakes/FakeScreens.h"
+#include "fakes/FakeWindowSystem.h"
 
 #include <gtest/gtest.h>
 

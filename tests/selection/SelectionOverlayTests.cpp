@@ -1,10 +1,7 @@
 #include "app/selection/SelectionOverlayCoordinator.h"
 #include "fakes/FakeAccessibilityTree.h"
-#include "fakes/FakeEventMonitors.h"
-#include "fakes/FakeOverlayPanels.h"
-#include "fakes/FakePermissions.h"
-#include "fakes/FakeScreens.h"
-#include "fakes/FakeWindowList.h"
+#include "fakes/FakeSystem.h"
+#include "fakes/FakeWindowSystem.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,4 @@
 #include "app/system/UpdateService.h"
-#include "fakes/FakeBundle.h"
 #include "fakes/FakeSystem.h"
 
 #include <gtest/gtest.h>

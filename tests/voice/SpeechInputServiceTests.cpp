@@ -1,8 +1,7 @@
 #include "app/voice/SpeechInputService.h"
 
-#include "fakes/FakeAudioInput.h"
-#include "fakes/FakePermissions.h"
-#include "fakes/FakeSpeechRecognizer.h"
+#include "fakes/FakeSystem.h"
+#include "fakes/FakeVoice.h"
 #include "fakes/VirtualTime.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +41,7 @@ protected:
         }
     }
 
-    std::shared_ptr<fakes::FakeSpeechRecognitionTask> task() const { return recognizer->tasks().back(); }
+    std::shared_ptr<fakes::FakeSpeechRecognitionTask> task() const { return recognizer->tasks.back(); }
 
     std::shared_ptr<fakes::FakeClock> clock = std::make_shared<fakes::FakeClock>();
     std::shared_ptr<fakes::ManualMainQueue> queue = std::make_shared<fakes::ManualMainQueue>(*clock);
@@ -133,7 +132,7 @@ TEST_F(SpeechInputServiceTest, WhatStopsADictationFromStartingIsShownAndLeavesNo
         EXPECT_EQ(audio->starts, c.startError ? 1u : 0u);
         EXPECT_FALSE(audio->tap);
     }
-    EXPECT_TRUE(recognizer->tasks().empty());
+    EXPECT_TRUE(recognizer->tasks.empty());
     EXPECT_EQ(audio->pendingAccessRequestCount() + recognizers->pendingAuthorizationRequestCount(), 0u) << "no prompt";
 
     // Once allowed, the next start clears the message; a refused restart leaves it running.

@@ -5,7 +5,7 @@
 #include "app/platform/linux/x11/X11WindowImages.h"
 #include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/ScreenCaptureService.h"
-#include "tests/fakes/FakePermissions.h"
+#include "tests/fakes/FakeSystem.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 

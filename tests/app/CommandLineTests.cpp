@@ -33,7 +33,7 @@ protected:
         for (const auto& a : args) line += " '" + a + "'";
         line += " >'" + sandbox.file("out").string() + "' 2>'" + sandbox.file("err").string() + "'";
         const int raw = std::system(line.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, CodexSandbox::read(sandbox.file("out")), CodexSandbox::read(sandbox.file("err"))};
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, fakes::readFile(sandbox.file("out")), fakes::readFile(sandbox.file("err"))};
     }
 
     CodexSandbox sandbox;
@@ -43,15 +43,14 @@ protected:
 
 TEST_F(AskFromTheCommandLine, PrintsTheAnswerInTheModeOfTheSettingsOrTheCommandWithAnImageThatLeavesNoTrace)
 {
-    std::filesystem::create_directories(sandbox.file("config/zorvane"));
-    std::ofstream(sandbox.file("config/zorvane/preferences.plist"))
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-           "<key>aiResponseMode</key><string>thinking</string></dict></plist>\n";
+    fakes::writeFile(sandbox.file("config/zorvane/preferences.plist"),
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+        "<key>aiResponseMode</key><string>thinking</string></dict></plist>\n");
     Outcome o = run({"--ask", "¿Qué es esto?"});
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "Hola desde Codex\n");
     EXPECT_EQ(CodexSandbox::lines(sandbox.file("args")).at(2), "model_reasoning_effort=\"high\"");
-    EXPECT_TRUE(CodexSandbox::read(sandbox.file("prompt")).ends_with("Pregunta del usuario:\n¿Qué es esto?"));
+    EXPECT_TRUE(fakes::readFile(sandbox.file("prompt")).ends_with("Pregunta del usuario:\n¿Qué es esto?"));
 
     const std::string png = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1A', '\n', 0, 0, 0, 13};
     std::ofstream(sandbox.file("shot.png"), std::ios::binary) << png;
@@ -60,7 +59,7 @@ TEST_F(AskFromTheCommandLine, PrintsTheAnswerInTheModeOfTheSettingsOrTheCommandW
     const auto args = CodexSandbox::lines(sandbox.file("args"));
     EXPECT_EQ(args.at(1), "--model");
     EXPECT_TRUE(args.at(args.size() - 2).starts_with("--image=" + sandbox.temporaryDirectory().string() + "/zorvane-selection-"));
-    EXPECT_EQ(CodexSandbox::read(sandbox.file("image")), png);
+    EXPECT_EQ(fakes::readFile(sandbox.file("image")), png);
     EXPECT_TRUE(sandbox.temporaryEntries().empty()) << "transport files left behind";
 }
 

@@ -16,17 +16,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string readFile(const fs::path& path)
-{
-    std::stringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
-
 void writeFile(const fs::path& path, const std::string& contents, fs::perms permissions = fs::perms::owner_all)
 {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << contents;
+    fakes::writeFile(path, contents);
     fs::permissions(path, permissions);
 }
 
@@ -66,7 +58,7 @@ TEST(BrowserBridgeInstaller, WritesTheManifestIntoEveryBrowserFolderOnlyForARunn
     const nlohmann::json expected = {{"allowed_origins", {"chrome-extension://mdclfcdboeglgnlhajcabdbhofpffcmi/"}},
         {"description", "Zorvane browser bridge"}, {"name", "com.quenvar.zorvane"}, {"path", host.string()}, {"type", "stdio"}};
     for (const fs::path& manifest : manifests(home / ".config")) {
-        EXPECT_EQ(nlohmann::json::parse(readFile(manifest), nullptr, false), expected) << manifest;
+        EXPECT_EQ(nlohmann::json::parse(fakes::readFile(manifest), nullptr, false), expected) << manifest;
         EXPECT_NE(fs::status(manifest).permissions() & fs::perms::others_read, fs::perms::none) << manifest;
         const fs::directory_iterator folder(manifest.parent_path());
         EXPECT_EQ(std::distance(fs::begin(folder), fs::end(folder)), 1) << manifest << ": something left beside it";

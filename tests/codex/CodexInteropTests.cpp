@@ -89,9 +89,9 @@ TEST_F(RealCodex, ParserAcceptsTheQueryArgumentsAsBuilt)
                 words.push_back(std::move(argument));
 
             const pid_t tool = processes.start(words, {{"PROMPT", (base / "prompt").string()}, {"ERRORS", (base / "stderr").string()}});
-            const auto echoed = [&] { return CodexSandbox::read(base / "stderr").find(question) != std::string::npos; };
+            const auto echoed = [&] { return fakes::readFile(base / "stderr").find(question) != std::string::npos; };
             testing::waitUntil(30, [&] { return echoed() || processes.hasExited(tool); });
-            const std::string errors = CodexSandbox::read(base / "stderr");
+            const std::string errors = fakes::readFile(base / "stderr");
             EXPECT_TRUE(echoed()) << label << ": the tool ended or never read the prompt (did its parser reject the arguments?)\n" << errors;
             // Had `--image` swallowed the final `-`, the tool would say it reads the prompt from
             // standard input because no prompt argument was left.

@@ -19,19 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string readAll(const fs::path& file)
-{
-    std::stringstream text;
-    text << std::ifstream(file, std::ios::binary).rdbuf();
-    return text.str();
-}
-
-void writeText(const fs::path& file, const std::string& text)
-{
-    fs::create_directories(file.parent_path());
-    std::ofstream(file) << text;
-}
-
 std::string infoPlist(const std::string& version, const std::string& feed = "", const std::string& key = "",
     const std::string& identifier = "com.quenvar.zorvane")
 {
@@ -107,14 +94,14 @@ TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
     EXPECT_FALSE(service.isEnabled());
     service.setEnabled(true);
     EXPECT_TRUE(service.isEnabled());
-    const std::string entry = readAll(folder / "com.quenvar.Zorvane.desktop");
+    const std::string entry = fakes::readFile(folder / "com.quenvar.Zorvane.desktop");
     EXPECT_EQ(entry.rfind("[Desktop Entry]\nType=Application\n", 0), 0u);
     EXPECT_NE(entry.find("\n" + exec + "\n"), std::string::npos) << entry;
     // Another copy of Zorvane does not see this entry as its own.
     EXPECT_EQ(XdgLoginItem(home / "other/Zorvane", folder).status(), LoginItem::Status::notRegistered);
 
     // A desktop's "disable" marks the entry Hidden; that counts as off and enabling rewrites it.
-    writeText(folder / "com.quenvar.Zorvane.desktop", entry + "Hidden=true\n");
+    fakes::writeFile(folder / "com.quenvar.Zorvane.desktop", entry + "Hidden=true\n");
     EXPECT_FALSE(service.isEnabled());
     EXPECT_FALSE(item->refreshIfEnabled());
     service.setEnabled(true);
@@ -129,7 +116,7 @@ TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
     EXPECT_TRUE(fs::is_empty(folder)) << "an entry or a temporary file was left behind";
 
     // A folder that cannot be written: the toggle's error says where and why, in Spanish.
-    writeText(home / "file", "not a folder");
+    fakes::writeFile(home / "file", "not a folder");
     try {
         XdgLoginItem(program, home / "file/autostart").registerItem();
         ADD_FAILURE() << "no error";
@@ -138,10 +125,10 @@ TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
                 + ": una parte de la ruta no es una carpeta");
     }
 
-    writeText(home / "icons/icon48.png", "png48");
+    fakes::writeFile(home / "icons/icon48.png", "png48");
     for (int start = 0; start < 2; ++start) LauncherEntry(program, home / "icons", home / "share").install(); // the same every time
-    EXPECT_EQ(readAll(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"), "png48");
-    const std::string menuEntry = readAll(home / "share/applications/com.quenvar.Zorvane.desktop");
+    EXPECT_EQ(fakes::readFile(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"), "png48");
+    const std::string menuEntry = fakes::readFile(home / "share/applications/com.quenvar.Zorvane.desktop");
     for (const std::string& line : {std::string("\nName=Zorvane\n"), std::string("\nIcon=com.quenvar.Zorvane\n"), "\n" + exec + "\n", "\n" + exec + " --settings\n"})
         EXPECT_NE(menuEntry.find(line), std::string::npos) << line;
     EXPECT_EQ(std::distance(fs::directory_iterator(home / "share/applications"), {}), 1);
@@ -160,8 +147,8 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
     fakes::TemporaryDirectory apps;
     const fs::path bundle = apps / "Zorvane.app";
     const std::string installed = infoPlist("1.0.0", server.url("/appcast.xml"), base64(publicKey, sizeof publicKey));
-    writeText(bundle / "Contents/Info.plist", installed);
-    writeText(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
+    fakes::writeFile(bundle / "Contents/Info.plist", installed);
+    fakes::writeFile(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
     fs::permissions(bundle / "Contents/MacOS/Zorvane", fs::perms::owner_all);
 
     auto clock = std::make_shared<fakes::FakeClock>();
@@ -246,7 +233,7 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
         publishRelease();
         const std::string seen = check();
         EXPECT_TRUE(seen.ends_with("No se pudo actualizar Zorvane: " + reason + "\n") && seen.find("ready") == std::string::npos) << seen;
-        EXPECT_EQ(readAll(bundle / "Contents/Info.plist"), installed);
+        EXPECT_EQ(fakes::readFile(bundle / "Contents/Info.plist"), installed);
         EXPECT_TRUE(leftovers().empty());
     }
     EXPECT_FALSE(fs::exists(apps.path().parent_path() / "escaped.txt"));
@@ -256,11 +243,11 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
     publish("1.1.0", good);
     EXPECT_EQ(check(), "offered 1.1.0 over 1.0.0\nready to restart into 1.1.0\n");
     EXPECT_EQ(LinuxBundle(bundle).infoValue("CFBundleShortVersionString"), "1.1.0");
-    EXPECT_EQ(readAll(bundle / "Contents/Resources/notes.txt"), "new");
+    EXPECT_EQ(fakes::readFile(bundle / "Contents/Resources/notes.txt"), "new");
     EXPECT_EQ(::access((bundle / "Contents/MacOS/Zorvane").c_str(), X_OK), 0);
     // The old bundle waits beside the new one, untouched, until the next start.
     ASSERT_EQ(leftovers().size(), 1u);
-    EXPECT_EQ(readAll(leftovers()[0] / "unpacked/Zorvane.app/Contents/Info.plist"), installed);
+    EXPECT_EQ(fakes::readFile(leftovers()[0] / "unpacked/Zorvane.app/Contents/Info.plist"), installed);
     driver->seen.clear();
     driver->restart(true);
     EXPECT_EQ(driver->seen, "relaunch " + (bundle / "Contents/MacOS/Zorvane").string() + "\nquit\n");

@@ -1,5 +1,6 @@
 // The built program on a private desktop, as a user meets it: from the tray through the overlay,
 // the panel and two questions to "Salir", leaving nothing behind.
+#include "tests/fakes/TemporaryDirectory.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 
@@ -29,13 +30,6 @@ cat > "$HOME/prompt.part" && mv "$HOME/prompt.part" "$HOME/prompt.txt"
 printf '## Guardar\n\nEs **el botón** que guarda la nota.\n\n- Atajo: `Ctrl+S`\n' > "$answer"
 )";
 
-std::string readFile(const fs::path& path)
-{
-    std::ostringstream out;
-    out << std::ifstream(path, std::ios::binary).rdbuf();
-    return out.str();
-}
-
 // A PNG's width and height, from its header.
 std::pair<double, double> pngSize(const std::string& png)
 {
@@ -59,8 +53,7 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         home = session.home();
         const fs::path temporary = home / "tmp";
         fs::create_directories(temporary);
-        fs::create_directories(home / ".local/bin");
-        std::ofstream(home / ".local/bin/codex") << fakeCodex;
+        fakes::writeFile(home / ".local/bin/codex", fakeCodex);
         fs::permissions(home / ".local/bin/codex", fs::perms::owner_all);
         const std::map<std::string, std::string> environment {{"TMPDIR", temporary.string()}};
         X11Client x;
@@ -136,8 +129,8 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         // The question, typed into the panel, goes to codex with the picture and the answer grows
         // the panel. (ASCII only: xdotool loses accented letters it has to map onto spare keycodes.)
         ASSERT_TRUE(ask("Que hace este boton"));
-        EXPECT_NE(readFile(home / "prompt.txt").find("Que hace este boton"), std::string::npos) << readFile(home / "prompt.txt");
-        EXPECT_EQ(pngSize(readFile(home / "received.png")), std::make_pair(button.width(), button.height()));
+        EXPECT_NE(fakes::readFile(home / "prompt.txt").find("Que hace este boton"), std::string::npos) << fakes::readFile(home / "prompt.txt");
+        EXPECT_EQ(pngSize(fakes::readFile(home / "received.png")), std::make_pair(button.width(), button.height()));
         ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 640).has_value(); })) << "the panel did not grow";
         keepScreenshot("desktop-answer");
 
@@ -169,7 +162,7 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         EXPECT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 0; }));
         ASSERT_TRUE(waitUntil(5, [&] { return (panel = window("Zorvane", 500)) && x.focused() == panel->id; }));
         ASSERT_TRUE(ask("Y esto"));
-        EXPECT_EQ(pngSize(readFile(home / "received.png")), std::make_pair(200.0, 100.0));
+        EXPECT_EQ(pngSize(fakes::readFile(home / "received.png")), std::make_pair(200.0, 100.0));
         session.stop(compositor);
 
         // A second launch hands over, ends at once, and the first opens its menu at the pointer.

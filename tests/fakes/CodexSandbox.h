@@ -47,8 +47,7 @@ public:
     // An executable `#!/bin/sh` script at `where`.
     static std::filesystem::path writeScript(const std::filesystem::path& where, const std::string& body)
     {
-        std::filesystem::create_directories(where.parent_path());
-        std::ofstream(where, std::ios::binary | std::ios::trunc) << "#!/bin/sh\n" << body << "\n";
+        writeFile(where, "#!/bin/sh\n" + body + "\n");
         std::filesystem::permissions(where, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
                                                 std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
                                                 std::filesystem::perms::others_exec);
@@ -116,16 +115,10 @@ public:
         std::sort(names.begin(), names.end());
         return names;
     }
-    static std::string read(const std::filesystem::path& path) // empty when missing
-    {
-        std::ostringstream content;
-        content << std::ifstream(path, std::ios::binary).rdbuf();
-        return content.str();
-    }
     static std::vector<std::string> lines(const std::filesystem::path& path)
     {
         std::vector<std::string> result;
-        std::istringstream in(read(path));
+        std::istringstream in(readFile(path));
         for (std::string line; std::getline(in, line);) result.push_back(line);
         return result;
     }

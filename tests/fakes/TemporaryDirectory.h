@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -31,5 +33,20 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A file's bytes; empty when it cannot be read.
+inline std::string readFile(const std::filesystem::path& path)
+{
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+// Writes `bytes` to `path`, making the folders on the way.
+inline void writeFile(const std::filesystem::path& path, const std::string& bytes)
+{
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
 
 } // namespace zorvane::fakes

@@ -47,8 +47,8 @@ TEST_F(ModelTest, AShakeAClickAndAQuestionEndInARenderedAnswer)
     EXPECT_EQ(app.draft(), "");
     ASSERT_TRUE(waitUntil([&] { return !app.isLoading(); }));
     EXPECT_EQ(app.response(), "**Es** un botón.");
-    EXPECT_EQ(codexSandbox.read(codexSandbox.file("image")), text(app.selectedContext()->imageData.value_or(std::vector<std::uint8_t> {})));
-    EXPECT_NE(codexSandbox.read(codexSandbox.file("prompt")).find("Pregunta del usuario:\n¿Para qué sirve?"), std::string::npos);
+    EXPECT_EQ(fakes::readFile(codexSandbox.file("image")), text(app.selectedContext()->imageData.value_or(std::vector<std::uint8_t> {})));
+    EXPECT_NE(fakes::readFile(codexSandbox.file("prompt")).find("Pregunta del usuario:\n¿Para qué sirve?"), std::string::npos);
     EXPECT_TRUE(codexSandbox.temporaryEntries().empty());
 }
 
@@ -83,8 +83,8 @@ TEST_F(ModelTest, ABrowserInFrontSelectsInThePageOnceItsExtensionIsConnected)
     EXPECT_EQ(app.selectedContext()->imageData, cropPNG);
     app.send();
     ASSERT_TRUE(waitUntil([&] { return !app.isLoading(); }));
-    EXPECT_NE(codexSandbox.read(codexSandbox.file("prompt")).find(AppModel::defaultQuestion), std::string::npos);
-    EXPECT_EQ(codexSandbox.read(codexSandbox.file("image")), text(cropPNG));
+    EXPECT_NE(fakes::readFile(codexSandbox.file("prompt")).find(AppModel::defaultQuestion), std::string::npos);
+    EXPECT_EQ(fakes::readFile(codexSandbox.file("image")), text(cropPNG));
 
     // Begun in the page, the selection opens the panel too; cancelled there, it is asked about without an image.
     const UUID second;
@@ -100,7 +100,7 @@ TEST_F(ModelTest, ABrowserInFrontSelectsInThePageOnceItsExtensionIsConnected)
     EXPECT_EQ(app.response(), "**Es** un botón.");
     EXPECT_FALSE(app.selectedContext()->imageData);
     for (const auto& arg : codexSandbox.lines(codexSandbox.file("args"))) EXPECT_EQ(arg.rfind("--image", 0), std::string::npos) << arg;
-    EXPECT_EQ(codexSandbox.read(codexSandbox.file("prompt")).find("La imagen adjunta"), std::string::npos);
+    EXPECT_EQ(fakes::readFile(codexSandbox.file("prompt")).find("La imagen adjunta"), std::string::npos);
 }
 
 TEST_F(ModelTest, ThePictureWaitsForTheOverlayToGoAndIsKeptOnlyForTheSelectionShown)

@@ -38,8 +38,7 @@ protected:
         tree->setHit(notesPID, window);
         windowImages->setImage(fakes::FakeWindowImages::makeImage(saveButton, 1, [](std::uint32_t x, std::uint32_t) { return x; }));
         std::filesystem::create_directories(bundleDir / "Contents/Resources/BrowserExtension");
-        std::filesystem::create_directories(bundleDir / "Contents/MacOS");
-        std::ofstream(bundleDir / "Contents/MacOS/ZorvaneBrowserHost") << "#!/bin/sh\n";
+        fakes::writeFile(bundleDir / "Contents/MacOS/ZorvaneBrowserHost", "#!/bin/sh\n");
         ::chmod((bundleDir / "Contents/MacOS/ZorvaneBrowserHost").c_str(), 0755);
         answerWith("printf '  **Es** un botón.\\n' > \"$answer\"");
     }

@@ -19,7 +19,6 @@ TEST(LinuxBundle, TheBuiltBundleCarriesTheProjectVersionAndEmptyUpdateKeysAndABr
 
     zorvane::fakes::TemporaryDirectory dir;
     EXPECT_FALSE(LinuxBundle(dir.path()).infoValue("CFBundleShortVersionString"));
-    std::filesystem::create_directories(dir / "Contents");
-    std::ofstream(dir / "Contents/Info.plist") << "<plist><dict><key>CFBundleShortVersionString";
+    zorvane::fakes::writeFile(dir / "Contents/Info.plist", "<plist><dict><key>CFBundleShortVersionString");
     EXPECT_FALSE(LinuxBundle(dir.path()).infoValue("CFBundleShortVersionString"));
 }

@@ -15,12 +15,6 @@ using linux_platform::PlistPreferencesStore;
 
 namespace {
 
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 std::size_t entries(const std::filesystem::path& folder)
 {
     return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
@@ -65,8 +59,8 @@ TEST(PlistPreferencesStore, AnUnreadableFileIsKeptAsideNeverOverwrittenAndDefaul
     std::ofstream(file) << notADictionary;
     EXPECT_TRUE(PlistPreferencesStore(file).load().empty());
     EXPECT_FALSE(std::filesystem::exists(file));
-    EXPECT_EQ(readFile(dir / "preferences.plist.corrupt"), garbage);
-    EXPECT_EQ(readFile(dir / "preferences.plist.corrupt.1"), notADictionary);
+    EXPECT_EQ(fakes::readFile(dir / "preferences.plist.corrupt"), garbage);
+    EXPECT_EQ(fakes::readFile(dir / "preferences.plist.corrupt.1"), notADictionary);
 }
 
 TEST(PlistPreferencesStore, AFailedSaveIsReportedAndLeavesTheStoredFileIntact)
@@ -75,7 +69,7 @@ TEST(PlistPreferencesStore, AFailedSaveIsReportedAndLeavesTheStoredFileIntact)
     const auto file = dir / "preferences.plist";
     PlistPreferencesStore store(file);
     store.save({{"voiceEnabled", false}});
-    const std::string before = readFile(file);
+    const std::string before = fakes::readFile(file);
 
     // A disk that fills up mid-write, by a file-size limit (which binds root too), in a child.
     const pid_t child = ::fork();
@@ -94,7 +88,7 @@ TEST(PlistPreferencesStore, AFailedSaveIsReportedAndLeavesTheStoredFileIntact)
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed save was not reported";
-    EXPECT_EQ(readFile(file), before);
+    EXPECT_EQ(fakes::readFile(file), before);
     EXPECT_EQ(entries(dir.path()), 1u) << "a temporary file was left behind";
 }
 

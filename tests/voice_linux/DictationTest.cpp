@@ -158,19 +158,13 @@ TEST(Dictation, WithoutAUsableMicrophoneTheUserIsToldWhyAndNothingHangs)
     }
 }
 
-void writeFile(const fs::path& path, const std::string& bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // The files of a model, with the right headers but nothing usable behind them.
 void writeHollowModel(const fs::path& folder)
 {
-    writeFile(folder / "am/final.mdl", std::string("\0B<TransitionModel> <Topology> nothing here", 43));
-    writeFile(folder / "graph/HCLG.fst", "\xd6\xfd\xb2\x7e not a graph");
-    writeFile(folder / "conf/mfcc.conf", "--sample-frequency=16000\n");
-    writeFile(folder / "conf/model.conf", "--min-active=200\n");
+    fakes::writeFile(folder / "am/final.mdl", std::string("\0B<TransitionModel> <Topology> nothing here", 43));
+    fakes::writeFile(folder / "graph/HCLG.fst", "\xd6\xfd\xb2\x7e not a graph");
+    fakes::writeFile(folder / "conf/mfcc.conf", "--sample-frequency=16000\n");
+    fakes::writeFile(folder / "conf/model.conf", "--min-active=200\n");
 }
 
 TEST(VoskRecognizer, WithALibraryAndAModelSpeechBecomesTextAcrossPauses)
@@ -218,7 +212,7 @@ TEST(VoskRecognizer, WithoutALibraryOrAModelThereIsNoRecognizerAndTheReasonIsRea
         {folder / "nowhere/libvosk.so", writeHollowModel, "Falta la biblioteca"},
         {PULSE_LIBRARY_FOR_TESTS, writeHollowModel, "no es de una versión compatible"},
         {vosk.voskLibrary, [](const fs::path&) {}, "No hay un modelo"},
-        {vosk.voskLibrary, [](const fs::path& es) { writeFile(es / "vosk-model-small-es/am/final.mdl", "garbage"); }, "está incompleto o dañado"},
+        {vosk.voskLibrary, [](const fs::path& es) { fakes::writeFile(es / "vosk-model-small-es/am/final.mdl", "garbage"); }, "está incompleto o dañado"},
     };
     for (const auto& [library, install, why] : cases) {
         SCOPED_TRACE(why);

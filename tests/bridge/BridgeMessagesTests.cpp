@@ -1,5 +1,6 @@
-// What the application refuses of the lines the host relays. What it accepts is walked through
-// by the service's test, the model's and the browser's end-to-end test.
+// What the application refuses of the lines the host relays. What it accepts, and lines cut
+// wherever the reads end, are walked through by the service's test and fuzzer, the model's and
+// the browser's end-to-end test.
 
 #include "app/bridge/BridgeMessages.h"
 
@@ -44,26 +45,6 @@ TEST(BridgeMessageParsing, EverythingElseFromOutsideIsIgnored)
         "{\"type\":\"cancel\",\"title\":\"\xC3\x28\"}", std::string(200000, '['),
     };
     for (const std::string& line : ignored) EXPECT_EQ(parse(line), std::nullopt) << line.substr(0, 80);
-}
-
-TEST(BridgeLineBuffer, CutsLinesWhereverTheReadsEndAndRefusesMoreThanItsLimitUnsplit)
-{
-    LineBuffer buffer(1024);
-    ASSERT_TRUE(buffer.append("{\"a\":1}\n{\"b\""));
-    EXPECT_EQ(buffer.nextLine(), "{\"a\":1}");
-    EXPECT_EQ(buffer.nextLine(), std::nullopt);
-    ASSERT_TRUE(buffer.append(":2}\n\nrest"));
-    EXPECT_EQ(buffer.nextLine(), "{\"b\":2}");
-    EXPECT_EQ(buffer.nextLine(), "");
-    EXPECT_EQ(buffer.nextLine(), std::nullopt);
-    ASSERT_TRUE(buffer.append("\n"));
-    EXPECT_EQ(buffer.nextLine(), "rest");
-
-    LineBuffer exact(8);
-    EXPECT_TRUE(exact.append("12345678"));
-    EXPECT_FALSE(exact.append("9"));
-    // Complete lines still in the buffer after a read count too.
-    EXPECT_FALSE(LineBuffer(8).append("1234\n5678\n"));
 }
 
 } // namespace

@@ -70,10 +70,8 @@ TEST(SelectionCanvasLayout, TheVeilCoversTheCanvasTheHintIsCentredAndTheLabelSta
     } cases[] = {
         {Rect(100, 200, 300, 50), "Guardar", 1440, Rect(95, 157, 66, 28)},       // above when there is room
         {Rect(100, 51, 300, 50), "Guardar", 1440, Rect(95, 116, 66, 28)},        // grown top at 46: below
-        {Rect(100, 52, 300, 50), "Guardar", 1440, Rect(95, 9, 66, 28)},
         {Rect(100, 10, 300, 880), "Guardar", 1440, Rect(95, 862, 66, 28)},       // filling the height
         {Rect(0, 200, 300, 50), "Guardar", 1440, Rect(16, 157, 66, 28)},         // kept inside
-        {Rect(1400, 200, 40, 50), "Guardar", 1440, Rect(1358, 157, 66, 28)},
         {Rect(10, 200, 30, 50), longLabel, 400, Rect(16, 157, 368, 28)},         // no wider than the canvas
         {Rect(100, 200, 300, 50), accented, 1440, Rect(95, 157, 80 * 6 + 24, 28)}, // 80 characters
     };
@@ -82,18 +80,6 @@ TEST(SelectionCanvasLayout, TheVeilCoversTheCanvasTheHintIsCentredAndTheLabelSta
         ASSERT_TRUE(drawing.highlight);
         EXPECT_EQ(drawing.highlight->labelPill.rect, c.pill) << c.highlight.minX() << "," << c.highlight.minY() << " " << c.label;
     }
-}
-
-TEST(SelectionCanvasLayout, AHighlightShowsOnlyItsPartOnEachScreenInThatScreensCoordinates)
-{
-    const DisplayGeometry right {Rect(1440, 0, 1440, 900), Rect(1440, 0, 1440, 900)};
-    EXPECT_EQ(L::canvasHighlight(Rect(1340, 500, 200, 40), right), Rect(0, 500, 100, 40));
-    EXPECT_EQ(L::canvasHighlight(Rect(1340, 500, 101, 40), right), std::nullopt);
-    EXPECT_EQ(L::canvasHighlight(Rect(1340, 500, 102, 40), right), Rect(0, 500, 2, 40));
-    EXPECT_EQ(L::canvasHighlight(Rect(0, 0, 100, 100), right), std::nullopt);
-    const DisplayGeometry scaled {Rect(0, 0, 2880, 1800), Rect(0, 0, 1440, 900)};
-    EXPECT_EQ(L::canvasHighlight(Rect(100, 50, 200, 80), scaled), Rect(200, 100, 400, 160));
-    EXPECT_EQ(L::canvasHighlight(Rect(100, 50, 200, 80), DisplayGeometry {Rect(0, 0, 1440, 900), Rect(0, 0, 0, 0)}), std::nullopt);
 }
 
 } // namespace

@@ -13,7 +13,7 @@ const Rect saveButton(100, 100, 200, 40);
 const Rect photo(600, 300, 200, 150);
 
 // Two screens side by side; a notes window across both with a button and a photo on the left one.
-// The pointer starts on the button. (The real panels and keyboard are walked in tests/x11_input.)
+// The pointer starts on the button. (The real panels and keyboard are walked in tests/e2e_desktop.)
 class SelectionOverlayTest : public ::testing::Test {
 protected:
     SelectionOverlayTest()

@@ -75,12 +75,10 @@ class FakeLoginItem : public LoginItem {
 public:
     Status currentStatus = Status::notRegistered;
     bool failNextCall = false; // the system refuses the next change
-    int registerCalls = 0;
-    int unregisterCalls = 0;
 
     Status status() override { return currentStatus; }
-    void registerItem() override { ++registerCalls, change(Status::enabled); }
-    void unregisterItem() override { ++unregisterCalls, change(Status::notRegistered); }
+    void registerItem() override { change(Status::enabled); }
+    void unregisterItem() override { change(Status::notRegistered); }
 
 private:
     void change(Status to)
@@ -132,12 +130,11 @@ class FakeChatPanel : public ChatPanelController {
 public:
     bool isVisible = false;
     std::vector<Rect> shownNear;
-    int expandCount = 0;
     bool mapsWhenShown = true; // false: a window manager that never maps it
 
     void prepare(AppModel&) override {}
     void show(AppModel&, const Rect& nearQuartzRect) override { shownNear.push_back(nearQuartzRect), isVisible = true; }
-    void expandForResponse() override { ++expandCount; }
+    void expandForResponse() override {}
     void hide() override { isVisible = false; }
     std::optional<std::uint32_t> windowNumber() override { return 77; }
     bool isOnScreen() override { return isVisible && mapsWhenShown; }

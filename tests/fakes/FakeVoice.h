@@ -9,9 +9,7 @@
 #include <atomic>
 #include <exception>
 #include <functional>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -25,28 +23,16 @@ namespace zorvane::fakes {
 // the platform would.
 class PendingAnswers {
 public:
-    void add(std::function<void()> completion)
-    {
-        std::lock_guard lock(mutex_);
-        pending_.push_back(std::move(completion));
-    }
-    std::size_t count() const
-    {
-        std::lock_guard lock(mutex_);
-        return pending_.size();
-    }
+    void add(std::function<void()> completion) { pending_.push_back(std::move(completion)); }
+    std::size_t count() const { return pending_.size(); }
     void answerAll()
     {
-        std::unique_lock lock(mutex_);
-        const auto answers = std::exchange(pending_, {});
-        lock.unlock();
-        std::thread([&] {
+        std::thread([answers = std::exchange(pending_, {})] {
             for (const auto& answer : answers) answer();
         }).join();
     }
 
 private:
-    mutable std::mutex mutex_;
     std::vector<std::function<void()>> pending_;
 };
 
@@ -80,7 +66,7 @@ public:
     }
     bool isRunning() override { return running; }
     void stop() override { running = false; }
-    void requestAccess(std::function<void()> completion) override { accessRequests_.add(std::move(completion)); }
+    void requestAccess(std::function<void()> completion) override { accessRequests.add(std::move(completion)); }
 
     // Hands one block to the tap, if one is installed and capture runs; whether it did.
     bool deliver(const AudioBuffer& buffer)
@@ -88,8 +74,6 @@ public:
         if (running && tap) tap(buffer);
         return running && tap;
     }
-    std::size_t pendingAccessRequestCount() const { return accessRequests_.count(); }
-    void answerAccessRequests() { accessRequests_.answerAll(); }
 
     // `frames` frames per channel; channel c holds levels[c], its sign alternating when asked.
     static AudioBuffer block(const std::vector<float>& levels, std::uint32_t frames = 1024, bool alternate = false)
@@ -104,8 +88,7 @@ public:
     static AudioBuffer silence() { return block({0.0f}); }
     static AudioBuffer voice() { return block({0.1f}, 1024, true); }
 
-private:
-    PendingAnswers accessRequests_;
+    PendingAnswers accessRequests;
 };
 
 // One recognition: the request the audio thread feeds and the task the test speaks for, through
@@ -146,29 +129,27 @@ public:
     std::vector<std::shared_ptr<FakeSpeechRecognitionTask>> tasks; // every one started, in order
 };
 
-// Recognisers for the locales the test installs (before the service is made); none for others.
+// The recogniser the test installs for one locale (before the service is made); none for others.
 class FakeSpeechRecognizers : public SpeechRecognizers {
 public:
     std::optional<std::string> reason; // why there is none, as the platform says
+    PendingAnswers authorizationRequests;
 
     std::shared_ptr<FakeSpeechRecognizer> install(const std::string& locale)
     {
-        return recognizers_[locale] = std::make_shared<FakeSpeechRecognizer>();
+        locale_ = locale;
+        return recognizer_ = std::make_shared<FakeSpeechRecognizer>();
     }
     std::shared_ptr<SpeechRecognizer> recognizerForLocale(const std::string& locale) override
     {
-        const auto found = recognizers_.find(locale);
-        return found == recognizers_.end() ? nullptr : found->second;
+        return locale == locale_ ? recognizer_ : nullptr;
     }
-    void requestAuthorization(std::function<void()> completion) override { requests_.add(std::move(completion)); }
+    void requestAuthorization(std::function<void()> completion) override { authorizationRequests.add(std::move(completion)); }
     std::optional<std::string> unavailableReason() override { return reason; }
 
-    std::size_t pendingAuthorizationRequestCount() const { return requests_.count(); }
-    void answerAuthorizationRequests() { requests_.answerAll(); }
-
 private:
-    std::map<std::string, std::shared_ptr<FakeSpeechRecognizer>> recognizers_;
-    PendingAnswers requests_;
+    std::string locale_;
+    std::shared_ptr<FakeSpeechRecognizer> recognizer_;
 };
 
 } // namespace zorvane::fakes

@@ -36,14 +36,14 @@ TEST_F(ModelTest, PermissionRequestsPromptOrOpenTheRightPaneAndTheStateFollows)
     permissions->microphone = false;
     permissions->microphoneUndecided = Permissions::Status::denied; // denied before: nobody is asked
     app.requestMicrophonePermission();
-    EXPECT_EQ(audio->pendingAccessRequestCount(), 0u);
+    EXPECT_EQ(audio->accessRequests.count(), 0u);
     const std::string panes = "x-apple.systempreferences:com.apple.preference.security?Privacy_";
     EXPECT_EQ(workspace->openedURLs, (std::vector<std::string> {panes + "ScreenCapture", panes + "Microphone"}));
     permissions->microphoneUndecided = Permissions::Status::notDetermined; // not asked yet: the system asks
     app.requestMicrophonePermission();
-    EXPECT_EQ(audio->pendingAccessRequestCount(), 1u);
+    EXPECT_EQ(audio->accessRequests.count(), 1u);
     permissions->microphone = true;
-    audio->answerAccessRequests();
+    audio->accessRequests.answerAll();
     ASSERT_TRUE(waitUntil([&] { return app.permissionState().microphone; }));
     EXPECT_EQ(workspace->openedURLs.size(), 2u);
 

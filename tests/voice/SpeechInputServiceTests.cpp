@@ -133,7 +133,7 @@ TEST_F(SpeechInputServiceTest, WhatStopsADictationFromStartingIsShownAndLeavesNo
         EXPECT_FALSE(audio->tap);
     }
     EXPECT_TRUE(recognizer->tasks.empty());
-    EXPECT_EQ(audio->pendingAccessRequestCount() + recognizers->pendingAuthorizationRequestCount(), 0u) << "no prompt";
+    EXPECT_EQ(audio->accessRequests.count() + recognizers->authorizationRequests.count(), 0u) << "no prompt";
 
     // Once allowed, the next start clears the message; a refused restart leaves it running.
     permissions->grantAll();
@@ -226,15 +226,15 @@ TEST_F(SpeechInputServiceTest, PermissionAnswersArriveOnTheMainQueueAndNotForASe
     int answers = 0;
     service->requestMicrophonePermission([&] { ++answers; });
     service->requestSpeechRecognitionPermission([&] { ++answers; });
-    audio->answerAccessRequests();
-    recognizers->answerAuthorizationRequests();
+    audio->accessRequests.answerAll();
+    recognizers->authorizationRequests.answerAll();
     EXPECT_EQ(answers, 0);
     queue->runPending();
     EXPECT_EQ(answers, 2);
 
     service->requestMicrophonePermission([&] { ++answers; });
     service.reset();
-    audio->answerAccessRequests();
+    audio->accessRequests.answerAll();
     queue->runPending();
     EXPECT_EQ(answers, 2);
 }

@@ -216,25 +216,6 @@ TEST(CodexQuery, FailuresOfTheToolBecomeTheirTextsAndLeaveNoFiles)
     }
 }
 
-TEST(CodexQuery, ImageThatCannotBeWrittenOrToolThatCannotStartFailsAndLeavesNoFiles)
-{
-    CodexSandbox sandbox;
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(), kAnswers);
-    CodexService::Options unwritable = sandbox.options();
-    unwritable.temporaryDirectory = sandbox.file("no-such-directory");
-    EXPECT_THROW(CodexService(unwritable).send("q", withImage({1, 2}), AIResponseMode::fast), std::system_error);
-    EXPECT_EQ(CodexSandbox::lines(sandbox.file("calls")), Lines {"login"}) << "never asked without the image";
-
-    CodexService service(sandbox.options());
-    ASSERT_EQ(service.send("q", std::nullopt, AIResponseMode::fast), "respuesta");
-    std::ofstream(sandbox.systemCodex(), std::ios::trunc) << "#!/nonexistent/interpreter\n";
-    EXPECT_THROW(service.send("q", withImage({1, 2}), AIResponseMode::thinking), std::system_error);
-    EXPECT_TRUE(sandbox.temporaryEntries().empty());
-    const std::string shown = service.authenticationStatus();
-    EXPECT_NE(shown.find(sandbox.systemCodex().string()), std::string::npos) << shown;
-    EXPECT_FALSE(service.isSubscriptionLoginVerified());
-}
-
 TEST(CodexQuery, ToolThatNeverReadsItsInputDoesNotHangOrBreakTheProgram)
 {
     CodexSandbox sandbox;
@@ -267,7 +248,7 @@ TEST(CodexQuery, AToolThatShrugsOffSIGTERMIsStillEndedAtTheLimitWithWhatItStarte
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
 }
 
-TEST(CodexTemporaryDirectory, TransportFilesOlderThanADayAndNothingElseAreSweptAndTMPDIRCountsOnlyAsADirectory)
+TEST(CodexTemporaryDirectory, TransportFilesOlderThanADayAndNothingElseAreSweptAndTMPDIRIsFollowed)
 {
     CodexSandbox sandbox;
     const fs::path tmp = sandbox.temporaryDirectory();
@@ -289,16 +270,6 @@ TEST(CodexTemporaryDirectory, TransportFilesOlderThanADayAndNothingElseAreSweptA
     std::sort(kept.begin(), kept.end());
     ASSERT_EQ(sandbox.temporaryEntries(), kept);
 
-    // Never the answer file of a query running now, however old it looks.
-    sandbox.installFakeCodex(CodexSandbox::signedInStatus(),
-        "touch -d '3 days ago' \"$answer\"; while [ ! -f '" + sandbox.file("go").string() + "' ]; do sleep 0.01; done; echo sí > \"$answer\"");
-    std::thread query([&] { EXPECT_EQ(service.send("q", std::nullopt, AIResponseMode::fast), "sí"); });
-    while (sandbox.temporaryEntries().size() < 6) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    CodexService::removeStaleTransportImages(tmp);
-    EXPECT_EQ(sandbox.temporaryEntries().size(), 6u);
-    std::ofstream(sandbox.file("go")) << "";
-    query.join();
-
     CodexService::Options options = sandbox.options();
     options.temporaryDirectory = sandbox.file("gone");
     EXPECT_NO_THROW(CodexService {options});
@@ -307,9 +278,6 @@ TEST(CodexTemporaryDirectory, TransportFilesOlderThanADayAndNothingElseAreSweptA
     options.temporaryDirectory.reset();
     options.environment->insert_or_assign("TMPDIR", tmp.string());
     EXPECT_EQ(CodexService(options).temporaryDirectory(), tmp);
-    std::ofstream(sandbox.file("plain-file")) << "x";
-    options.environment->insert_or_assign("TMPDIR", sandbox.file("plain-file").string());
-    EXPECT_EQ(CodexService(options).temporaryDirectory(), "/tmp");
 }
 
 } // namespace

@@ -14,11 +14,9 @@ TEST(LinuxBundle, TheBuiltBundleCarriesTheProjectVersionAndEmptyUpdateKeysAndABr
     // Not configured by default: present but empty.
     EXPECT_EQ(bundle.infoValue("SUFeedURL"), "");
     EXPECT_EQ(bundle.infoValue("SUPublicEDKey"), "");
-    EXPECT_FALSE(bundle.infoValue("NoSuchKey"));
     EXPECT_TRUE(std::filesystem::is_directory(bundle.resourcesPath() / "BrowserExtension"));
 
     zorvane::fakes::TemporaryDirectory dir;
-    EXPECT_FALSE(LinuxBundle(dir.path()).infoValue("CFBundleShortVersionString"));
     zorvane::fakes::writeFile(dir / "Contents/Info.plist", "<plist><dict><key>CFBundleShortVersionString");
     EXPECT_FALSE(LinuxBundle(dir.path()).infoValue("CFBundleShortVersionString"));
 }

@@ -108,9 +108,7 @@ TEST_F(SpeechInputServiceTest, WhatStopsADictationFromStartingIsShownAndLeavesNo
     } cases[] = {
         {false, true, std::nullopt, 48000, nullptr, nullptr, settings},
         {true, false, std::nullopt, 48000, nullptr, nullptr, settings},
-        {true, false, std::string(), 48000, nullptr, nullptr, settings},
         {true, false, noModel, 48000, nullptr, nullptr, noModel},
-        {false, false, noModel, 48000, nullptr, nullptr, noModel},
         {false, true, noModel, 48000, nullptr, nullptr, settings}, // the reason is about recognition only
         {true, true, std::nullopt, 0, nullptr, nullptr, SpeechInputService::noInputMessage},
         {true, true, std::nullopt, 48000, std::make_exception_ptr(busy), nullptr, busy.what()},

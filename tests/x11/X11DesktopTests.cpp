@@ -16,9 +16,6 @@
 #include "tests/support/X11Client.h"
 
 #include <QApplication>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVirtualObject>
 #include <QKeyEvent>
 #include <QWidget>
 
@@ -276,33 +273,6 @@ TEST_F(X11Desktop, OurOverlayAndTheDesktopAreNoApplicationWindowsAndCaptureBelow
     EXPECT_EQ(std::vector<std::uint8_t>(rgb.end() - 3, rgb.end()), (std::vector<std::uint8_t> {0xff, 0, 0xff}));
 }
 
-TEST_F(X11Desktop, AServerWithoutCompositeSharedMemoryOrRandRStillServes)
-{
-    // A second, bare server beside the session's (stopped with the session).
-    const std::string name = ":" + session->processes().startAndReadLine({"Xvfb", "-displayfd", "{fd}", "-screen", "0",
-        "800x600x24", "-nolisten", "tcp", "-noreset", "-extension", "Composite", "-extension", "MIT-SHM", "-extension",
-        "RANDR"}, 20);
-    auto bare = x11::openDisplay(name.c_str());
-    ASSERT_TRUE(bare) << name;
-    // One monitor: the whole X screen.
-    auto screens = X11Screens::create(name.c_str());
-    ASSERT_TRUE(screens);
-    ASSERT_EQ(screens->screens().size(), 1u);
-    EXPECT_EQ(screens->screens()[0].quartzBounds, Rect(0, 0, 800, 600));
-
-    auto images = X11WindowImages::create(name.c_str());
-    ASSERT_TRUE(images);
-    EXPECT_FALSE(images->canCompositeBelow());
-    ColouredWindow panel(bare.get(), "panel", 0x00ff00, 100, 100, 200, 200);
-    ASSERT_TRUE(waitUntil(5, [&] { return panel.viewable(); }));
-    // Plain requests instead of shared memory.
-    auto all = images->compositeImage(Rect(50, 50, 300, 300), std::nullopt);
-    ASSERT_TRUE(all);
-    EXPECT_EQ(pixelAt(*all, 100, 100), 0x00ff00u);
-    // No image at all rather than one that shows the window it must leave out.
-    EXPECT_FALSE(images->compositeImage(Rect(50, 50, 300, 300), panel.id()));
-}
-
 TEST_F(X11Desktop, ScreenRecordingIsNotGrantedOnAWaylandSession)
 {
     // Decided before any connection is tried: XWayland would only show its own clients.
@@ -543,7 +513,7 @@ TEST_F(X11Desktop, UrlsFilesAndSettingsPagesOpenThroughTheDesktopsTools)
     EXPECT_FALSE(workspace.openURL(pane + "Privacy_ScreenCapture"));
     EXPECT_FALSE(calledWith("xdg-open", 0.3).has_value()) << "a settings URL reached xdg-open";
 
-    // Revealing a file: its folder opens when no file manager answers, else the file manager shows it.
+    // Revealing a file: its folder opens when no file manager answers.
     const auto folder = session->home() / "Extension folder";
     std::filesystem::create_directories(folder);
     const auto file = folder / "manifest.json";
@@ -551,29 +521,7 @@ TEST_F(X11Desktop, UrlsFilesAndSettingsPagesOpenThroughTheDesktopsTools)
     const auto url = [](const std::filesystem::path& p) { return QString::fromStdString("file://" + p.string()).replace(" ", "%20"); };
     EXPECT_TRUE(workspace.revealFile(file));
     EXPECT_EQ(calledWith("xdg-open"), std::vector<std::string> {url(folder).toStdString()});
-    class FileManager final : public QDBusVirtualObject {
-    public:
-        QStringList shown;
-        QString introspect(const QString&) const override { return {}; }
-        bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override
-        {
-            if (message.member() != "ShowItems") return false;
-            shown = message.arguments().value(0).toStringList();
-            connection.send(message.createReply());
-            return true;
-        }
-    } fileManager;
-    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "file-manager");
-    ASSERT_TRUE(bus.registerVirtualObject("/org/freedesktop/FileManager1", &fileManager));
-    ASSERT_TRUE(bus.registerService("org.freedesktop.FileManager1"));
-    EXPECT_TRUE(workspace.revealFile(file));
-    EXPECT_TRUE(pumpUntil(10, [&] { return !fileManager.shown.isEmpty(); }));
-    EXPECT_EQ(fileManager.shown, QStringList {url(file)});
-    EXPECT_FALSE(calledWith("xdg-open", 0.5).has_value());
     EXPECT_FALSE(workspace.revealFile(folder / "missing.json"));
-    bus.unregisterService("org.freedesktop.FileManager1");
-    bus.unregisterObject("/org/freedesktop/FileManager1");
-    QDBusConnection::disconnectFromBus("file-manager");
 }
 
 } // namespace

@@ -47,11 +47,9 @@ TEST(CodexDiscovery, FixedCandidatesAreTriedInOrderAfreshAndNeverThroughTheSearc
     for (const fs::path& tool : {sandbox.systemCodex(), local, sandbox.homeCodex()}) CodexSandbox::writeScript(tool, "exit 0");
     CodexService service(sandbox.options());
     EXPECT_EQ(service.findExecutable(), sandbox.homeCodex());
-    fs::permissions(sandbox.homeCodex(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::remove(sandbox.homeCodex());
+    fs::create_directories(sandbox.homeCodex()); // no longer runnable: the next one, found afresh
     EXPECT_EQ(service.findExecutable(), local);
-    fs::remove(local);
-    fs::create_directories(local);
-    EXPECT_EQ(service.findExecutable(), sandbox.systemCodex());
 
     // Without a home given, HOME names it.
     CodexSandbox::writeScript(sandbox.root() / "home/other/.local/bin/codex", "exit 0");
@@ -61,7 +59,7 @@ TEST(CodexDiscovery, FixedCandidatesAreTriedInOrderAfreshAndNeverThroughTheSearc
     EXPECT_EQ(CodexService(options).findExecutable(), sandbox.root() / "home/other/.local/bin/codex");
 
     // A tool only on PATH is not ours to run.
-    fs::remove(sandbox.systemCodex());
+    for (const fs::path& tool : {local, sandbox.systemCodex()}) fs::remove(tool);
     options = sandbox.options();
     const fs::path onPath = CodexSandbox::writeScript(sandbox.file("bin/codex"), CodexSandbox::signedInStatus());
     options.environment->insert_or_assign("PATH", onPath.parent_path().string() + ":/usr/bin:/bin");

@@ -8,6 +8,7 @@
 
 using namespace zorvane;
 using fakes::CodexSandbox;
+using fakes::readFile;
 
 namespace {
 
@@ -33,7 +34,7 @@ protected:
         for (const auto& a : args) line += " '" + a + "'";
         line += " >'" + sandbox.file("out").string() + "' 2>'" + sandbox.file("err").string() + "'";
         const int raw = std::system(line.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, fakes::readFile(sandbox.file("out")), fakes::readFile(sandbox.file("err"))};
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readFile(sandbox.file("out")), readFile(sandbox.file("err"))};
     }
 
     CodexSandbox sandbox;
@@ -50,7 +51,7 @@ TEST_F(AskFromTheCommandLine, PrintsTheAnswerInTheModeOfTheSettingsOrTheCommandW
     EXPECT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(o.out, "Hola desde Codex\n");
     EXPECT_EQ(CodexSandbox::lines(sandbox.file("args")).at(2), "model_reasoning_effort=\"high\"");
-    EXPECT_TRUE(fakes::readFile(sandbox.file("prompt")).ends_with("Pregunta del usuario:\n¿Qué es esto?"));
+    EXPECT_TRUE(readFile(sandbox.file("prompt")).ends_with("Pregunta del usuario:\n¿Qué es esto?"));
 
     const std::string png = {'\x89', 'P', 'N', 'G', '\r', '\n', '\x1A', '\n', 0, 0, 0, 13};
     std::ofstream(sandbox.file("shot.png"), std::ios::binary) << png;
@@ -59,7 +60,7 @@ TEST_F(AskFromTheCommandLine, PrintsTheAnswerInTheModeOfTheSettingsOrTheCommandW
     const auto args = CodexSandbox::lines(sandbox.file("args"));
     EXPECT_EQ(args.at(1), "--model");
     EXPECT_TRUE(args.at(args.size() - 2).starts_with("--image=" + sandbox.temporaryDirectory().string() + "/zorvane-selection-"));
-    EXPECT_EQ(fakes::readFile(sandbox.file("image")), png);
+    EXPECT_EQ(readFile(sandbox.file("image")), png);
     EXPECT_TRUE(sandbox.temporaryEntries().empty()) << "transport files left behind";
 }
 

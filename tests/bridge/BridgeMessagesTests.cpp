@@ -28,7 +28,8 @@ TEST(BridgeMessageParsing, EverythingElseFromOutsideIsIgnored)
         // Images that are not strict padded Base64 of at least one byte.
         selection(""), selection("data:image/png;base64," + png), selection("iVBORw0KGgo"), selection("iVBORw0KGg-_"),
         // Selection IDs that are not one UUID.
-        selection(png, "{" + upperID + "}"), selection(png, "6F9619FF8B86D011B42D00CF4FC964FF"), R"({"type":"selectionStarted"})",
+        selection(png, "{" + upperID + "}"), selection(png, "6F9619FF8B86D011B42D00CF4FC964FF"),
+        R"({"type":"selectionStarted"})",
         // Not one catalogue object.
         "", "{", R"({"type":"cancel"} trailing)", R"(["type","cancel"])", R"({"type":"Cancel"})", R"({"type":"activate"})",
         "{\"type\":\"cancel\",\"title\":\"\xC3\x28\"}", std::string(200000, '['),

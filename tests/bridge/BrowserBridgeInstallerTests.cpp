@@ -56,7 +56,8 @@ TEST(BrowserBridgeInstaller, WritesTheManifestIntoEveryBrowserFolderOnlyForARunn
     writeFile(manifests(home / ".config")[1], R"({"path":"/old/ZorvaneBrowserHost"})", fs::perms::owner_read);
     installer.install();
     const nlohmann::json expected = {{"allowed_origins", {"chrome-extension://mdclfcdboeglgnlhajcabdbhofpffcmi/"}},
-        {"description", "Zorvane browser bridge"}, {"name", "com.quenvar.zorvane"}, {"path", host.string()}, {"type", "stdio"}};
+        {"description", "Zorvane browser bridge"}, {"name", "com.quenvar.zorvane"}, {"path", host.string()},
+        {"type", "stdio"}};
     for (const fs::path& manifest : manifests(home / ".config")) {
         EXPECT_EQ(nlohmann::json::parse(fakes::readFile(manifest), nullptr, false), expected) << manifest;
         EXPECT_NE(fs::status(manifest).permissions() & fs::perms::others_read, fs::perms::none) << manifest;

@@ -13,6 +13,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using fakes::CodexSandbox;
+using fakes::readFile;
 using Case = CodexService::ServiceError::Case;
 using Lines = std::vector<std::string>;
 
@@ -102,7 +103,7 @@ TEST(CodexCapturedRun, ChildGetsItsArgumentsAndASafeEnvironmentAndBothStreamsCom
         EXPECT_EQ(run.standardOutput, c.output) << c.script;
         EXPECT_EQ(run.standardError, c.errorOutput) << c.script;
     }
-    if (const std::string straggler = fakes::readFile(sandbox.file("straggler")); !straggler.empty()) ::kill(std::stoi(straggler), SIGKILL);
+    if (const std::string straggler = readFile(sandbox.file("straggler")); !straggler.empty()) ::kill(std::stoi(straggler), SIGKILL);
 }
 
 TEST(CodexStatus, OnlyASuccessfulRunMentioningChatGPTCountsAsSignedInElseNothingIsSent)
@@ -165,12 +166,12 @@ TEST(CodexQuery, EachModeSendsItsArgumentsPromptAndImageAndTheSignInIsCheckedOnc
     EXPECT_EQ(answer.parent_path(), sandbox.temporaryDirectory());
     EXPECT_EQ(image.parent_path(), sandbox.temporaryDirectory());
     EXPECT_TRUE(image.filename().string().starts_with("zorvane-selection-")) << image; // what the sweep removes
-    EXPECT_EQ(fakes::readFile(sandbox.file("prompt")),
+    EXPECT_EQ(readFile(sandbox.file("prompt")),
               instructions + "La imagen adjunta es el único contenido seleccionado. Analízala para responder a la pregunta.\n\n"
                              "Pregunta del usuario:\n¿Qué es esto?\n\n**Detalles**");
-    EXPECT_EQ(fakes::readFile(sandbox.file("image")), std::string(png.begin(), png.end()));
-    EXPECT_EQ(fakes::readFile(sandbox.file("image-mode")), "600\n");
-    EXPECT_EQ(fakes::readFile(sandbox.file("cwd")), sandbox.temporaryDirectory().string() + "\n");
+    EXPECT_EQ(readFile(sandbox.file("image")), std::string(png.begin(), png.end()));
+    EXPECT_EQ(readFile(sandbox.file("image-mode")), "600\n");
+    EXPECT_EQ(readFile(sandbox.file("cwd")), sandbox.temporaryDirectory().string() + "\n");
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
 
     EXPECT_EQ(service.send("sin imagen", std::nullopt, AIResponseMode::fast), "respuesta\n\nlínea 2");

@@ -13,7 +13,8 @@ using fakes::MemoryPreferencesStore;
 // A number stored as another kind of number (an older version, a hand-edited file) still reads.
 TEST(UserDefaults, NumbersReadAcrossTypesAndAbsentValuesAsNothing)
 {
-    UserDefaults d(std::make_shared<MemoryPreferencesStore>(PreferenceDomain {{"int", std::int64_t {2}}, {"real", 1500.75}}));
+    auto store = std::make_shared<MemoryPreferencesStore>(PreferenceDomain {{"int", std::int64_t {2}}, {"real", 1500.75}});
+    UserDefaults d(store);
     EXPECT_EQ(d.doubleForKey("int"), 2.0);
     EXPECT_EQ(d.integerForKey("real"), 1500);
     EXPECT_EQ(d.integerForKey("missing"), 0);

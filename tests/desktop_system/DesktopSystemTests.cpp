@@ -16,6 +16,8 @@
 using namespace zorvane;
 using namespace zorvane::linux_platform;
 namespace fs = std::filesystem;
+using fakes::readFile;
+using fakes::writeFile;
 
 namespace {
 
@@ -94,14 +96,14 @@ TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
     EXPECT_FALSE(service.isEnabled());
     service.setEnabled(true);
     EXPECT_TRUE(service.isEnabled());
-    const std::string entry = fakes::readFile(folder / "com.quenvar.Zorvane.desktop");
+    const std::string entry = readFile(folder / "com.quenvar.Zorvane.desktop");
     EXPECT_EQ(entry.rfind("[Desktop Entry]\nType=Application\n", 0), 0u);
     EXPECT_NE(entry.find("\n" + exec + "\n"), std::string::npos) << entry;
     // Another copy of Zorvane does not see this entry as its own.
     EXPECT_EQ(XdgLoginItem(home / "other/Zorvane", folder).status(), LoginItem::Status::notRegistered);
 
     // A desktop's "disable" marks the entry Hidden; that counts as off and enabling rewrites it.
-    fakes::writeFile(folder / "com.quenvar.Zorvane.desktop", entry + "Hidden=true\n");
+    writeFile(folder / "com.quenvar.Zorvane.desktop", entry + "Hidden=true\n");
     EXPECT_FALSE(service.isEnabled());
     EXPECT_FALSE(item->refreshIfEnabled());
     service.setEnabled(true);
@@ -115,10 +117,10 @@ TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
     moved.unregisterItem();
     EXPECT_TRUE(fs::is_empty(folder)) << "an entry or a temporary file was left behind";
 
-    fakes::writeFile(home / "icons/icon48.png", "png48");
+    writeFile(home / "icons/icon48.png", "png48");
     for (int start = 0; start < 2; ++start) LauncherEntry(program, home / "icons", home / "share").install(); // the same every time
-    EXPECT_EQ(fakes::readFile(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"), "png48");
-    const std::string menuEntry = fakes::readFile(home / "share/applications/com.quenvar.Zorvane.desktop");
+    EXPECT_EQ(readFile(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"), "png48");
+    const std::string menuEntry = readFile(home / "share/applications/com.quenvar.Zorvane.desktop");
     for (const std::string& line : {std::string("\nName=Zorvane\n"), std::string("\nIcon=com.quenvar.Zorvane\n"), "\n" + exec + "\n", "\n" + exec + " --settings\n"})
         EXPECT_NE(menuEntry.find(line), std::string::npos) << line;
     EXPECT_EQ(std::distance(fs::directory_iterator(home / "share/applications"), {}), 1);
@@ -137,8 +139,8 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
     fakes::TemporaryDirectory apps;
     const fs::path bundle = apps / "Zorvane.app";
     const std::string installed = infoPlist("1.0.0", server.url("/appcast.xml"), base64(publicKey, sizeof publicKey));
-    fakes::writeFile(bundle / "Contents/Info.plist", installed);
-    fakes::writeFile(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
+    writeFile(bundle / "Contents/Info.plist", installed);
+    writeFile(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
     fs::permissions(bundle / "Contents/MacOS/Zorvane", fs::perms::owner_all);
 
     auto clock = std::make_shared<fakes::FakeClock>();
@@ -223,7 +225,7 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
         publishRelease();
         const std::string seen = check();
         EXPECT_TRUE(seen.ends_with("No se pudo actualizar Zorvane: " + reason + "\n") && seen.find("ready") == std::string::npos) << seen;
-        EXPECT_EQ(fakes::readFile(bundle / "Contents/Info.plist"), installed);
+        EXPECT_EQ(readFile(bundle / "Contents/Info.plist"), installed);
         EXPECT_TRUE(leftovers().empty());
     }
     EXPECT_FALSE(fs::exists(apps.path().parent_path() / "escaped.txt"));
@@ -233,11 +235,11 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
     publish("1.1.0", good);
     EXPECT_EQ(check(), "offered 1.1.0 over 1.0.0\nready to restart into 1.1.0\n");
     EXPECT_EQ(LinuxBundle(bundle).infoValue("CFBundleShortVersionString"), "1.1.0");
-    EXPECT_EQ(fakes::readFile(bundle / "Contents/Resources/notes.txt"), "new");
+    EXPECT_EQ(readFile(bundle / "Contents/Resources/notes.txt"), "new");
     EXPECT_EQ(::access((bundle / "Contents/MacOS/Zorvane").c_str(), X_OK), 0);
     // The old bundle waits beside the new one, untouched, until the next start.
     ASSERT_EQ(leftovers().size(), 1u);
-    EXPECT_EQ(fakes::readFile(leftovers()[0] / "unpacked/Zorvane.app/Contents/Info.plist"), installed);
+    EXPECT_EQ(readFile(leftovers()[0] / "unpacked/Zorvane.app/Contents/Info.plist"), installed);
     driver->seen.clear();
     driver->restart(true);
     EXPECT_EQ(driver->seen, "relaunch " + (bundle / "Contents/MacOS/Zorvane").string() + "\nquit\n");

@@ -8,14 +8,13 @@
 
 #include <signal.h>
 
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace zorvane::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using fakes::readFile;
 
 // `codex` as the user has it in ~/.local/bin: signed in; keeps the question and the image it was
 // given and answers in Markdown.
@@ -57,9 +56,6 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         fs::permissions(home / ".local/bin/codex", fs::perms::owner_all);
         const std::map<std::string, std::string> environment {{"TMPDIR", temporary.string()}};
         X11Client x;
-        const auto keepScreenshot = [&](const char* name) {
-            if (std::getenv("ZORVANE_SCREENSHOT_DIR")) session.screenshot(name);
-        };
         const auto window = [&](const std::string& name, int width) -> std::optional<WindowOnScreen> {
             for (const auto& w : x.windows())
                 if (w.name == name && (w.width == width || (width == 0 && w.width <= 32 && w.height <= 32))) return w;
@@ -95,7 +91,7 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
 
         const pid_t program = session.spawn({ZORVANE_PROGRAM}, environment);
         ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 0).has_value(); })) << "no icon in the tray";
-        keepScreenshot("desktop-tray");
+        session.screenshot("desktop-tray");
 
         // `Zorvane --select` hands over and the first instance covers both monitors.
         EXPECT_EQ(session.processes().waitForExit(session.spawn({ZORVANE_PROGRAM, "--select"}, environment), 5), 0);
@@ -104,7 +100,7 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         const auto stack = x.windows(false);
         EXPECT_TRUE(std::none_of(stack.end() - 2, stack.end(), [&](auto& w) { return w.id == x.focused(); }))
             << "the overlay took the keyboard";
-        keepScreenshot("desktop-overlay");
+        session.screenshot("desktop-overlay");
         x.typeKey("Escape");
         EXPECT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 0; })) << "Escape left the overlay";
 
@@ -124,15 +120,15 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         EXPECT_EQ(panel->y, button.maxY() + 18) << "button at " << button.minX() << "," << button.minY();
         EXPECT_LE(panel->x, button.midX());
         EXPECT_TRUE(waitUntil(5, [&] { return x.focused() == panel->id; })) << "the panel has no keyboard";
-        keepScreenshot("desktop-panel");
+        session.screenshot("desktop-panel");
 
         // The question, typed into the panel, goes to codex with the picture and the answer grows
         // the panel. (ASCII only: xdotool loses accented letters it has to map onto spare keycodes.)
         ASSERT_TRUE(ask("Que hace este boton"));
-        EXPECT_NE(fakes::readFile(home / "prompt.txt").find("Que hace este boton"), std::string::npos) << fakes::readFile(home / "prompt.txt");
-        EXPECT_EQ(pngSize(fakes::readFile(home / "received.png")), std::make_pair(button.width(), button.height()));
+        EXPECT_NE(readFile(home / "prompt.txt").find("Que hace este boton"), std::string::npos) << readFile(home / "prompt.txt");
+        EXPECT_EQ(pngSize(readFile(home / "received.png")), std::make_pair(button.width(), button.height()));
         ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 640).has_value(); })) << "the panel did not grow";
-        keepScreenshot("desktop-answer");
+        session.screenshot("desktop-answer");
 
         // With a compositor, a shake over the desktop brings the overlay back, showing the screen
         // through it; a drag selects exactly the dragged area, the picture of the next question.
@@ -162,7 +158,7 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         EXPECT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 0; }));
         ASSERT_TRUE(waitUntil(5, [&] { return (panel = window("Zorvane", 500)) && x.focused() == panel->id; }));
         ASSERT_TRUE(ask("Y esto"));
-        EXPECT_EQ(pngSize(fakes::readFile(home / "received.png")), std::make_pair(200.0, 100.0));
+        EXPECT_EQ(pngSize(readFile(home / "received.png")), std::make_pair(200.0, 100.0));
         session.stop(compositor);
 
         // A second launch hands over, ends at once, and the first opens its menu at the pointer.
@@ -172,7 +168,7 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         ASSERT_TRUE(waitUntil(5, [&] { return (menu = window("Zorvane", 320)).has_value(); })) << "no menu";
         EXPECT_NEAR(menu->x, 1700, 8);
         EXPECT_NEAR(menu->y, 300, 8);
-        keepScreenshot("desktop-menu");
+        session.screenshot("desktop-menu");
 
         // "Salir" in the menu ends the program; nothing stays in the temporary folder.
         x.moveTo(menu->x + menu->width - 42, menu->y + menu->height - 28);

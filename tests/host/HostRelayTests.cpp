@@ -32,9 +32,8 @@ TEST(HostRelay, TheLargestFrameReachesTheApplicationWholeAndALongerLengthEndsThe
     LoopbackSocket application(link[0]), socket(link[1]), browserOut(fromBrowser[1]), hostIn(fromBrowser[0]);
 
     const std::string largest(BridgeProtocol::maxFrameBodySize, 'A');
-    std::thread browser([&] {
-        browserOut.send(frame(largest, largest.size()) + frame("{}", 2) + frame("{}", BridgeProtocol::maxFrameBodySize + 1));
-    });
+    const std::string tooLong = frame("{}", BridgeProtocol::maxFrameBodySize + 1);
+    std::thread browser([&] { browserOut.send(frame(largest, largest.size()) + frame("{}", 2) + tooLong); });
     std::thread relay([&] {
         host::DescriptorReader input(hostIn.descriptor());
         host::DescriptorWriter output(socket.descriptor(), true);

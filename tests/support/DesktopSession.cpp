@@ -133,12 +133,12 @@ void DesktopSession::startSessionBus()
     environment_.set("DBUS_SESSION_BUS_ADDRESS", printed);
 }
 
-std::filesystem::path DesktopSession::screenshot(const std::string& name) const
+void DesktopSession::screenshot(const std::string& name) const
 {
-    const char* kept = std::getenv("ZORVANE_SCREENSHOT_DIR");
-    const auto png = (kept && *kept ? std::filesystem::path(kept) : home_) / (name + ".png");
-    const bool taken = processes_->run({"import", "-display", display_, "-window", "root", png.string()}, 30) == 0;
-    return taken && std::filesystem::exists(png) ? png : std::filesystem::path();
+    const char* folder = std::getenv("ZORVANE_SCREENSHOT_DIR");
+    if (folder && *folder)
+        processes_->run({"import", "-display", display_, "-window", "root", std::string(folder) + "/" + name + ".png"},
+            30);
 }
 
 bool DesktopSession::waitForWindow(const std::string& nameSubstring, double timeoutSeconds) const

@@ -52,9 +52,9 @@ public:
     // openbox, once it manages windows (for a session made without it).
     void startWindowManager();
 
-    // The whole root window as a PNG, kept in ZORVANE_SCREENSHOT_DIR when that names a folder (for
-    // a person to look at), else in HOME; empty when it failed.
-    std::filesystem::path screenshot(const std::string& name) const;
+    // The whole root window as a PNG in ZORVANE_SCREENSHOT_DIR, when that names a folder, for a
+    // person to look at.
+    void screenshot(const std::string& name) const;
     // Whether a viewable window whose name contains nameSubstring appears within the time.
     bool waitForWindow(const std::string& nameSubstring, double timeoutSeconds = 10) const;
 

@@ -18,6 +18,7 @@ namespace zorvane {
 namespace {
 
 namespace fs = std::filesystem;
+using fakes::writeFile;
 using linux_platform::LinuxSpeechRecognizers;
 using linux_platform::MicrophoneAccess::status;
 using linux_platform::PulseAudioInput;
@@ -161,10 +162,10 @@ TEST(Dictation, WithoutAUsableMicrophoneTheUserIsToldWhyAndNothingHangs)
 // The files of a model, with the right headers but nothing usable behind them.
 void writeHollowModel(const fs::path& folder)
 {
-    fakes::writeFile(folder / "am/final.mdl", std::string("\0B<TransitionModel> <Topology> nothing here", 43));
-    fakes::writeFile(folder / "graph/HCLG.fst", "\xd6\xfd\xb2\x7e not a graph");
-    fakes::writeFile(folder / "conf/mfcc.conf", "--sample-frequency=16000\n");
-    fakes::writeFile(folder / "conf/model.conf", "--min-active=200\n");
+    writeFile(folder / "am/final.mdl", std::string("\0B<TransitionModel> <Topology> nothing here", 43));
+    writeFile(folder / "graph/HCLG.fst", "\xd6\xfd\xb2\x7e not a graph");
+    writeFile(folder / "conf/mfcc.conf", "--sample-frequency=16000\n");
+    writeFile(folder / "conf/model.conf", "--min-active=200\n");
 }
 
 TEST(VoskRecognizer, WithALibraryAndAModelSpeechBecomesTextAcrossPauses)
@@ -212,7 +213,7 @@ TEST(VoskRecognizer, WithoutALibraryOrAModelThereIsNoRecognizerAndTheReasonIsRea
         {folder / "nowhere/libvosk.so", writeHollowModel, "Falta la biblioteca"},
         {PULSE_LIBRARY_FOR_TESTS, writeHollowModel, "no es de una versión compatible"},
         {vosk.voskLibrary, [](const fs::path&) {}, "No hay un modelo"},
-        {vosk.voskLibrary, [](const fs::path& es) { fakes::writeFile(es / "vosk-model-small-es/am/final.mdl", "garbage"); }, "está incompleto o dañado"},
+        {vosk.voskLibrary, [](const fs::path& es) { writeFile(es / "vosk-model-small-es/am/final.mdl", "garbage"); }, "está incompleto o dañado"},
     };
     for (const auto& [library, install, why] : cases) {
         SCOPED_TRACE(why);

@@ -78,18 +78,3 @@ TEST_F(AskFromTheCommandLine, FailuresGoToStandardErrorInSpanishWithStatusOne)
     EXPECT_EQ(o.err, "Para evitar consumo de API, inicia sesión en Codex con ChatGPT. Estado actual: Not logged in\n");
     EXPECT_FALSE(std::filesystem::exists(sandbox.file("args"))) << "the query ran although not signed in";
 }
-
-TEST(CommandLineArguments, MistakesAreExplainedAndNothingIsAsked)
-{
-    for (const std::vector<std::string>& wrong : {std::vector<std::string> {"--ask"}, {"--ask", "x", "--mode", "Thinking"},
-                                                  {"--image", "a.png"}, {"--frobnicate"}}) {
-        const CommandLineParse parse = parseCommandLine(wrong);
-        EXPECT_FALSE(parse.request) << wrong.front();
-        EXPECT_FALSE(parse.error.empty()) << wrong.front();
-    }
-    const auto ok = parseCommandLine({"--mode", "thinking", "--ask", "--image"});
-    ASSERT_TRUE(ok.request); // a question may itself look like an option
-    EXPECT_EQ(ok.request->question, "--image");
-    EXPECT_EQ(ok.request->mode, AIResponseMode::thinking);
-    EXPECT_EQ(parseCommandLine({}).request->action, CommandLineRequest::Action::startApplication);
-}

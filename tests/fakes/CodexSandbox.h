@@ -48,9 +48,7 @@ public:
     static std::filesystem::path writeScript(const std::filesystem::path& where, const std::string& body)
     {
         writeFile(where, "#!/bin/sh\n" + body + "\n");
-        std::filesystem::permissions(where, std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
-                                                std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
-                                                std::filesystem::perms::others_exec);
+        std::filesystem::permissions(where, std::filesystem::perms(0755));
         return where;
     }
 

@@ -115,11 +115,6 @@ TEST_F(SelectionOverlayTest, WhereNothingIsFoundTheAreaAroundThePointerIsOffered
     EXPECT_EQ(panel(0)->label, "Captura alrededor del cursor");
     panels->click({100, 100});
     EXPECT_EQ(selections.back().screenRect, Rect(0, 0, 460, 340));
-    monitors->setPointerLocation({-100, -100}); // off every screen: uncut, shown where it overlaps one
-    begin();
-    EXPECT_EQ(panel(2)->highlightRect, Rect(0, 0, 260, 140));
-    panels->user().onMouseUp({-100, -100});
-    EXPECT_EQ(selections.back().screenRect, Rect(-460, -340, 720, 480));
 }
 
 TEST_F(SelectionOverlayTest, EscapeAnywhereCancelsExactlyOnceAndOtherKeysPassThrough)

@@ -1,12 +1,20 @@
-// The bridge service over real loopback sockets, with stand-in hosts. Callbacks arrive on a
-// manual main queue, so every expectation is about what the model would see, in its order. (A lean
-// walk: the link is about to move to a Unix socket; arbitrary bytes are the fuzzer's.)
+// Both ends of the bridge's link today, over real sockets: the application's service with stand-in
+// hosts, its callbacks on a manual main queue so every expectation is about what the model would see,
+// in its order; and the host's relay from the browser on the descriptors the program runs it on, a
+// pipe and a socket, where the largest frames go by splice. (A lean walk: the link is about to move
+// to a Unix socket; arbitrary bytes and read cuts are the fuzzers', the real browser's the end-to-end
+// test's.)
 
 #include "app/bridge/BrowserBridgeService.h"
+#include "browser-host/HostRelay.h"
 #include "fakes/FakeBridgePeers.h"
 #include "fakes/VirtualTime.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+
+#include <thread>
 
 namespace zorvane {
 namespace {
@@ -92,6 +100,33 @@ TEST_F(BrowserBridgeServiceTest, OnlyAHostPastItsOwnHelloIsHeardANewOneTakesOver
     EXPECT_EQ(other->listeningPort(), 0);
     EXPECT_FALSE(other->requestActivation());
     queue.runPending();
+}
+
+std::string frame(const std::string& body, std::size_t length)
+{
+    const auto header = static_cast<std::uint32_t>(length);
+    return std::string(reinterpret_cast<const char*>(&header), 4) + body;
+}
+
+TEST(HostRelay, TheLargestFrameReachesTheApplicationWholeAndALongerLengthEndsTheRelay)
+{
+    int link[2], fromBrowser[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, link), 0);
+    ASSERT_EQ(::pipe2(fromBrowser, O_CLOEXEC), 0);
+    LoopbackSocket application(link[0]), socket(link[1]), browserOut(fromBrowser[1]), hostIn(fromBrowser[0]);
+
+    const std::string largest(BridgeProtocol::maxFrameBodySize, 'A');
+    const std::string tooLong = frame("{}", BridgeProtocol::maxFrameBodySize + 1);
+    std::thread browser([&] { browserOut.send(frame(largest, largest.size()) + frame("{}", 2) + tooLong); });
+    std::thread relay([&] {
+        host::DescriptorReader input(hostIn.descriptor());
+        host::DescriptorWriter output(socket.descriptor(), true);
+        host::relayFramesToLines(input, output);
+        socket.shutdownWrite();
+    });
+    EXPECT_EQ(application.readToEnd(std::chrono::seconds(60)), largest + "\n{}\n");
+    relay.join();
+    browser.join();
 }
 
 } // namespace

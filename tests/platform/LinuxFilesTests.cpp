@@ -1,16 +1,16 @@
 #include "app/core/Defaults.h"
+#include "app/platform/linux/LinuxBundle.h"
 #include "app/platform/linux/PlistPreferencesStore.h"
 #include "fakes/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <thread>
 
 using namespace zorvane;
+using linux_platform::LinuxBundle;
 using linux_platform::PlistPreferencesStore;
 
 namespace {
@@ -63,35 +63,6 @@ TEST(PlistPreferencesStore, AnUnreadableFileIsKeptAsideNeverOverwrittenAndDefaul
     EXPECT_EQ(fakes::readFile(dir / "preferences.plist.corrupt.1"), notADictionary);
 }
 
-TEST(PlistPreferencesStore, AFailedSaveIsReportedAndLeavesTheStoredFileIntact)
-{
-    fakes::TemporaryDirectory dir;
-    const auto file = dir / "preferences.plist";
-    PlistPreferencesStore store(file);
-    store.save({{"voiceEnabled", false}});
-    const std::string before = fakes::readFile(file);
-
-    // A disk that fills up mid-write, by a file-size limit (which binds root too), in a child.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit {64, 64};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        try {
-            store.save({{"voiceEnabled", true}, {"padding", std::string(4096, 'x')}});
-        } catch (const std::system_error&) {
-            ::_exit(0);
-        }
-        ::_exit(1);
-    }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the failed save was not reported";
-    EXPECT_EQ(fakes::readFile(file), before);
-    EXPECT_EQ(entries(dir.path()), 1u) << "a temporary file was left behind";
-}
-
 TEST(PlistPreferencesStore, ConcurrentWritersNeverInterleaveAFile)
 {
     fakes::TemporaryDirectory dir;
@@ -106,4 +77,18 @@ TEST(PlistPreferencesStore, ConcurrentWritersNeverInterleaveAFile)
     UserDefaults reread(std::make_shared<PlistPreferencesStore>(file));
     for (int t = 0; t < 4; ++t) EXPECT_EQ(reread.stringForKey("writer" + std::to_string(t)), std::string(224, 'a' + t));
     EXPECT_EQ(entries(dir.path()), 1u) << "the file was found unreadable or a temporary was left";
+}
+
+TEST(LinuxBundle, TheBuiltBundleCarriesTheProjectVersionAndEmptyUpdateKeysAndABrokenOneNone)
+{
+    LinuxBundle bundle(ZORVANE_BUILT_BUNDLE);
+    EXPECT_EQ(bundle.infoValue("CFBundleShortVersionString"), ZORVANE_PROJECT_VERSION);
+    // Not configured by default: present but empty.
+    EXPECT_EQ(bundle.infoValue("SUFeedURL"), "");
+    EXPECT_EQ(bundle.infoValue("SUPublicEDKey"), "");
+    EXPECT_TRUE(std::filesystem::is_directory(bundle.resourcesPath() / "BrowserExtension"));
+
+    fakes::TemporaryDirectory dir;
+    fakes::writeFile(dir / "Contents/Info.plist", "<plist><dict><key>CFBundleShortVersionString");
+    EXPECT_FALSE(LinuxBundle(dir.path()).infoValue("CFBundleShortVersionString"));
 }

@@ -218,21 +218,3 @@ TEST_F(SpeechInputServiceTest, StoppingOrDestroyingTheServiceDiscardsTheRecognit
         EXPECT_EQ(queue->pendingCount(), 0u) << "destroyed: " << destroy;
     }
 }
-
-TEST_F(SpeechInputServiceTest, PermissionAnswersArriveOnTheMainQueueAndNotForAServiceThatIsGone)
-{
-    int answers = 0;
-    service->requestMicrophonePermission([&] { ++answers; });
-    service->requestSpeechRecognitionPermission([&] { ++answers; });
-    audio->accessRequests.answerAll();
-    recognizers->authorizationRequests.answerAll();
-    EXPECT_EQ(answers, 0);
-    queue->runPending();
-    EXPECT_EQ(answers, 2);
-
-    service->requestMicrophonePermission([&] { ++answers; });
-    service.reset();
-    audio->accessRequests.answerAll();
-    queue->runPending();
-    EXPECT_EQ(answers, 2);
-}

@@ -269,13 +269,6 @@ TEST_F(X11Desktop, OurOverlayAndTheDesktopAreNoApplicationWindowsAndCaptureBelow
     EXPECT_EQ(std::vector<std::uint8_t>(rgb.end() - 3, rgb.end()), (std::vector<std::uint8_t> {0xff, 0, 0xff}));
 }
 
-TEST_F(X11Desktop, ScreenRecordingIsNotGrantedOnAWaylandSession)
-{
-    // Decided before any connection is tried: XWayland would only show its own clients.
-    environment.set("XDG_SESSION_TYPE", "wayland");
-    EXPECT_FALSE(X11ScreenRecording::isGranted());
-}
-
 TEST_F(X11Desktop, UnderAWindowManagerFramedWindowsComeFrontToBackAndCaptureBelowOneLeavesOutItsFrame)
 {
     startWindowManager();

@@ -8,7 +8,6 @@
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTextDocument>
-#include <QTextList>
 #include <QTextTable>
 #include <QUrl>
 
@@ -52,12 +51,12 @@ int depthOf(const RunAttributes& attributes, Kind kind)
     return depth;
 }
 
-QTextListFormat::Style bulletFor(int depth)
+QString bulletFor(int depth)
 {
     switch ((depth - 1) % 3) {
-    case 0: return QTextListFormat::ListDisc;
-    case 1: return QTextListFormat::ListCircle;
-    default: return QTextListFormat::ListSquare;
+    case 0: return QStringLiteral("•");
+    case 1: return QStringLiteral("◦");
+    default: return QStringLiteral("▪");
     }
 }
 
@@ -73,6 +72,8 @@ public:
         document_.clear();
         document_.setDefaultFont(style_.body);
         document_.setDocumentMargin(0);
+        // Room for a list's marker ("10." included) before the text of its items.
+        document_.setIndentWidth(28);
         countTableRows();
         cursor_ = QTextCursor(&document_);
         cursor_.beginEditBlock();
@@ -170,7 +171,8 @@ private:
             cursor_.insertBlock(format);
         }
 
-        // The first block of a list item carries its bullet or number; later ones are indented.
+        // The first block of a list item carries its bullet or number, hanging in the indent half an
+        // em before the text; later lines and blocks of the item line up with that text.
         if (const BlockIntent* item = find(a, Kind::listItem)) {
             const BlockIntent* list = nullptr;
             for (auto it = a.blocks.rbegin(); it != a.blocks.rend(); ++it) {
@@ -179,33 +181,20 @@ private:
                     break;
                 }
             }
-            const bool numberedByHand = list && list->kind == Kind::orderedList && orderedStartsAt(*list) != 1;
-            if (list && !numberedByHand && itemsStarted_.insert(item->identity).second) {
-                QTextList*& textList = lists_[list->identity];
-                if (!textList) {
-                    QTextListFormat listFormat;
-                    listFormat.setIndent(listDepth + quoteDepth);
-                    if (list->kind == Kind::orderedList) {
-                        listFormat.setStyle(QTextListFormat::ListDecimal);
-                        listFormat.setNumberSuffix(QStringLiteral("."));
-                    } else {
-                        listFormat.setStyle(bulletFor(list->depth));
-                    }
-                    textList = cursor_.createList(listFormat);
-                } else {
-                    textList->add(cursor_.block());
-                }
-            } else {
-                QTextBlockFormat indented = cursor_.blockFormat();
-                indented.setIndent(listDepth + quoteDepth);
+            QTextBlockFormat indented = cursor_.blockFormat();
+            indented.setIndent(listDepth + quoteDepth);
+            if (list && itemsStarted_.insert(item->identity).second) {
+                const QString marker = (list->kind == Kind::orderedList ? QString::number(item->ordinal) + QLatin1Char('.')
+                                                                        : bulletFor(list->depth))
+                    + QChar(0x2002);
+                indented.setTextIndent(-QFontMetricsF(style_.body).horizontalAdvance(marker));
                 cursor_.setBlockFormat(indented);
-                // Qt's lists always count from 1: a list that starts elsewhere is numbered here.
-                if (numberedByHand && itemsStarted_.insert(item->identity).second) {
-                    QTextCharFormat number;
-                    number.setFont(style_.body);
-                    number.setForeground(style_.text);
-                    cursor_.insertText(QString::number(item->ordinal) + QStringLiteral(". "), number);
-                }
+                QTextCharFormat markerFormat;
+                markerFormat.setFont(style_.body);
+                markerFormat.setForeground(style_.text);
+                cursor_.insertText(marker, markerFormat);
+            } else {
+                cursor_.setBlockFormat(indented);
             }
         }
     }
@@ -229,8 +218,8 @@ private:
             format.setBorderBrush(style_.rule);
             format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
             format.setBorderCollapse(true);
-            format.setCellPadding(5);
             format.setCellSpacing(0);
+            format.setTopMargin(4);
             format.setBottomMargin(8);
             format.setHeaderRowCount(1);
             currentTable_ = cursor_.insertTable(rows, columns, format);
@@ -241,7 +230,14 @@ private:
         if (const BlockIntent* r = find(a, Kind::tableRow)) row = r->row;
         const int column = leaf && leaf->kind == Kind::tableCell ? leaf->column : 0;
         if (row >= currentTable_->rows() || column >= currentTable_->columns()) return;
-        cursor_ = currentTable_->cellAt(row, column).firstCursorPosition();
+        QTextTableCell cell = currentTable_->cellAt(row, column);
+        QTextTableCellFormat padded = cell.format().toTableCellFormat();
+        padded.setTopPadding(4);
+        padded.setBottomPadding(4);
+        padded.setLeftPadding(8);
+        padded.setRightPadding(8);
+        cell.setFormat(padded);
+        cursor_ = cell.firstCursorPosition();
         QTextBlockFormat format = cursor_.blockFormat();
         Qt::Alignment alignment = Qt::AlignLeft;
         if (column < static_cast<int>(columnAlignments_.size())) {
@@ -253,26 +249,6 @@ private:
         }
         format.setAlignment(alignment);
         cursor_.setBlockFormat(format);
-    }
-
-    // The number of a list's first item.
-    int orderedStartsAt(const BlockIntent& list)
-    {
-        auto found = listStarts_.find(list.identity);
-        if (found != listStarts_.end()) return found->second;
-        int start = 1;
-        for (const AttributedRun& run : text_.runs()) {
-            const auto& blocks = run.attributes.blocks;
-            for (std::size_t i = 0; i + 1 < blocks.size(); ++i) {
-                if (blocks[i].identity == list.identity && blocks[i + 1].kind == Kind::listItem) {
-                    start = blocks[i + 1].ordinal;
-                    listStarts_[list.identity] = start;
-                    return start;
-                }
-            }
-        }
-        listStarts_[list.identity] = start;
-        return start;
     }
 
     QTextCharFormat charFormat(const RunAttributes& a, const BlockIntent* leaf) const
@@ -318,8 +294,6 @@ private:
     bool reuseBlock_ = false;
     int leafIdentity_ = -2;
     std::map<int, int> tableRows_;
-    std::map<int, QTextList*> lists_;
-    std::map<int, int> listStarts_;
     std::set<int> itemsStarted_;
     QTextTable* currentTable_ = nullptr;
     QTextFrame* codeFrame_ = nullptr;
@@ -340,7 +314,11 @@ Style currentStyle()
     style.secondaryText = c.secondaryText;
     style.codeBackground = theme.isDark() ? QColor(255, 255, 255, 20) : QColor(0, 0, 0, 13);
     style.link = c.link;
-    style.rule = theme.isDark() ? QColor(255, 255, 255, 60) : QColor(0, 0, 0, 45);
+    // Opaque: the grid's inner lines are drawn twice, and a translucent colour would darken them.
+    const double ruleShare = theme.isDark() ? 0.22 : 0.16;
+    style.rule = QColor::fromRgbF(static_cast<float>(c.surface.redF() + (c.text.redF() - c.surface.redF()) * ruleShare),
+        static_cast<float>(c.surface.greenF() + (c.text.greenF() - c.surface.greenF()) * ruleShare),
+        static_cast<float>(c.surface.blueF() + (c.text.blueF() - c.surface.blueF()) * ruleShare));
     return style;
 }
 

@@ -1,8 +1,10 @@
 #include "app/ui/settings/UpdateDialogs.h"
 
+#include "app/ui/Language.h"
 #include "app/ui/Theme.h"
 #include "app/ui/settings/SettingsForm.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -15,12 +17,19 @@ void UpdateDialogs::present(const QString& title, const QString& text, const QSt
 {
     // One at a time: a newer question replaces one still open, which then counts as declined.
     if (current_) current_->close();
+    Language::install();
     auto* box = new QMessageBox;
     box->setObjectName(QStringLiteral("updateDialog"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowTitle(QStringLiteral("Actualizaciones de Zorvane"));
+    // Plain text: the versions and reasons come from the update feed, which is not ours to trust.
+    box->setTextFormat(Qt::PlainText);
     box->setText(title);
     box->setInformativeText(text);
+    if (auto* informative = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_informativelabel"))) {
+        informative->setTextFormat(Qt::PlainText);
+        informative->setOpenExternalLinks(false);
+    }
     box->setIcon(QMessageBox::NoIcon);
     QPushButton* acceptButton = box->addButton(accept, QMessageBox::AcceptRole);
     acceptButton->setObjectName(QStringLiteral("acceptButton"));

@@ -107,6 +107,8 @@ void QtChatPanelController::show(AppModel& model, const Rect& nearQuartzRect)
     const Rect frame = ChatPanelPlacement::positionedFrame(*screens_, ChatPanelPlacement::compactSize, nearQuartzRect);
     window_->setGeometry(toQt(frame));
     window_->setWindowOpacity(1.0);
+    // Out of the task bar and on every workspace again: the window manager forgot it at the last hide.
+    if (!window_->isVisible()) X11WindowHints::prepare(window_, inTaskBar_, true);
     window_->show();
     window_->raise();
     window_->activateWindow();

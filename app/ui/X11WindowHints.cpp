@@ -3,6 +3,7 @@
 #include <QGuiApplication>
 #include <QWidget>
 
+#include <algorithm>
 #include <vector>
 
 // Xlib after Qt (macro clashes).
@@ -41,21 +42,39 @@ void prepare(QWidget* window, bool inTaskBar, bool onAllWorkspaces)
     Display* d = display();
     if (!d || !window) return;
     const Window id = static_cast<Window>(window->winId());
-    std::vector<Atom> states;
+    std::vector<Atom> wanted;
     if (!inTaskBar) {
-        states.push_back(atom(d, "_NET_WM_STATE_SKIP_TASKBAR"));
-        states.push_back(atom(d, "_NET_WM_STATE_SKIP_PAGER"));
+        wanted.push_back(atom(d, "_NET_WM_STATE_SKIP_TASKBAR"));
+        wanted.push_back(atom(d, "_NET_WM_STATE_SKIP_PAGER"));
     }
     if (onAllWorkspaces) {
-        states.push_back(atom(d, "_NET_WM_STATE_STICKY"));
+        wanted.push_back(atom(d, "_NET_WM_STATE_STICKY"));
         const unsigned long all = 0xFFFFFFFFul;
         XChangeProperty(d, id, atom(d, "_NET_WM_DESKTOP"), XA_CARDINAL, 32, PropModeReplace,
                         reinterpret_cast<const unsigned char*>(&all), 1);
     }
-    states.push_back(atom(d, "_NET_WM_STATE_ABOVE"));
+    wanted.push_back(atom(d, "_NET_WM_STATE_ABOVE"));
+    // Merged with what the window has: called again before each show, because window managers
+    // drop the state of a window they withdrew.
+    const Atom stateAtom = atom(d, "_NET_WM_STATE");
+    std::vector<Atom> states;
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char* data = nullptr;
+    if (XGetWindowProperty(d, id, stateAtom, 0, 64, False, XA_ATOM, &type, &format, &count, &after, &data) == Success && data) {
+        if (type == XA_ATOM && format == 32) {
+            const auto* existing = reinterpret_cast<const Atom*>(data);
+            states.assign(existing, existing + count);
+        }
+        XFree(data);
+    }
+    for (Atom a : wanted) {
+        if (std::find(states.begin(), states.end(), a) == states.end()) states.push_back(a);
+    }
     // Read by the window manager when the window is mapped.
-    XChangeProperty(d, id, atom(d, "_NET_WM_STATE"), XA_ATOM, 32, PropModeAppend,
-                    reinterpret_cast<const unsigned char*>(states.data()), static_cast<int>(states.size()));
+    XChangeProperty(d, id, stateAtom, XA_ATOM, 32, PropModeReplace, reinterpret_cast<const unsigned char*>(states.data()),
+                    static_cast<int>(states.size()));
     XFlush(d);
 }
 

@@ -6,8 +6,8 @@ class QWidget;
 // off X11 (the offscreen platform of the tests).
 namespace zorvane::ui::X11WindowHints {
 
-// Before the first show: keep the window out of task bars and pagers (unless `inTaskBar`), and
-// on every workspace when `onAllWorkspaces`.
+// Before each show (window managers forget a hidden window's state): keep the window out of task
+// bars and pagers (unless `inTaskBar`), above others, and on every workspace when `onAllWorkspaces`.
 void prepare(QWidget* window, bool inTaskBar, bool onAllWorkspaces);
 
 // Asks the window manager to give the window the keyboard, as a pager would (window managers do

@@ -2,7 +2,9 @@
 
 #include "app/model/AppModel.h"
 #include "app/model/ChatPanelPlacement.h"
+#include "app/ui/Accessibility.h"
 #include "app/ui/ComposerView.h"
+#include "app/ui/Language.h"
 #include "app/ui/Theme.h"
 #include "app/ui/WindowSurface.h"
 #include "app/ui/X11WindowHints.h"
@@ -41,12 +43,15 @@ double primaryHeight(Screens& screens)
 ChatPanelWindow::ChatPanelWindow(AppModel& model, bool inTaskBar)
     : QWidget(nullptr, (inTaskBar ? Qt::Window : Qt::Tool) | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
+    Accessibility::install();
+    Language::install();
     setObjectName(QStringLiteral("chatPanel"));
     setWindowTitle(QStringLiteral("Zorvane"));
+    Accessibility::setRole(this, QAccessible::Window);
     setAttribute(Qt::WA_QuitOnClose, false);
     setAttribute(Qt::WA_ShowWithoutActivating, false);
     composer_ = new ComposerView(model, this);
-    WindowSurface::wrap(this, composer_, panelCornerRadius);
+    WindowSurface::wrap(this, composer_, panelCornerRadius, true);
     Theme::shared().apply(this);
     QObject::connect(&Theme::shared(), &Theme::changed, this, [this] { Theme::shared().apply(this); });
     const QSize compact(static_cast<int>(ChatPanelPlacement::compactSize.width), static_cast<int>(ChatPanelPlacement::compactSize.height));

@@ -17,6 +17,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
@@ -82,6 +83,7 @@ PromptField::PromptField(QWidget* parent) : QPlainTextEdit(parent)
 {
     setObjectName(QStringLiteral("promptField"));
     setPlaceholderText(QStringLiteral("Pregunta sobre la selección…"));
+    setAccessibleName(QStringLiteral("Pregunta sobre la selección"));
     setFont(Theme::font(TextStyle::body));
     setFrameShape(QFrame::NoFrame);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -99,8 +101,16 @@ PromptField::PromptField(QWidget* parent) : QPlainTextEdit(parent)
 QSize PromptField::sizeHint() const
 {
     const int lines = std::clamp(static_cast<int>(document()->size().height()), 1, 4);
-    const int height = lines * fontMetrics().lineSpacing() + 2 * static_cast<int>(document()->documentMargin()) + 4;
-    return {200, height};
+    const int margin = static_cast<int>(document()->documentMargin());
+    return {200, lines * fontMetrics().lineSpacing() + 2 * margin + room_};
+}
+
+void PromptField::setBaselineFromBottom(int pixels)
+{
+    // One line's baseline sits margin + ascent below the top of a field lineSpacing + 2 margins + room tall.
+    const int margin = static_cast<int>(document()->documentMargin());
+    room_ = std::max(0, pixels + fontMetrics().ascent() - fontMetrics().lineSpacing() - margin);
+    fitHeight();
 }
 
 void PromptField::fitHeight()
@@ -271,6 +281,7 @@ void ComposerView::buildBody()
     responseHeaderRow->addWidget(copyButton_);
     response->addLayout(responseHeaderRow);
     markdownView_ = RichText::makeView(responseBox_);
+    markdownView_->setAccessibleName(QStringLiteral("Respuesta"));
     markdownView_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     markdownView_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     markdownView_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Minimum);
@@ -309,7 +320,7 @@ void ComposerView::buildInputRow()
         if (auto model = model_.lock()) model->send();
     });
     row->addWidget(prompt_, 1, Qt::AlignBottom);
-    dictationButton_ = makePlainButton(inputRow, "dictationButton", QStringLiteral("Dictar"), 26);
+    dictationButton_ = makePlainButton(inputRow, "dictationButton", QStringLiteral("Dictar"), 22);
     dictationButton_->setIconSize(QSize(15, 15));
     connect(dictationButton_, &QToolButton::clicked, this, [this] {
         if (auto model = model_.lock()) model->toggleVoice();
@@ -320,11 +331,27 @@ void ComposerView::buildInputRow()
     sendButton_->setProperty("kind", QStringLiteral("prominent"));
     sendButton_->setAccessibleName(QStringLiteral("Enviar"));
     sendButton_->setCursor(Qt::PointingHandCursor);
+    sendButton_->setFocusPolicy(Qt::TabFocus);
     connect(sendButton_, &QPushButton::clicked, this, [this] {
         if (auto model = model_.lock()) model->send();
     });
     row->addWidget(sendButton_, 0, Qt::AlignBottom);
     layout()->addWidget(inputRow);
+
+    // Return sends from anywhere in the panel, as the send button's shortcut; in the question field
+    // the field itself takes it (and Shift+Return breaks the line there).
+    for (const auto key : {Qt::Key_Return, Qt::Key_Enter}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this] {
+            if (sendButton_->isEnabled()) sendButton_->click();
+        });
+    }
+    // The keyboard goes round in reading order: header, answer, question, dictation, send.
+    QWidget::setTabOrder(closeButton_, copyButton_);
+    QWidget::setTabOrder(copyButton_, markdownView_);
+    QWidget::setTabOrder(markdownView_, prompt_);
+    QWidget::setTabOrder(prompt_, dictationButton_);
+    QWidget::setTabOrder(dictationButton_, sendButton_);
 }
 
 void ComposerView::applyTheme()
@@ -344,6 +371,10 @@ void ComposerView::applyTheme()
     QColor fill = c.fill;
     fill.setAlphaF(fill.alphaF() * 1.2f);
     thumbnail_->setStyleSheet(QStringLiteral("QLabel#thumbnail { background: %1; border-radius: 8px; }").arg(fill.name(QColor::HexArgb)));
+    // The question's first line on the same baseline as "Enviar" beside it.
+    sendButton_->ensurePolished();
+    const QFontMetrics sendMetrics(sendButton_->font());
+    prompt_->setBaselineFromBottom((sendButton_->sizeHint().height() - sendMetrics.height()) / 2 + sendMetrics.descent());
     closeButton_->setIcon(Symbols::icon("xmark", c.secondaryText, 11));
     closeButton_->setIconSize(QSize(11, 11));
     copyButton_->setIcon(Symbols::icon("doc.on.doc", c.secondaryText, 14));

@@ -32,6 +32,9 @@ public:
     explicit PromptField(QWidget* parent = nullptr);
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }
+    // Puts the first line's baseline this far above the field's bottom edge (the send button's,
+    // beside it on the same bottom line).
+    void setBaselineFromBottom(int pixels);
 
 signals:
     void submitted();
@@ -41,6 +44,8 @@ protected:
 
 private:
     void fitHeight();
+
+    int room_ = 4; // below the last line
 };
 
 // The content of the chat panel: what was selected, the question, and the progress, the answer

@@ -1,12 +1,16 @@
 #include "app/ui/Controls.h"
 
+#include "app/ui/Accessibility.h"
+#include "app/ui/Symbols.h"
 #include "app/ui/Theme.h"
 
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zorvane::ui {
@@ -58,7 +62,8 @@ ToggleSwitch::ToggleSwitch(QWidget* parent) : QAbstractButton(parent)
     setCheckable(true);
     setCursor(Qt::PointingHandCursor);
     setFixedSize(sizeHint());
-    setFocusPolicy(Qt::StrongFocus);
+    // Reached with Tab; a click does not leave a focus ring behind.
+    setFocusPolicy(Qt::TabFocus);
 }
 
 void ToggleSwitch::paintEvent(QPaintEvent*)
@@ -84,9 +89,74 @@ void ToggleSwitch::paintEvent(QPaintEvent*)
     }
 }
 
-SegmentedControl::SegmentedControl(QWidget* parent) : QWidget(parent)
+void setLabelSymbol(QAbstractButton* button, std::string_view symbol, const QColor& color, int points)
+{
+    // The symbol carries 4 points of room after it; the style adds its own 2.
+    constexpr int room = 4;
+    button->setIcon(Symbols::icon(symbol, color, points, room));
+    button->setIconSize(QSize(points + room, points));
+}
+
+bool pressFocusedButton(QWidget* window, QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (!enter || (event->modifiers() & ~Qt::KeypadModifier)) return false;
+    auto* button = qobject_cast<QAbstractButton*>(window->focusWidget());
+    if (!button || !button->isEnabled() || !button->isVisible()) return false;
+    button->click();
+    return true;
+}
+
+void ChoiceKeys::add(QAbstractButton* button)
+{
+    buttons_.push_back(button);
+    button->installEventFilter(this);
+    connect(button, &QAbstractButton::toggled, this, &ChoiceKeys::update);
+    connect(button, &QObject::destroyed, this, [this, button] { std::erase(buttons_, button); });
+    update();
+}
+
+void ChoiceKeys::update()
+{
+    QAbstractButton* stop = nullptr;
+    for (QAbstractButton* button : buttons_) {
+        if (button->isChecked()) stop = button;
+    }
+    if (!stop && !buttons_.empty()) stop = buttons_.front();
+    for (QAbstractButton* button : buttons_) button->setFocusPolicy(button == stop ? Qt::TabFocus : Qt::NoFocus);
+}
+
+bool ChoiceKeys::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->modifiers() & ~Qt::KeypadModifier) return false;
+    int step = 0;
+    switch (key->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up: step = -1; break;
+    case Qt::Key_Right:
+    case Qt::Key_Down: step = 1; break;
+    default: return false;
+    }
+    const auto count = static_cast<int>(buttons_.size());
+    const auto at = std::find(buttons_.begin(), buttons_.end(), watched);
+    if (at == buttons_.end()) return false;
+    const int from = static_cast<int>(at - buttons_.begin());
+    for (int i = 1; i < count; ++i) {
+        QAbstractButton* next = buttons_[static_cast<std::size_t>(((from + step * i) % count + count) % count)];
+        if (!next->isVisible() || !next->isEnabled()) continue;
+        if (!next->isChecked()) next->click();
+        next->setFocus(Qt::TabFocusReason);
+        break;
+    }
+    return true;
+}
+
+SegmentedControl::SegmentedControl(QWidget* parent) : QWidget(parent), keys_(new ChoiceKeys(this))
 {
     setObjectName(QStringLiteral("segmentedControl"));
+    Accessibility::setRole(this, QAccessible::Grouping);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     layout->setSpacing(2);
@@ -97,37 +167,48 @@ SegmentedControl::SegmentedControl(QWidget* parent) : QWidget(parent)
         emit currentChanged(tag);
     });
     connect(&Theme::shared(), &Theme::changed, this, [this] {
-        setCurrentTag(currentTag());
+        restyle();
         update();
     });
 }
 
-void SegmentedControl::addSegment(const QString& title, const QString& tag, const QIcon& icon)
+void SegmentedControl::addSegment(const QString& title, const QString& tag, const std::string& symbol)
 {
-    auto* button = new QPushButton(icon, title, this);
+    auto* button = new QPushButton(title, this);
     button->setObjectName(QStringLiteral("segment:") + tag);
+    Accessibility::setRole(button, QAccessible::RadioButton);
     button->setCheckable(true);
     button->setCursor(Qt::PointingHandCursor);
     button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     button->setMinimumHeight(24);
     group_.addButton(button, static_cast<int>(tags_.size()));
     tags_.push_back(tag);
+    symbols_.push_back(symbol);
     layout()->addWidget(button);
-    setCurrentTag(currentTag());
+    keys_->add(button);
+    restyle();
 }
 
 void SegmentedControl::setCurrentTag(const QString& tag)
+{
+    for (std::size_t i = 0; i < tags_.size(); ++i) group_.button(static_cast<int>(i))->setChecked(tags_[i] == tag);
+    restyle();
+}
+
+void SegmentedControl::restyle()
 {
     const Theme& theme = Theme::shared();
     const QColor selected = theme.isDark() ? QColor(0x63, 0x63, 0x6a) : QColor(Qt::white);
     for (std::size_t i = 0; i < tags_.size(); ++i) {
         QAbstractButton* button = group_.button(static_cast<int>(i));
-        const bool on = tags_[i] == tag;
-        button->setChecked(on);
+        const bool on = button->isChecked();
+        // The keyboard's place shows as a ring in the accent colour; the padding shrinks to keep the size.
         button->setStyleSheet(
-            QStringLiteral("QPushButton { border: none; border-radius: 5px; padding: 2px 8px; color: %1; background: %2; %3 }")
+            QStringLiteral("QPushButton { border: none; border-radius: 5px; padding: 2px 8px; color: %1; background: %2; %3 }"
+                           "QPushButton:focus { border: 2px solid %4; padding: 0px 6px; }")
                 .arg(theme.colors().text.name(), on ? selected.name(QColor::HexArgb) : QStringLiteral("transparent"),
-                     on ? QStringLiteral("font-weight: 600;") : QString()));
+                     on ? QStringLiteral("font-weight: 600;") : QString(), theme.accent().name()));
+        if (!symbols_[i].empty()) setLabelSymbol(button, symbols_[i], theme.colors().text, 14);
     }
 }
 

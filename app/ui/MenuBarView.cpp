@@ -2,6 +2,7 @@
 
 #include "app/model/AppModel.h"
 #include "app/core/Defaults.h"
+#include "app/ui/Accessibility.h"
 #include "app/ui/Controls.h"
 #include "app/ui/ModelObserver.h"
 #include "app/ui/Symbols.h"
@@ -76,6 +77,7 @@ MenuBarView::MenuBarView(AppModel& model, Actions actions, QWidget* parent)
     grant->setObjectName(QStringLiteral("grantButton"));
     grant->setProperty("kind", QStringLiteral("bordered"));
     grant->setCursor(Qt::PointingHandCursor);
+    grant->setFocusPolicy(Qt::TabFocus);
     connect(grant, &QPushButton::clicked, this, [this] {
         if (auto model = model_.lock()) model->requestAccessibility();
     });
@@ -89,16 +91,21 @@ MenuBarView::MenuBarView(AppModel& model, Actions actions, QWidget* parent)
     selectionButton_->setFont(Theme::font(TextStyle::headline));
     selectionButton_->setMinimumHeight(34);
     selectionButton_->setCursor(Qt::PointingHandCursor);
-    selectionButton_->setIconSize(QSize(16, 16));
+    selectionButton_->setFocusPolicy(Qt::TabFocus);
     connect(selectionButton_, &QPushButton::clicked, this, [this] {
         auto model = model_.lock();
         if (!model) return;
         if (model->isSelecting()) {
             model->cancelSelection();
-        } else {
-            // The overlay needs the pointer: the menu goes away first.
+            return;
+        }
+        model->handleActivationGesture();
+        // Open until the action has an outcome: out of the way once a selection runs (on the
+        // screen or in the browser), and a refusal is read here, in the error row.
+        if (model->isSelecting()) {
             if (actions_.dismiss) actions_.dismiss();
-            model->handleActivationGesture();
+        } else {
+            refresh();
         }
     });
     column->addWidget(selectionButton_);
@@ -157,6 +164,8 @@ MenuBarView::MenuBarView(AppModel& model, Actions actions, QWidget* parent)
     // 4. The last error, wrapped within the width.
     errorRow_ = new QWidget(this);
     errorRow_->setObjectName(QStringLiteral("errorRow"));
+    // Read out as an alert when it appears (a refused selection answers here).
+    Accessibility::setRole(errorRow_, QAccessible::AlertMessage);
     auto* errorLayout = new QHBoxLayout(errorRow_);
     errorLayout->setContentsMargins(12, 12, 12, 12);
     errorLayout->setSpacing(6);
@@ -177,6 +186,7 @@ MenuBarView::MenuBarView(AppModel& model, Actions actions, QWidget* parent)
     settingsButton_->setObjectName(QStringLiteral("settingsButton"));
     settingsButton_->setProperty("kind", QStringLiteral("borderless"));
     settingsButton_->setCursor(Qt::PointingHandCursor);
+    settingsButton_->setFocusPolicy(Qt::TabFocus);
     connect(settingsButton_, &QPushButton::clicked, this, [this] {
         if (actions_.dismiss) actions_.dismiss();
         if (actions_.openSettings) actions_.openSettings();
@@ -188,6 +198,7 @@ MenuBarView::MenuBarView(AppModel& model, Actions actions, QWidget* parent)
     quitButton_->setObjectName(QStringLiteral("quitButton"));
     quitButton_->setProperty("kind", QStringLiteral("borderless"));
     quitButton_->setCursor(Qt::PointingHandCursor);
+    quitButton_->setFocusPolicy(Qt::TabFocus);
     connect(quitButton_, &QPushButton::clicked, this, [this] {
         if (actions_.quit) actions_.quit();
     });
@@ -230,8 +241,8 @@ void MenuBarView::applyTheme()
     QColor divider = c.text;
     divider.setAlphaF(theme.isDark() ? 0.2f : 0.15f);
     optionsDivider_->setStyleSheet(QStringLiteral("background: %1;").arg(divider.name(QColor::HexArgb)));
-    settingsButton_->setIcon(Symbols::icon("gearshape", c.text, 15));
-    quitButton_->setIcon(Symbols::icon("power", c.secondaryText, 15));
+    setLabelSymbol(settingsButton_, "gearshape", c.text, 15);
+    setLabelSymbol(quitButton_, "power", c.secondaryText, 15);
     quitButton_->setStyleSheet(secondary);
     selecting_ = !selecting_; // redraw the selection button's icon
     refresh();
@@ -247,7 +258,7 @@ void MenuBarView::refresh()
     if (selecting != selecting_ || selectionButton_->text().isEmpty()) {
         selecting_ = selecting;
         selectionButton_->setText(selecting ? QStringLiteral("Cancelar selección") : QStringLiteral("Seleccionar en pantalla"));
-        selectionButton_->setIcon(Symbols::icon(selecting ? "xmark" : "viewfinder", Theme::shared().colors().accentText, 16));
+        setLabelSymbol(selectionButton_, selecting ? "xmark" : "viewfinder", Theme::shared().colors().accentText, 16);
     }
 
     activationToggle_->setChecked(model->defaults().boolForKey(Defaults::activationEnabled));
@@ -255,7 +266,10 @@ void MenuBarView::refresh()
 
     const auto& error = model->lastError();
     errorRow_->setVisible(error.has_value());
-    if (error) errorLabel_->setText(QString::fromStdString(*error));
+    if (error) {
+        errorLabel_->setText(QString::fromStdString(*error));
+        errorRow_->setAccessibleName(errorLabel_->text());
+    }
     adjustSize();
 }
 

@@ -1,7 +1,11 @@
 #include "app/ui/MenuWindow.h"
 
+#include "app/ui/Accessibility.h"
+#include "app/ui/Controls.h"
+#include "app/ui/Language.h"
 #include "app/ui/Theme.h"
 #include "app/ui/WindowSurface.h"
+#include "app/ui/X11WindowHints.h"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -17,14 +21,19 @@ namespace {
 constexpr double menuCornerRadius = 14;
 constexpr int screenMargin = 6;
 constexpr int anchorGap = 4;
+// A click on the tray icon that took the keyboard away already closed the menu: it stays closed.
+constexpr int reopenGuardMs = 300;
 
 } // namespace
 
 MenuWindow::MenuWindow(AppModel& model, MenuBarView::Actions actions)
-    : QWidget(nullptr, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint)
 {
+    Accessibility::install();
+    Language::install();
     setObjectName(QStringLiteral("menuWindow"));
     setWindowTitle(QStringLiteral("Zorvane"));
+    Accessibility::setRole(this, QAccessible::Window);
     setAttribute(Qt::WA_QuitOnClose, false);
     if (!actions.dismiss) actions.dismiss = [this] { hide(); };
     view_ = new MenuBarView(model, std::move(actions), this);
@@ -32,6 +41,7 @@ MenuWindow::MenuWindow(AppModel& model, MenuBarView::Actions actions)
     Theme::shared().apply(this);
     connect(&Theme::shared(), &Theme::changed, this, [this] { Theme::shared().apply(this); });
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    X11WindowHints::prepare(this, false, false);
 }
 
 QPoint MenuWindow::placement(const QRect& anchor, const QPoint& pointer, const QSize& size, const QRect& area)
@@ -51,18 +61,27 @@ QPoint MenuWindow::placement(const QRect& anchor, const QPoint& pointer, const Q
     return at;
 }
 
+QRect MenuWindow::screenArea(const QPoint& at) const
+{
+    QScreen* screen = QGuiApplication::screenAt(at);
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
 void MenuWindow::showNear(const QRect& anchor)
 {
     view_->refresh();
     adjustSize();
+    anchor_ = anchor;
     const QPoint pointer = QCursor::pos();
-    QScreen* screen = QGuiApplication::screenAt(anchor.isEmpty() ? pointer : anchor.center());
-    if (!screen) screen = QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->availableGeometry() : QRect();
-    move(placement(anchor, pointer, size(), area));
+    move(placement(anchor, pointer, size(), screenArea(anchor.isEmpty() ? pointer : anchor.center())));
+    X11WindowHints::prepare(this, false, false); // the window manager forgot them when it was hidden
     show();
     raise();
     activateWindow();
+    X11WindowHints::activate(this);
+    // The keyboard starts on the window itself: the first Tab goes to its first control.
+    view_->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 void MenuWindow::toggleNear(const QRect& anchor)
@@ -71,6 +90,7 @@ void MenuWindow::toggleNear(const QRect& anchor)
         hide();
         return;
     }
+    if (closedByDeactivation_.isValid() && closedByDeactivation_.elapsed() < reopenGuardMs) return;
     showNear(anchor);
 }
 
@@ -80,7 +100,25 @@ void MenuWindow::keyPressEvent(QKeyEvent* event)
         hide();
         return;
     }
+    if (pressFocusedButton(this, event)) return;
     QWidget::keyPressEvent(event);
+}
+
+void MenuWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    // Grown while open (an error shown in place): still beside its icon and inside the screen.
+    if (isVisible()) move(placement(anchor_, pos(), size(), screenArea(anchor_.isEmpty() ? pos() : anchor_.center())));
+}
+
+void MenuWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    // A click elsewhere takes the keyboard: the menu closes as a menu would.
+    if (event->type() == QEvent::ActivationChange && isVisible() && !isActiveWindow()) {
+        hide();
+        closedByDeactivation_.start();
+    }
 }
 
 } // namespace zorvane::ui

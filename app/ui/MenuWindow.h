@@ -2,12 +2,14 @@
 
 #include "app/ui/MenuBarView.h"
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 namespace zorvane::ui {
 
-// The frameless popup that holds MenuBarView, with a 14-point rounded surface. It closes when the
-// user clicks elsewhere or presses Escape.
+// The frameless window that holds MenuBarView, with a 14-point rounded surface. It closes when it
+// loses the keyboard (a click elsewhere) or on Escape. It is an ordinary window, not a popup, so
+// screen readers find it and the keyboard moves through it (Tab, arrows, Space and Return).
 class MenuWindow : public QWidget {
     Q_OBJECT
 public:
@@ -25,9 +27,15 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    QRect screenArea(const QPoint& at) const;
+
     MenuBarView* view_ = nullptr;
+    QRect anchor_;
+    QElapsedTimer closedByDeactivation_;
 };
 
 } // namespace zorvane::ui

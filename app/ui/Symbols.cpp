@@ -41,7 +41,8 @@ const std::unordered_map<std::string_view, Names>& table()
         {"globe", {"web-browser-symbolic", "network-workgroup-symbolic"}},
         {"cursorarrow.motionlines", {"input-mouse-symbolic"}},
         {"cursorarrow.motionlines.click", {"input-mouse-symbolic"}},
-        {"rectangle.dashed.badge.record", {"selection-mode-symbolic", "edit-select-all-symbolic"}},
+        {"rectangle.dashed.badge.record", {"applets-screenshooter-symbolic", "edit-select-all-symbolic"}},
+        {"accessibility", {"preferences-desktop-accessibility-symbolic", "preferences-desktop-accessibility"}},
         {"tortoise", {"power-profile-power-saver-symbolic", "media-seek-backward-symbolic"}},
         {"hare", {"power-profile-performance-symbolic", "media-seek-forward-symbolic"}},
         {"photo.on.rectangle.angled", {"image-x-generic-symbolic", "insert-image-symbolic"}},
@@ -85,7 +86,7 @@ void installIconTheme()
     if (current.isEmpty() || current == QLatin1String("hicolor")) QIcon::setThemeName(QStringLiteral("Adwaita"));
 }
 
-QPixmap pixmap(std::string_view symbol, const QColor& color, int points, qreal devicePixelRatio)
+QPixmap pixmap(std::string_view symbol, const QColor& color, int points, qreal devicePixelRatio, int trailingSpace)
 {
     const QIcon source = themeIcon(symbol);
     if (source.isNull()) return {};
@@ -96,28 +97,28 @@ QPixmap pixmap(std::string_view symbol, const QColor& color, int points, qreal d
         image = image.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     }
     // Symbolic icons are one-colour shapes: keep their alpha, paint the colour through it.
-    QPixmap tinted(image.size());
+    QPixmap tinted(image.width() + qRound(trailingSpace * devicePixelRatio), image.height());
     tinted.fill(Qt::transparent);
     {
         QPainter painter(&tinted);
         painter.drawPixmap(0, 0, image);
         painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(tinted.rect(), color);
+        painter.fillRect(QRect(QPoint(0, 0), image.size()), color);
     }
     tinted.setDevicePixelRatio(devicePixelRatio);
     return tinted;
 }
 
-QIcon icon(std::string_view symbol, const QColor& color, int points)
+QIcon icon(std::string_view symbol, const QColor& color, int points, int trailingSpace)
 {
     const qreal ratio = qApp ? qApp->devicePixelRatio() : 1.0;
     QIcon result;
-    const QPixmap normal = pixmap(symbol, color, points, ratio);
+    const QPixmap normal = pixmap(symbol, color, points, ratio, trailingSpace);
     if (normal.isNull()) return result;
     result.addPixmap(normal, QIcon::Normal);
     QColor faded = color;
     faded.setAlphaF(color.alphaF() * 0.4f);
-    result.addPixmap(pixmap(symbol, faded, points, ratio), QIcon::Disabled);
+    result.addPixmap(pixmap(symbol, faded, points, ratio, trailingSpace), QIcon::Disabled);
     return result;
 }
 

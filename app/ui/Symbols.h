@@ -22,11 +22,11 @@ std::vector<const char*> iconNames(std::string_view symbol);
 // once by the program; harmless to call again.
 void installIconTheme();
 
-// The symbol as a pixmap of `points` × `points` (device pixel ratio applied), tinted in `color`.
-// A null pixmap when no theme has the icon.
-QPixmap pixmap(std::string_view symbol, const QColor& color, int points = 16, qreal devicePixelRatio = 1.0);
+// The symbol as a pixmap of `points` × `points` (device pixel ratio applied), tinted in `color`,
+// followed by `trailingSpace` transparent points. A null pixmap when no theme has the icon.
+QPixmap pixmap(std::string_view symbol, const QColor& color, int points = 16, qreal devicePixelRatio = 1.0, int trailingSpace = 0);
 
 // The same as an icon (normal and disabled modes).
-QIcon icon(std::string_view symbol, const QColor& color, int points = 16);
+QIcon icon(std::string_view symbol, const QColor& color, int points = 16, int trailingSpace = 0);
 
 } // namespace zorvane::ui::Symbols

@@ -197,9 +197,12 @@ QString Theme::styleSheet() const
     const QColor borderedBg = isDark() ? QColor(255, 255, 255, 28) : QColor(0, 0, 0, 12);
     const QColor borderedHover = isDark() ? QColor(255, 255, 255, 44) : QColor(0, 0, 0, 22);
     const QColor scrollHandle = isDark() ? QColor(255, 255, 255, 70) : QColor(0, 0, 0, 60);
+    QColor focusOnAccent = c.accentText;
+    focusOnAccent.setAlphaF(0.85f);
     // Colours go through the style sheet: Qt ignores palettes under style sheets.
     const QString base = QStringLiteral(
                              "QWidget { color: %1; }"
+                             "QLabel:disabled { color: %5; }"
                              "QAbstractScrollArea, QAbstractScrollArea > QWidget { background: transparent; }"
                              "QWidget#scrollContent { background: transparent; }"
                              "QPlainTextEdit, QTextBrowser { background: transparent; color: %1; border: none;"
@@ -208,7 +211,7 @@ QString Theme::styleSheet() const
                              "QScrollBar::handle:vertical { background: %4; border-radius: 3px; min-height: 24px; margin: 0 1px; }"
                              "QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; }"
                              "QScrollBar::add-page, QScrollBar::sub-page { background: transparent; }")
-                             .arg(css(c.text), css(c.accent), css(c.accentText), css(scrollHandle));
+                             .arg(css(c.text), css(c.accent), css(c.accentText), css(scrollHandle), css(c.secondaryText));
     return base + QStringLiteral(
                "QPushButton[kind=\"prominent\"] { background: %1; color: %2; border: none; border-radius: 7px;"
                " padding: 6px 14px; font-weight: 600; }"
@@ -222,10 +225,15 @@ QString Theme::styleSheet() const
                " padding: 3px 4px; }"
                "QPushButton[kind=\"borderless\"]:hover, QToolButton[kind=\"plain\"]:hover { background: %5; border-radius: 6px; }"
                "QLabel[kind=\"secondary\"] { color: %6; }"
-               "QToolTip { color: %7; background: %10; border: 1px solid %8; padding: 3px; }")
+               "QToolTip { color: %7; background: %10; border: 1px solid %8; padding: 3px; }"
+               // Where the keyboard is: a 2-point ring, the padding shrunk by as much so nothing moves.
+               "QPushButton[kind=\"prominent\"]:focus { border: 2px solid %11; padding: 4px 12px; }"
+               "QPushButton[kind=\"bordered\"]:focus { border: 2px solid %1; padding: 3px 11px; }"
+               "QPushButton[kind=\"borderless\"]:focus { border: 2px solid %1; border-radius: 6px; padding: 1px 2px; }"
+               "QToolButton[kind=\"plain\"]:focus { border: 2px solid %1; border-radius: 6px; padding: 0; }")
         .arg(css(c.accent), css(c.accentText), css(hover), css(pressed), css(borderedBg), css(c.secondaryText),
              css(c.text), css(c.surfaceBorder), css(borderedHover))
-        .arg(css(c.surface));
+        .arg(css(c.surface), css(focusOnAccent));
 }
 
 void Theme::apply(QWidget* window) const

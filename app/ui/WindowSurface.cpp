@@ -35,12 +35,12 @@ QPainterPath outline(const QRectF& rect, double radius)
 
 } // namespace
 
-WindowSurface* WindowSurface::wrap(QWidget* window, QWidget* content, double cornerRadius)
+WindowSurface* WindowSurface::wrap(QWidget* window, QWidget* content, double cornerRadius, bool hideGlassEdge)
 {
     // An ARGB visual from the start; the surface decides on each show whether to use its alpha.
     window->setAttribute(Qt::WA_TranslucentBackground);
     window->setAttribute(Qt::WA_NoSystemBackground);
-    auto* surface = new WindowSurface(window, cornerRadius);
+    auto* surface = new WindowSurface(window, cornerRadius, hideGlassEdge);
     auto* outer = new QVBoxLayout(window);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(0);
@@ -54,7 +54,8 @@ WindowSurface* WindowSurface::wrap(QWidget* window, QWidget* content, double cor
     return surface;
 }
 
-WindowSurface::WindowSurface(QWidget* window, double cornerRadius) : QWidget(window), cornerRadius_(cornerRadius)
+WindowSurface::WindowSurface(QWidget* window, double cornerRadius, bool hideGlassEdge)
+    : QWidget(window), cornerRadius_(cornerRadius), hideGlassEdge_(hideGlassEdge)
 {
     setObjectName(QStringLiteral("windowSurface"));
     setAttribute(Qt::WA_StyledBackground, false);
@@ -131,8 +132,13 @@ void WindowSurface::paintEvent(QPaintEvent*)
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     QColor fill = colors.surface;
     if (translucent_) fill.setAlpha(Theme::shared().isDark() ? 232 : 236);
-    const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.setPen(QPen(colors.surfaceBorder, 1));
+    // The outline's hairline sits on the pixel centres; without it the fill reaches the edge.
+    const QRectF bounds = hideGlassEdge_ ? QRectF(rect()) : QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    if (hideGlassEdge_) {
+        painter.setPen(Qt::NoPen);
+    } else {
+        painter.setPen(QPen(colors.surfaceBorder, 1));
+    }
     painter.setBrush(fill);
     painter.drawPath(outline(bounds, cornerRadius_));
 }

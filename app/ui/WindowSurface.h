@@ -10,11 +10,12 @@ namespace zorvane::ui {
 // from the Theme and follow light and dark.
 //
 // Use: `auto* surface = WindowSurface::wrap(window, content, 14);` — the window must be a top-level
-// widget without a layout; the content's own background should stay transparent.
+// widget without a layout; the content's own background should stay transparent. With
+// `hideGlassEdge` the surface draws no outline of its own (the chat panel).
 class WindowSurface : public QWidget {
     Q_OBJECT
 public:
-    static WindowSurface* wrap(QWidget* window, QWidget* content, double cornerRadius);
+    static WindowSurface* wrap(QWidget* window, QWidget* content, double cornerRadius, bool hideGlassEdge = false);
 
     double cornerRadius() const { return cornerRadius_; }
     // Whether the surface was translucent when the window was last shown or resized.
@@ -29,11 +30,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    WindowSurface(QWidget* window, double cornerRadius);
+    WindowSurface(QWidget* window, double cornerRadius, bool hideGlassEdge);
     void updateShape();
     void setBlurBehind(bool enabled);
 
     double cornerRadius_;
+    bool hideGlassEdge_;
     bool translucent_ = false;
 };
 

@@ -9,6 +9,7 @@
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStackedWidget>
 #include <QVariantAnimation>
@@ -19,6 +20,8 @@ namespace zorvane::ui {
 namespace {
 
 const QColor blue(0x35, 0x84, 0xe4);
+// The width inside a step's margins: wider text would sit off centre.
+constexpr int titleWidth = 560;
 
 QFont sized(int pixels, QFont::Weight weight = QFont::Normal)
 {
@@ -158,6 +161,64 @@ OnboardingView::OnboardingView(std::shared_ptr<AppModel> model, std::function<vo
 
 OnboardingView::~OnboardingView() = default;
 
+void OnboardingView::keyPressEvent(QKeyEvent* event)
+{
+    if (pressFocusedButton(window(), event)) return;
+    // Elsewhere Return goes on, as the window's default button.
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        primary_->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+OnboardingPermissionRow::OnboardingPermissionRow(
+    const char* symbol, const QString& title, const QString& detail, std::function<void()> action, QWidget* parent)
+    : QWidget(parent)
+{
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    layout->addWidget(symbolLabel(symbol, Theme::shared().colors().text, 22, 28, this), 0, Qt::AlignVCenter);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    auto* titleLabel = textLabel(title, TextStyle::body, false, this);
+    QFont font = titleLabel->font();
+    font.setWeight(QFont::DemiBold);
+    titleLabel->setFont(font);
+    texts->addWidget(titleLabel);
+    texts->addWidget(textLabel(detail, TextStyle::callout, true, this));
+    layout->addLayout(texts, 1);
+    granted_ = new QWidget(this);
+    granted_->setObjectName(QStringLiteral("grantedLabel"));
+    auto* grantedLayout = new QHBoxLayout(granted_);
+    grantedLayout->setContentsMargins(0, 0, 0, 0);
+    grantedLayout->setSpacing(6);
+    grantedSymbol_ = new QLabel(granted_);
+    grantedSymbol_->setFixedSize(16, 16);
+    grantedLayout->addWidget(grantedSymbol_);
+    grantedText_ = named(textLabel(QStringLiteral("Concedido"), TextStyle::callout, false, granted_), "grantedText");
+    grantedText_->setWordWrap(false);
+    grantedLayout->addWidget(grantedText_);
+    layout->addWidget(granted_, 0, Qt::AlignVCenter);
+    allow_ = styledButton(QStringLiteral("Permitir"), "bordered", "allowButton", this);
+    allow_->setAccessibleName(QStringLiteral("Permitir ") + title);
+    layout->addWidget(allow_, 0, Qt::AlignVCenter);
+    connect(allow_, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
+    setGranted(false);
+}
+
+void OnboardingPermissionRow::setGranted(bool granted)
+{
+    isGranted_ = granted;
+    const QColor green = Theme::shared().colors().green;
+    setSymbol(grantedSymbol_, "checkmark.circle.fill", green, 16);
+    grantedText_->setStyleSheet(QStringLiteral("color: %1;").arg(green.name()));
+    granted_->setVisible(granted);
+    allow_->setVisible(!granted);
+}
+
 void OnboardingView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
@@ -200,8 +261,8 @@ QWidget* OnboardingView::makeWelcome()
     welcomeSymbol_->setAlignment(Qt::AlignCenter);
     circleLayout->addWidget(welcomeSymbol_);
     layout->addWidget(circle, 0, Qt::AlignHCenter);
-    auto* title = centred(textLabel(QStringLiteral("Pregunta sobre cualquier cosa en tu pantalla"), TextStyle::body), 600);
-    title->setFont(sized(26, QFont::Bold));
+    auto* title = centred(textLabel(QStringLiteral("Pregunta sobre cualquier cosa en tu pantalla"), TextStyle::body), titleWidth);
+    title->setFont(sized(28, QFont::Bold));
     layout->addWidget(title, 0, Qt::AlignHCenter);
     auto* text = centred(textLabel(QStringLiteral("Sacude el puntero, elige una imagen o bloque y pregunta a Codex sin salir de la "
                                                   "aplicación en la que estás."),
@@ -238,11 +299,11 @@ QWidget* OnboardingView::makePermissions()
 
     auto* rows = new FormSection(QString(), page);
     rows->findChild<QLabel*>(QStringLiteral("sectionTitle"))->hide();
-    accessibility_ = new PermissionRow(QStringLiteral("Accesibilidad"), QStringLiteral("Detecta controles y elementos bajo el cursor."),
-        [this] { model_->requestAccessibility(); });
+    accessibility_ = new OnboardingPermissionRow("accessibility", QStringLiteral("Accesibilidad"),
+        QStringLiteral("Detecta controles y elementos bajo el cursor."), [this] { model_->requestAccessibility(); });
     accessibility_->setObjectName(QStringLiteral("accessibilityRow"));
     rows->addRow(accessibility_);
-    screenRecording_ = new PermissionRow(QStringLiteral("Grabación de pantalla"),
+    screenRecording_ = new OnboardingPermissionRow("rectangle.dashed.badge.record", QStringLiteral("Grabación de pantalla"),
         QStringLiteral("Crea la imagen exacta de la selección."), [this] { model_->requestScreenRecording(); });
     screenRecording_->setObjectName(QStringLiteral("screenRecordingRow"));
     rows->addRow(screenRecording_);
@@ -273,8 +334,8 @@ QWidget* OnboardingView::makeBrowser()
     browserSymbol_->setFixedSize(72, 72);
     browserSymbol_->setAlignment(Qt::AlignCenter);
     layout->addWidget(browserSymbol_, 0, Qt::AlignHCenter);
-    browserTitle_ = named(centred(textLabel({}, TextStyle::body, false, page), 600), "browserTitle");
-    browserTitle_->setFont(sized(26, QFont::Bold));
+    browserTitle_ = named(centred(textLabel({}, TextStyle::body, false, page), titleWidth), "browserTitle");
+    browserTitle_->setFont(sized(28, QFont::Bold));
     layout->addWidget(browserTitle_, 0, Qt::AlignHCenter);
     browserText_ = named(centred(textLabel({}, TextStyle::body, true, page), 520), "browserText");
     browserText_->setFont(sized(18));
@@ -310,8 +371,8 @@ QWidget* OnboardingView::makeReady()
     connect(readyBounce_, &QVariantAnimation::valueChanged, this, [this](const QVariant& points) {
         setSymbol(readySymbol_, "checkmark.seal.fill", Theme::shared().colors().green, points.toInt());
     });
-    auto* title = centred(textLabel(QStringLiteral("Todo listo"), TextStyle::body, false, page), 600);
-    title->setFont(sized(28, QFont::Bold));
+    auto* title = centred(textLabel(QStringLiteral("Todo listo"), TextStyle::body, false, page), titleWidth);
+    title->setFont(sized(30, QFont::Bold));
     layout->addWidget(title, 0, Qt::AlignHCenter);
     layout->addWidget(centred(textLabel(QStringLiteral("Elige cómo quieres que Codex responda. Puedes cambiarlo después en Ajustes."),
                                   TextStyle::body, true, page),
@@ -323,7 +384,7 @@ QWidget* OnboardingView::makeReady()
     mode_->setFixedWidth(360);
     for (AIResponseMode mode : AIResponseModes::allCases)
         mode_->addSegment(QString::fromStdString(AIResponseModes::label(mode)), QString::fromStdString(AIResponseModes::rawValue(mode)),
-            Symbols::icon(AIResponseModes::symbol(mode), Theme::shared().colors().text, 14));
+            AIResponseModes::symbol(mode));
     connect(mode_, &SegmentedControl::currentChanged, this,
         [this](const QString& tag) { model_->defaults().setString(Defaults::aiResponseMode, tag.toStdString()); });
     layout->addWidget(mode_, 0, Qt::AlignHCenter);
@@ -354,7 +415,6 @@ QWidget* OnboardingView::makeFooter()
     layout->addStretch(1);
     primary_ = styledButton(QString(), "prominent", "primaryButton", footer);
     primary_->setMinimumWidth(120);
-    primary_->setDefault(true);
     layout->addWidget(primary_);
     connect(back_, &QPushButton::clicked, this, [this] { setStep(step_ - 1); });
     connect(primary_, &QPushButton::clicked, this, [this] {
@@ -392,7 +452,6 @@ void OnboardingView::restyle()
     setSymbol(footnoteSymbol_, "info.circle", c.secondaryText, 14);
     setSymbol(readySymbol_, "checkmark.seal.fill", c.green, 68);
     setSymbol(hintSymbol_, "cursorarrow.motionlines", c.secondaryText, 14);
-    tintModeSymbols(mode_);
     retintSymbols(this);
     indicator_->update();
 }

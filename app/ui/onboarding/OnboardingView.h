@@ -15,8 +15,25 @@ class QVariantAnimation;
 namespace zorvane::ui {
 
 class ChangeWatcher;
-class PermissionRow;
 class SegmentedControl;
+
+// A permission of the first run: its own symbol, the title and detail, and at the trailing end
+// "Concedido" with a green check once granted, else "Permitir".
+class OnboardingPermissionRow : public QWidget {
+    Q_OBJECT
+public:
+    OnboardingPermissionRow(const char* symbol, const QString& title, const QString& detail, std::function<void()> action,
+        QWidget* parent = nullptr);
+    void setGranted(bool granted);
+    bool isGranted() const { return isGranted_; }
+
+private:
+    QWidget* granted_;
+    QLabel* grantedSymbol_;
+    QLabel* grantedText_;
+    QPushButton* allow_;
+    bool isGranted_ = false;
+};
 
 // The capsules of the header: the current step wide, steps done in the accent colour; width and
 // colour move with an animation.
@@ -50,6 +67,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* makeHeader();
@@ -72,8 +90,8 @@ private:
     QLabel* welcomeSymbol_ = nullptr;
     QLabel* permissionsSymbol_ = nullptr;
     QLabel* footnoteSymbol_ = nullptr;
-    PermissionRow* accessibility_ = nullptr;
-    PermissionRow* screenRecording_ = nullptr;
+    OnboardingPermissionRow* accessibility_ = nullptr;
+    OnboardingPermissionRow* screenRecording_ = nullptr;
     QLabel* browserSymbol_ = nullptr;
     QLabel* browserTitle_ = nullptr;
     QLabel* browserText_ = nullptr;

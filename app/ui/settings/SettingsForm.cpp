@@ -1,9 +1,9 @@
 #include "app/ui/settings/SettingsForm.h"
 
-#include "app/ui/Controls.h"
+#include "app/ui/Accessibility.h"
 #include "app/ui/Symbols.h"
-#include "app/core/CapturedContext.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPointer>
@@ -31,11 +31,23 @@ protected:
     }
 };
 
+// The line above a row: it shows and hides with the row, so a hidden row leaves no line behind.
 class Hairline : public QWidget {
 public:
-    explicit Hairline(QWidget* parent) : QWidget(parent) { setFixedHeight(1); }
+    Hairline(QWidget* parent, QWidget* row) : QWidget(parent)
+    {
+        setFixedHeight(1);
+        row->installEventFilter(this);
+    }
 
 protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::ShowToParent) show();
+        if (event->type() == QEvent::HideToParent) hide();
+        return false;
+    }
+
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
@@ -97,6 +109,7 @@ QPushButton* styledButton(const QString& text, const char* kind, const char* nam
     button->setProperty("kind", QString::fromLatin1(kind));
     button->setObjectName(QString::fromLatin1(name));
     button->setCursor(Qt::PointingHandCursor);
+    button->setFocusPolicy(Qt::TabFocus); // reached with Tab; a click leaves no focus ring
     return button;
 }
 
@@ -110,6 +123,8 @@ FormSection::FormSection(const QString& title, QWidget* parent) : QWidget(parent
     heading->setContentsMargins(4, 0, 0, 0);
     outer_->addWidget(heading);
     group_ = new SectionGroup(this);
+    Accessibility::setRole(group_, QAccessible::Grouping);
+    group_->setAccessibleName(title);
     rows_ = new QVBoxLayout(group_);
     rows_->setContentsMargins(0, 2, 0, 2);
     rows_->setSpacing(0);
@@ -118,7 +133,7 @@ FormSection::FormSection(const QString& title, QWidget* parent) : QWidget(parent
 
 QWidget* FormSection::addRow(QWidget* row)
 {
-    if (rows_->count() > 0) rows_->addWidget(new Hairline(group_));
+    if (rows_->count() > 0) rows_->addWidget(new Hairline(group_, row));
     row->setParent(group_);
     row->setContentsMargins(12, 8, 12, 8);
     rows_->addWidget(row);
@@ -184,6 +199,7 @@ PermissionRow::PermissionRow(const QString& title, const QString& detail, std::f
     texts->addWidget(textLabel(detail, TextStyle::caption, true, this));
     layout->addLayout(texts, 1);
     allow_ = styledButton(QStringLiteral("Permitir"), "bordered", "allowButton", this);
+    allow_->setAccessibleName(QStringLiteral("Permitir ") + title); // several rows say "Permitir"
     layout->addWidget(allow_, 0, Qt::AlignVCenter);
     connect(allow_, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
     setGranted(false);
@@ -244,15 +260,6 @@ QString windowStyleSheet()
                          "QPushButton[kind=\"bordered\"]:disabled { color: %2; }"
                          "QScrollArea, QWidget#qt_scrollarea_viewport, QWidget[formContent=\"true\"] { background: transparent; }")
               .arg(c.text.name(), c.secondaryText.name());
-}
-
-void tintModeSymbols(SegmentedControl* picker)
-{
-    for (AIResponseMode mode : AIResponseModes::allCases) {
-        const QString name = QStringLiteral("segment:") + QString::fromStdString(AIResponseModes::rawValue(mode));
-        if (auto* segment = picker->findChild<QAbstractButton*>(name))
-            segment->setIcon(Symbols::icon(AIResponseModes::symbol(mode), Theme::shared().colors().text, 14));
-    }
 }
 
 bool isWaylandSession()

@@ -86,10 +86,6 @@ private:
 // The theme's style sheet plus the text colours of labels, for the windows built from these pieces.
 QString windowStyleSheet();
 
-// Gives the mode picker's segments their symbols in the current text colour.
-class SegmentedControl;
-void tintModeSymbols(SegmentedControl* picker);
-
 // Whether this desktop session is Wayland, where other applications' windows cannot be captured.
 bool isWaylandSession();
 

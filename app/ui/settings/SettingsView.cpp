@@ -2,13 +2,16 @@
 
 #include "app/core/Defaults.h"
 #include "app/core/Text.h"
+#include "app/ui/Accessibility.h"
 #include "app/ui/Controls.h"
+#include "app/ui/Language.h"
 #include "app/ui/Symbols.h"
 #include "app/ui/settings/SettingsForm.h"
 
 #include <QButtonGroup>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSlider>
@@ -52,6 +55,7 @@ QWidget* page(const QString& name, const std::vector<QWidget*>& sections)
     scroll->setWidget(content);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // the keyboard goes to the controls; the page follows them
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->viewport()->setAutoFillBackground(false);
     content->setAutoFillBackground(false);
@@ -93,6 +97,9 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::function<void()
 
     auto* bar = new QWidget(this);
     bar->setObjectName(QStringLiteral("settingsTabBar"));
+    Accessibility::setRole(bar, QAccessible::PageTabList);
+    bar->setAccessibleName(QStringLiteral("Ajustes"));
+    auto* tabKeys = new ChoiceKeys(bar);
     auto* barLayout = new QHBoxLayout(bar);
     barLayout->setContentsMargins(12, 8, 12, 6);
     barLayout->setSpacing(4);
@@ -103,6 +110,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::function<void()
         auto* button = new QToolButton(bar);
         button->setObjectName(QStringLiteral("tab:") + QString::fromLatin1(tabInfo[i].name));
         button->setProperty("settingsTab", true);
+        Accessibility::setRole(button, QAccessible::PageTab);
         button->setText(QString::fromUtf8(tabInfo[i].label));
         button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
         button->setIconSize(QSize(22, 22));
@@ -111,6 +119,7 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::function<void()
         button->setCursor(Qt::PointingHandCursor);
         tabs_->addButton(button, i);
         barLayout->addWidget(button);
+        tabKeys->add(button);
     }
     barLayout->addStretch(1);
     layout->addWidget(bar);
@@ -150,6 +159,11 @@ void SettingsView::selectTab(int index)
     const ThemeColors& colors = Theme::shared().colors();
     for (int i = 0; i < 5; ++i)
         tabs_->button(i)->setIcon(Symbols::icon(tabInfo[i].symbol, i == index ? colors.accent : colors.secondaryText, 22));
+}
+
+void SettingsView::keyPressEvent(QKeyEvent* event)
+{
+    if (!pressFocusedButton(window(), event)) QWidget::keyPressEvent(event);
 }
 
 void SettingsView::showEvent(QShowEvent* event)
@@ -264,10 +278,10 @@ QWidget* SettingsView::makeAITab()
     auto* section = new FormSection(QStringLiteral("Modo de respuesta"));
     mode_ = new SegmentedControl;
     mode_->setObjectName(QStringLiteral("modePicker"));
+    mode_->setAccessibleName(QStringLiteral("Modo"));
     for (AIResponseMode mode : AIResponseModes::allCases) {
-        const std::string symbol = AIResponseModes::symbol(mode);
-        mode_->addSegment(QString::fromStdString(AIResponseModes::label(mode)),
-            QString::fromStdString(AIResponseModes::rawValue(mode)), Symbols::icon(symbol, colors.text, 14));
+        mode_->addSegment(QString::fromStdString(AIResponseModes::label(mode)), QString::fromStdString(AIResponseModes::rawValue(mode)),
+            AIResponseModes::symbol(mode));
     }
     mode_->setFixedWidth(240);
     section->addRow(textLabel(QStringLiteral("Modo"), TextStyle::body), mode_);
@@ -441,12 +455,12 @@ void SettingsView::restyle()
                          "QToolButton[settingsTab=\"true\"] { border: none; border-radius: 7px; padding: 4px 8px; color: %2; }"
                          "QToolButton[settingsTab=\"true\"]:hover { background: %3; }"
                          "QToolButton[settingsTab=\"true\"]:checked { background: %3; color: %4; }"
+                         "QToolButton[settingsTab=\"true\"]:focus { border: 2px solid %4; padding: 2px 6px; }"
                          "QFrame#settingsRule { background: %5; }"
                          "QLabel#launchAtLoginError { color: %6; }")
               .arg(c.surface.name(), c.secondaryText.name(), checked, c.accent.name(), c.divider.name(QColor::HexArgb),
                   c.orange.name()));
     selectTab(pages_->currentIndex()); // the tab symbols in this appearance's colours
-    tintModeSymbols(mode_);
     retintSymbols(this);
 }
 
@@ -469,9 +483,10 @@ void SettingsView::sync()
 
     installedVersion_->setText(QString::fromStdString(updates.installedVersion()));
     automaticChecks_->setChecked(updates.automaticallyChecksForUpdates());
-    automaticChecks_->setEnabled(updates.isConfigured());
     automaticDownloads_->setChecked(updates.automaticallyDownloadsUpdates());
-    automaticDownloads_->setEnabled(updates.isConfigured() && updates.allowsAutomaticUpdates());
+    // The whole row: its label dims with the switch.
+    automaticChecks_->parentWidget()->setEnabled(updates.isConfigured());
+    automaticDownloads_->parentWidget()->setEnabled(updates.isConfigured() && updates.allowsAutomaticUpdates());
     checkNow_->setEnabled(updates.isConfigured() && updates.canCheckForUpdates());
     updateCaption_->setText(updates.isConfigured()
             ? QStringLiteral("Las actualizaciones se verifican con una firma EdDSA.")
@@ -517,9 +532,12 @@ SettingsWindowController::~SettingsWindowController() { delete window_; }
 void SettingsWindowController::show(AppModel& model, int tab)
 {
     if (!window_) {
+        Accessibility::install();
+        Language::install();
         window_ = new QWidget(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
         window_->setObjectName(QStringLiteral("settingsWindow"));
         window_->setWindowTitle(QStringLiteral("Ajustes de Zorvane"));
+        Accessibility::setRole(window_, QAccessible::Window);
         window_->setFixedSize(620, 460);
         window_->setAttribute(Qt::WA_StyledBackground);
         auto* layout = new QVBoxLayout(window_);
@@ -534,9 +552,12 @@ void SettingsWindowController::show(AppModel& model, int tab)
             window_->move(screen->availableGeometry().center() - window_->rect().center());
     }
     if (tab >= 0) view_->selectTab(tab);
+    const bool opening = !window_->isVisible();
     window_->show();
     window_->raise();
     window_->activateWindow();
+    // The keyboard starts on the window itself: the first Tab goes to the tabs.
+    if (opening) view_->setFocus(Qt::ActiveWindowFocusReason);
 }
 
 } // namespace zorvane::ui

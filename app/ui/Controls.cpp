@@ -205,7 +205,7 @@ void SegmentedControl::restyle()
         // The keyboard's place shows as a ring in the accent colour; the padding shrinks to keep the size.
         button->setStyleSheet(
             QStringLiteral("QPushButton { border: none; border-radius: 5px; padding: 2px 8px; color: %1; background: %2; %3 }"
-                           "QPushButton:focus { border: 2px solid %4; padding: 0px 6px; }")
+                           "QPushButton:focus { border: 2px solid %4; padding: 0px 6px; outline: none; }")
                 .arg(theme.colors().text.name(), on ? selected.name(QColor::HexArgb) : QStringLiteral("transparent"),
                      on ? QStringLiteral("font-weight: 600;") : QString(), theme.accent().name()));
         if (!symbols_[i].empty()) setLabelSymbol(button, symbols_[i], theme.colors().text, 14);

@@ -33,7 +33,7 @@ const std::unordered_map<std::string_view, Names>& table()
         {"checkmark.circle.fill", {"emblem-ok-symbolic", "object-select-symbolic"}},
         {"checkmark.seal.fill", {"emblem-default-symbolic", "emblem-ok-symbolic"}},
         {"checkmark", {"object-select-symbolic"}},
-        {"circle.dashed", {"content-loading-symbolic", "radio-symbolic"}},
+        {"circle.dashed", {"radio-symbolic", "content-loading-symbolic"}},
         {"info.circle", {"dialog-information-symbolic", "help-about-symbolic"}},
         {"slider.horizontal.3", {"preferences-other-symbolic", "emblem-system-symbolic"}},
         {"sparkles", {"starred-symbolic", "star-new-symbolic"}},

@@ -227,10 +227,10 @@ QString Theme::styleSheet() const
                "QLabel[kind=\"secondary\"] { color: %6; }"
                "QToolTip { color: %7; background: %10; border: 1px solid %8; padding: 3px; }"
                // Where the keyboard is: a 2-point ring, the padding shrunk by as much so nothing moves.
-               "QPushButton[kind=\"prominent\"]:focus { border: 2px solid %11; padding: 4px 12px; }"
-               "QPushButton[kind=\"bordered\"]:focus { border: 2px solid %1; padding: 3px 11px; }"
-               "QPushButton[kind=\"borderless\"]:focus { border: 2px solid %1; border-radius: 6px; padding: 1px 2px; }"
-               "QToolButton[kind=\"plain\"]:focus { border: 2px solid %1; border-radius: 6px; padding: 0; }")
+               "QPushButton[kind=\"prominent\"]:focus { border: 2px solid %11; padding: 4px 12px; outline: none; }"
+               "QPushButton[kind=\"bordered\"]:focus { border: 2px solid %1; padding: 3px 11px; outline: none; }"
+               "QPushButton[kind=\"borderless\"]:focus { border: 2px solid %1; border-radius: 6px; padding: 1px 2px; outline: none; }"
+               "QToolButton[kind=\"plain\"]:focus { border: 2px solid %1; border-radius: 6px; padding: 0; outline: none; }")
         .arg(css(c.accent), css(c.accentText), css(hover), css(pressed), css(borderedBg), css(c.secondaryText),
              css(c.text), css(c.surfaceBorder), css(borderedHover))
         .arg(css(c.surface), css(focusOnAccent));

@@ -455,7 +455,7 @@ void SettingsView::restyle()
                          "QToolButton[settingsTab=\"true\"] { border: none; border-radius: 7px; padding: 4px 8px; color: %2; }"
                          "QToolButton[settingsTab=\"true\"]:hover { background: %3; }"
                          "QToolButton[settingsTab=\"true\"]:checked { background: %3; color: %4; }"
-                         "QToolButton[settingsTab=\"true\"]:focus { border: 2px solid %4; padding: 2px 6px; }"
+                         "QToolButton[settingsTab=\"true\"]:focus { border: 2px solid %4; padding: 2px 6px; outline: none; }"
                          "QFrame#settingsRule { background: %5; }"
                          "QLabel#launchAtLoginError { color: %6; }")
               .arg(c.surface.name(), c.secondaryText.name(), checked, c.accent.name(), c.divider.name(QColor::HexArgb),

@@ -123,9 +123,10 @@ void QtChatPanelController::show(AppModel& model, const Rect& nearQuartzRect)
     // Once more on the next turn: window managers may map the window a moment later.
     std::weak_ptr<AppModel> weak = model.weak_from_this();
     QPointer<ChatPanelWindow> window = window_;
-    QTimer::singleShot(0, window_, [weak, window] {
+    QTimer::singleShot(0, window_, [weak, window, inTaskBar = inTaskBar_] {
         auto model = weak.lock();
         if (!model || !window) return;
+        X11WindowHints::restate(window, inTaskBar, true);
         window->activateWindow();
         X11WindowHints::activate(window);
         model->requestComposerFocus();

@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QScreen>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -23,6 +24,7 @@ constexpr int screenMargin = 6;
 constexpr int anchorGap = 4;
 // A click on the tray icon that took the keyboard away already closed the menu: it stays closed.
 constexpr int reopenGuardMs = 300;
+constexpr int deactivationGraceMs = 150;
 
 } // namespace
 
@@ -114,11 +116,14 @@ void MenuWindow::resizeEvent(QResizeEvent* event)
 void MenuWindow::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
-    // A click elsewhere takes the keyboard: the menu closes as a menu would.
-    if (event->type() == QEvent::ActivationChange && isVisible() && !isActiveWindow()) {
+    if (event->type() != QEvent::ActivationChange || !isVisible() || isActiveWindow()) return;
+    // A click elsewhere took the keyboard: the menu closes as a menu would. A moment later, as
+    // window managers may pass the keyboard around and give it straight back.
+    QTimer::singleShot(deactivationGraceMs, this, [this] {
+        if (!isVisible() || isActiveWindow()) return;
         hide();
         closedByDeactivation_.start();
-    }
+    });
 }
 
 } // namespace zorvane::ui

@@ -78,6 +78,22 @@ void prepare(QWidget* window, bool inTaskBar, bool onAllWorkspaces)
     XFlush(d);
 }
 
+void restate(QWidget* window, bool inTaskBar, bool onAllWorkspaces)
+{
+    Display* d = display();
+    if (!d || !window || !window->testAttribute(Qt::WA_WState_Created)) return;
+    const Window id = static_cast<Window>(window->winId());
+    constexpr long add = 1, pager = 2;
+    if (!inTaskBar) {
+        sendClientMessage(d, id, "_NET_WM_STATE", add, static_cast<long>(atom(d, "_NET_WM_STATE_SKIP_TASKBAR")),
+                          static_cast<long>(atom(d, "_NET_WM_STATE_SKIP_PAGER")), pager);
+    }
+    sendClientMessage(d, id, "_NET_WM_STATE", add, static_cast<long>(atom(d, "_NET_WM_STATE_ABOVE")),
+                      onAllWorkspaces ? static_cast<long>(atom(d, "_NET_WM_STATE_STICKY")) : 0, pager);
+    if (onAllWorkspaces) sendClientMessage(d, id, "_NET_WM_DESKTOP", 0xFFFFFFFFl, pager, 0, 0);
+    XFlush(d);
+}
+
 void activate(QWidget* window)
 {
     Display* d = display();

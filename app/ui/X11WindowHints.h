@@ -10,6 +10,10 @@ namespace zorvane::ui::X11WindowHints {
 // bars and pagers (unless `inTaskBar`), above others, and on every workspace when `onAllWorkspaces`.
 void prepare(QWidget* window, bool inTaskBar, bool onAllWorkspaces);
 
+// The same for a window the window manager already manages, through its requests (it may have
+// withdrawn the window after `prepare` when a hide and a show came close together).
+void restate(QWidget* window, bool inTaskBar, bool onAllWorkspaces);
+
 // Asks the window manager to give the window the keyboard, as a pager would (window managers do
 // not refuse those requests for focus-stealing prevention).
 void activate(QWidget* window);

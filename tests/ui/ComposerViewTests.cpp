@@ -5,6 +5,7 @@
 
 #include <QClipboard>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QTest>
 #include <QTextBlock>
@@ -126,7 +127,7 @@ TEST_F(ComposerTest, ShowsEachStateOfAQuestionBesideTheSelectionAndCopiesTheRawA
     EXPECT_FALSE(chatPanel->isOnScreen());
 }
 
-TEST_F(ComposerTest, WithoutASelectionSendingNeedsAQuestionAndReturnSendsIt)
+TEST_F(ComposerTest, WithoutASelectionSendingNeedsAQuestionAndReturnSendsFromAnywhere)
 {
     AppModel& m = startedModel();
     m.acceptSelection(selection(Rect(100, 100, 80, 30), std::vector<std::uint8_t> {1}));
@@ -137,14 +138,26 @@ TEST_F(ComposerTest, WithoutASelectionSendingNeedsAQuestionAndReturnSendsIt)
         type(draft);
         EXPECT_EQ(sendButton()->isEnabled(), enabled) << '"' << draft << '"';
     }
+    m.acceptSelection(selection(Rect(100, 100, 80, 30), std::vector<std::uint8_t> {1}));
+    ASSERT_TRUE(waitFor([&] { return panel()->isActiveWindow(); }));
     type("primera");
-    QTest::keyClick(find<ui::PromptField>(panel(), "promptField"), Qt::Key_Return, Qt::ShiftModifier);
+    auto* prompt = find<ui::PromptField>(panel(), "promptField");
+    QTest::keyClick(prompt, Qt::Key_Return, Qt::ShiftModifier);
     EXPECT_EQ(m.draft(), "primera\n") << "Shift+Return only breaks the line";
     EXPECT_FALSE(m.isLoading());
-    QTest::keyClick(find<ui::PromptField>(panel(), "promptField"), Qt::Key_Return);
+    // Return sends from anywhere in the panel, here the dictation button.
+    auto* dictation = find<QToolButton>(panel(), "dictationButton");
+    dictation->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(dictation, Qt::Key_Return);
     EXPECT_TRUE(m.isLoading());
     openGate();
     ASSERT_TRUE(waitFor([&] { return !m.isLoading(); }));
+
+    // The toolkit's own texts are Spanish: the question field's context menu.
+    std::unique_ptr<QMenu> menu(prompt->createStandardContextMenu());
+    QString items;
+    for (QAction* action : menu->actions()) items += action->text().remove(QLatin1Char('&')).section(QLatin1Char('\t'), 0, 0) + "|";
+    EXPECT_EQ(items, QStringLiteral("Deshacer|Rehacer||Cortar|Copiar|Pegar|Borrar||Seleccionar todo|"));
 }
 
 // A real answer keeps its structure in the right fonts, and only web links are handed on.
@@ -165,7 +178,9 @@ TEST(RichTextTest, RendersARealAnswerWithItsStructureAndOpensOnlyWebLinks)
     EXPECT_TRUE(formatAt("Mayús").fontItalic());
     EXPECT_TRUE(QFontInfo(formatAt("notas --guardar").font()).fixedPitch() && !QFontInfo(formatAt("guarda como").font()).fixedPitch());
     EXPECT_EQ(formatAt("la ayuda").anchorHref(), QStringLiteral("https://example.org/ayuda"));
-    ASSERT_NE(doc.findBlock(plain.indexOf(QStringLiteral("guarda como"))).textList(), nullptr);
+    const QTextBlock item = doc.findBlock(plain.indexOf(QStringLiteral("guarda como")));
+    EXPECT_TRUE(item.text().startsWith(QStringLiteral("•\u2002"))) << "the bullet half an em before the text";
+    EXPECT_LT(item.blockFormat().textIndent(), 0) << "hanging, so wrapped lines align with the text";
     QTextTable* table = nullptr;
     for (QTextFrame* frame : doc.rootFrame()->childFrames()) table = table ? table : qobject_cast<QTextTable*>(frame);
     ASSERT_NE(table, nullptr);

@@ -46,19 +46,20 @@ TEST_F(WindowsTest, OnboardingWalksFromWelcomeToFinishAndClosingStoresNothing)
     keepScreenshot(window, "onboarding-0");
 
     primary->click();
-    auto* accessibilityRow = find<PermissionRow>(window, "accessibilityRow");
+    auto* accessibilityRow = find<OnboardingPermissionRow>(window, "accessibilityRow");
     EXPECT_EQ(steps->currentWidget()->objectName(), QStringLiteral("permissionsStep"));
     EXPECT_EQ(primary->text(), QStringLiteral("Continuar"));
     EXPECT_TRUE(shown(find(window, "backButton")));
     EXPECT_TRUE(shown(find(accessibilityRow, "allowButton")));
-    keepScreenshot(window, "onboarding-1");
     // Granted in the system's settings; coming back to Zorvane turns the row green, no click needed.
     permissions->accessibility = true;
     QMetaObject::invokeMethod(qGuiApp, "applicationStateChanged", Q_ARG(Qt::ApplicationState, Qt::ApplicationActive));
     pump();
-    EXPECT_TRUE(accessibilityRow->isGranted());
+    EXPECT_TRUE(shown(find(accessibilityRow, "grantedLabel")));
+    EXPECT_EQ(find<QLabel>(accessibilityRow, "grantedText")->text(), QStringLiteral("Concedido"));
     EXPECT_FALSE(shown(find(accessibilityRow, "allowButton")));
-    EXPECT_FALSE(find<PermissionRow>(window, "screenRecordingRow")->isGranted());
+    EXPECT_FALSE(find<OnboardingPermissionRow>(window, "screenRecordingRow")->isGranted());
+    keepScreenshot(window, "onboarding-1");
 
     primary->click();
     auto* browserTitle = find<QLabel>(window, "browserTitle");
@@ -167,6 +168,12 @@ TEST_F(WindowsTest, UpdateDialogsCountClosingAsLater)
     find<QPushButton>(dialogs.current(), "acceptButton")->click();
     EXPECT_TRUE(waitFor([&] { return answers.size() == 3; }));
     EXPECT_EQ(answers, (std::map<std::string, bool> {{"install", false}, {"replaced", false}, {"restart", true}}));
+
+    // The feed's words are shown as they are, never as markup with links.
+    dialogs.showFailure("<a href=\"https://example.org\">firma</a> no válida");
+    for (QLabel* label : dialogs.current()->findChildren<QLabel*>()) {
+        EXPECT_TRUE(label->text().isEmpty() || label->textFormat() == Qt::PlainText) << label->text().toStdString();
+    }
 }
 
 } // namespace

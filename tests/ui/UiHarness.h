@@ -16,16 +16,25 @@
 
 namespace zorvane::testing {
 
-// One QApplication for the test program, on Qt's offscreen platform unless a display is chosen.
+// Set in the copy of this program that a test runs on a private desktop (runOnPrivateDesktop).
+inline bool onDesktop() { return std::getenv("ZORVANE_UI_ON_DESKTOP") != nullptr; }
+
+// One QApplication for the test program, on Qt's offscreen platform, or on X11 answering over
+// AT-SPI in the copy on a private desktop.
 inline QApplication& application()
 {
     static int argc = 1;
     static char name[] = "ui_tests";
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
-        if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        // No session bus: the theme must not wait for a portal, and nothing may leak onto a real one.
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+        if (onDesktop()) {
+            ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+            ::setenv("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1", 1); // whatever the session's switch says
+        } else {
+            if (!std::getenv("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+            // No session bus: the theme must not wait for a portal, and nothing may leak onto a real one.
+            ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent", 1);
+        }
         // The offscreen platform cannot shape windows; it says so on every resize.
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& message) {
             if (type >= QtCriticalMsg && !message.startsWith(QLatin1String("This plugin does not support")))

@@ -34,10 +34,16 @@ void UpdateDialogs::present(const QString& title, const QString& text, const QSt
     QPushButton* acceptButton = box->addButton(accept, QMessageBox::AcceptRole);
     acceptButton->setObjectName(QStringLiteral("acceptButton"));
     acceptButton->setProperty("kind", QStringLiteral("prominent"));
-    if (!decline.isEmpty()) box->addButton(decline, QMessageBox::RejectRole);
+    if (!decline.isEmpty()) box->addButton(decline, QMessageBox::RejectRole)->setProperty("kind", QStringLiteral("bordered"));
     box->setDefaultButton(acceptButton);
-    Theme::shared().apply(box);
-    box->setStyleSheet(windowStyleSheet() + QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: 320px; }"));
+    const auto restyle = [box] {
+        Theme::shared().apply(box);
+        box->setStyleSheet(windowStyleSheet()
+            + QStringLiteral("QMessageBox { background: %1; } QLabel#qt_msgbox_informativelabel { min-width: 320px; }")
+                  .arg(Theme::shared().colors().surface.name()));
+    };
+    restyle();
+    QObject::connect(&Theme::shared(), &Theme::changed, box, restyle); // light and dark while it is open
     auto answered = std::make_shared<bool>(false);
     QObject::connect(box, &QMessageBox::buttonClicked, box, [acceptButton, reply, answered](QAbstractButton* clicked) {
         if (*answered) return;

@@ -113,8 +113,7 @@ TEST_F(WindowsTest, SettingsShowTheRealStateOfEverySetting)
     for (const auto& [value, caption, slider] : {std::tuple {3000.0, "0% · Baja", 0}, {2200.0, "30% · Baja", 6},
              {2120.0, "34% · Equilibrada", 7}, {1440.0, "68% · Alta", 14}, {500.0, "100% · Alta", 20}}) {
         defaults->setDouble(Defaults::motionThreshold, value);
-        pump();
-        EXPECT_EQ(find<QLabel>(window, "sensitivityCaption")->text(), QString::fromUtf8(caption)) << value;
+        EXPECT_TRUE(waitFor([&] { return find<QLabel>(window, "sensitivityCaption")->text() == QString::fromUtf8(caption); })) << value;
         EXPECT_EQ(find<QSlider>(window, "sensitivitySlider")->value(), slider) << value;
     }
     find<QSlider>(window, "sensitivitySlider")->triggerAction(QAbstractSlider::SliderPageStepSub);

@@ -55,8 +55,7 @@ TEST_F(WindowsTest, OnboardingWalksFromWelcomeToFinishAndClosingStoresNothing)
     // Granted in the system's settings; coming back to Zorvane turns the row green, no click needed.
     permissions->accessibility = true;
     QMetaObject::invokeMethod(qGuiApp, "applicationStateChanged", Q_ARG(Qt::ApplicationState, Qt::ApplicationActive));
-    pump();
-    EXPECT_TRUE(accessibilityRow->isGranted());
+    EXPECT_TRUE(waitFor([&] { return accessibilityRow->isGranted(); })) << "the permissions are read on another thread";
     EXPECT_FALSE(shown(find(accessibilityRow, "allowButton")));
     EXPECT_FALSE(find<PermissionRow>(window, "screenRecordingRow")->isGranted());
 

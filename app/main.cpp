@@ -1,14 +1,30 @@
 #include "app/CommandLine.h"
-#include "app/platform/linux/LinuxPlatform.h"
+#include "app/DesktopProgram.h"
 #include "app/ui/DesktopApplication.h"
 #include "app/ui/InstanceHandover.h"
 #include "app/ui/QtMainQueue.h"
+#include "app/ui/SessionEnd.h"
 #include "app/ui/SingleInstance.h"
 #include "app/ui/Symbols.h"
 
 #include <QApplication>
 
+#include <cstdlib>
 #include <iostream>
+
+namespace {
+
+// The running program, for the one way out that does not come back through main: the toolkit's
+// exit when its display connection breaks before we noticed.
+zorvane::DesktopProgram* running = nullptr;
+
+void endProgram()
+{
+    // Cleared first: a second way out met during the teardown finds nothing left to do.
+    delete std::exchange(running, nullptr);
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -34,6 +50,13 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    // Without a display the toolkit would abort; say what is missing instead.
+    const std::optional<SessionKind> session = chooseSession();
+    if (!session) {
+        std::cerr << "Zorvane necesita un escritorio gráfico: no encuentro ninguna pantalla.\n";
+        return 1;
+    }
+
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zorvane"));
     QApplication::setDesktopFileName(QStringLiteral("com.quenvar.Zorvane"));
@@ -48,10 +71,25 @@ int main(int argc, char** argv)
     }
 
     ui::Symbols::installIconTheme();
-    LinuxPlatform platform({request.uiTest, std::make_shared<ui::QtMainQueue>()});
-    auto model = AppModel::create(platform.appPlatform());
-    ui::DesktopApplication desktop(model, platform.openSettings(), platform.appPlatform().bundle->resourcesPath());
-    if (instance.instance) instance.instance->onRequest = [&desktop](Request r) { desktop.handle(r); };
-    desktop.startOnEventLoop(first);
-    return QApplication::exec();
+    running = new DesktopProgram(*session, {request.uiTest, std::make_shared<ui::QtMainQueue>()});
+    std::atexit(endProgram);
+
+    // Every end takes the path of "Salir": the program torn down before the toolkit goes.
+    const auto quit = [] { QApplication::quit(); };
+    ui::SessionEnd sessionEnd(quit, [quit] {
+        endProgram();
+        quit();
+    });
+    const Composition::DisplayWatch display = running->composition().watchDisplay(ui::SessionEnd::reportLostDisplay);
+    if (display.descriptor >= 0) sessionEnd.watchDisplay(display.descriptor, display.isLost);
+
+    if (instance.instance) {
+        instance.instance->onRequest = [](Request r) {
+            if (running) running->desktop().handle(r);
+        };
+    }
+    running->start(first);
+    const int status = QApplication::exec();
+    endProgram();
+    return status;
 }

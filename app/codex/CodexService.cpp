@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
-#include <mutex>
-#include <set>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <system_error>
@@ -22,25 +20,6 @@ namespace fs = std::filesystem;
 constexpr std::string_view kImagePrefix = "zorvane-selection-";
 constexpr std::string_view kAnswerPrefix = "zorvane-";
 constexpr std::string_view kAnswerSuffix = ".txt";
-// A transport file this old belongs to no query still running (they end after ten minutes), in
-// this process or in another one, such as a command-line question asked at the same moment.
-constexpr auto kTransportFileMaximumAge = std::chrono::hours(24);
-
-// The answer files of queries running in this process, which the sweep never touches.
-std::mutex activeAnswersMutex;
-std::set<fs::path>& activeAnswers()
-{
-    static std::set<fs::path> paths;
-    return paths;
-}
-
-bool isAnswerFileName(const std::string& name)
-{
-    if (!name.starts_with(kAnswerPrefix) || !name.ends_with(kAnswerSuffix)) return false;
-    const std::string middle = name.substr(kAnswerPrefix.size(), name.size() - kAnswerPrefix.size() - kAnswerSuffix.size());
-    return UUID::parse(middle).has_value();
-}
-
 [[noreturn]] void throwErrno(int error, const std::string& what)
 {
     throw std::system_error(error, std::generic_category(), what);
@@ -56,18 +35,6 @@ std::optional<fs::path> homeFrom(const Environment& environment)
         return fs::path(found->pw_dir);
     }
     return std::nullopt;
-}
-
-fs::path temporaryDirectoryFrom(const Environment& environment)
-{
-    if (auto it = environment.find("TMPDIR"); it != environment.end() && !it->second.empty()) {
-        std::error_code error;
-        if (fs::is_directory(it->second, error)) {
-            fs::path absolute = fs::absolute(it->second, error);
-            if (!error) return absolute.lexically_normal();
-        }
-    }
-    return "/tmp";
 }
 
 // A file exists there and we may execute it; directories do not count.
@@ -98,20 +65,11 @@ struct TransportFiles {
     TransportFiles& operator=(const TransportFiles&) = delete;
     ~TransportFiles()
     {
-        if (answer) {
-            ::unlink(answer->c_str());
-            std::lock_guard lock(activeAnswersMutex);
-            activeAnswers().erase(*answer);
-        }
+        if (answer) ::unlink(answer->c_str());
         if (image) ::unlink(image->c_str());
     }
 
-    void setAnswer(fs::path path)
-    {
-        std::lock_guard lock(activeAnswersMutex);
-        activeAnswers().insert(path);
-        answer = std::move(path);
-    }
+    void setAnswer(fs::path path) { answer = std::move(path); }
 };
 
 void writeAll(int fd, const std::uint8_t* data, std::size_t size)
@@ -128,9 +86,9 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size)
 }
 
 // Written under a name of its own and moved into place once complete, so the tool never sees a
-// partial image; readable by the user only. A crash mid-write leaves a name the sweep removes.
-// No fsync: the file lives for one query and is swept after a crash, so durability buys nothing,
-// and on a disk-backed /tmp it cost several milliseconds per question.
+// partial image; readable by the user only. A crash leaves it in our folder, which the next start
+// removes. No fsync: the file lives for one query, so durability buys nothing, and on a disk-backed
+// temporary folder it cost several milliseconds per question.
 fs::path writeTransportImage(const fs::path& directory, const std::vector<std::uint8_t>& bytes)
 {
     const std::string name = std::string(kImagePrefix) + UUID().uuidString() + ".png";
@@ -214,12 +172,10 @@ CodexService::CodexService(Options options)
     : root_(std::move(options.root)),
       environment_(options.environment ? std::move(*options.environment) : processEnvironment()),
       home_(options.home ? std::move(options.home) : homeFrom(environment_)),
-      temporaryDirectory_(options.temporaryDirectory ? std::move(*options.temporaryDirectory)
-                                                     : temporaryDirectoryFrom(environment_)),
+      transport_(std::make_unique<TransportFolder>(environment_, std::move(options.temporaryDirectory))),
       queryTimeLimit_(options.queryTimeLimit.value_or(queryTimeLimit)),
       candidates_(executableCandidates())
 {
-    removeStaleTransportImages(temporaryDirectory_);
 }
 
 std::vector<fs::path> CodexService::executableCandidates() const
@@ -292,28 +248,6 @@ std::vector<std::string> CodexService::queryArguments(AIResponseMode mode, const
     return arguments;
 }
 
-void CodexService::removeStaleTransportImages(const fs::path& temporaryDirectory)
-{
-    std::error_code error;
-    fs::directory_iterator entries(temporaryDirectory, error);
-    if (error) return;
-    for (auto it = fs::begin(entries); it != fs::end(entries); it.increment(error)) {
-        if (error) return;
-        const std::string name = it->path().filename().string();
-        const bool isImage = name.starts_with(kImagePrefix);
-        if (!isImage && !isAnswerFileName(name)) continue;
-        std::error_code ignored;
-        const auto modified = fs::last_write_time(it->path(), ignored);
-        if (ignored || fs::file_time_type::clock::now() - modified < kTransportFileMaximumAge) continue;
-        if (isImage) {
-            fs::remove(it->path(), ignored);
-        } else {
-            std::lock_guard lock(activeAnswersMutex);
-            if (!activeAnswers().contains(it->path())) fs::remove(it->path(), ignored);
-        }
-    }
-}
-
 CodexService::CapturedRun CodexService::runCaptured(const fs::path& executable, const std::vector<std::string>& arguments,
     std::optional<double> timeLimit, std::shared_ptr<const Cancellation> cancellation) const
 {
@@ -378,14 +312,14 @@ std::string CodexService::send(const std::string& question, const std::optional<
     }
 
     TransportFiles files;
-    if (context && context->imageData) files.image = writeTransportImage(temporaryDirectory_, *context->imageData);
-    files.setAnswer(temporaryDirectory_ / (std::string(kAnswerPrefix) + UUID().uuidString() + std::string(kAnswerSuffix)));
+    if (context && context->imageData) files.image = writeTransportImage(temporaryDirectory(), *context->imageData);
+    files.setAnswer(temporaryDirectory() / (std::string(kAnswerPrefix) + UUID().uuidString() + std::string(kAnswerSuffix)));
 
     ChildRequest request;
     request.executable = *executable;
     request.arguments = queryArguments(mode, *files.answer, files.image);
     request.environment = sanitizedEnvironment();
-    request.workingDirectory = temporaryDirectory_;
+    request.workingDirectory = temporaryDirectory();
     request.input = PromptBuilder::makePrompt(question, context);
     request.captureOutput = false;
     request.ownProcessGroup = true;

@@ -1,12 +1,14 @@
 #pragma once
 
 #include "app/codex/ChildProcess.h"
+#include "app/codex/TransportFolder.h"
 #include "app/core/CapturedContext.h"
 #include "app/core/LocalizedError.h"
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +21,8 @@ struct CodexServiceOptions {
     std::filesystem::path root = "/";                         // prefix of every executable candidate
     std::optional<Environment> environment;                   // default: the process environment
     std::optional<std::filesystem::path> home;                // default: HOME, else the user database
-    std::optional<std::filesystem::path> temporaryDirectory;  // default: TMPDIR if a directory, else /tmp
+    // The user's folder for the questions' files; default: TransportFolder::userFolder.
+    std::optional<std::filesystem::path> temporaryDirectory;
     std::optional<double> queryTimeLimit;                     // seconds; default: CodexService::queryTimeLimit
 };
 
@@ -61,7 +64,7 @@ public:
         std::string standardError;
     };
 
-    // Sweeps transport images and answer files older than a day from the temporary directory.
+    // Makes this service's private folder, after removing those that ended processes left.
     explicit CodexService(Options options = {});
 
     // Text for the Codex status line; never fails. Cancelled: the text does not matter.
@@ -83,23 +86,20 @@ public:
     CapturedRun runCaptured(const std::filesystem::path& executable, const std::vector<std::string>& arguments,
                             std::optional<double> timeLimit = std::nullopt,
                             std::shared_ptr<const Cancellation> cancellation = nullptr) const;
-    const std::filesystem::path& temporaryDirectory() const { return temporaryDirectory_; }
+    // This service's own folder, where a question's files live while it runs.
+    const std::filesystem::path& temporaryDirectory() const { return transport_->path(); }
     bool isSubscriptionLoginVerified() const { return subscriptionLoginVerified_.load(); }
 
     static Environment sanitizedEnvironment(Environment inherited);
     static std::vector<std::string> statusArguments();
     static std::vector<std::string> queryArguments(AIResponseMode mode, const std::filesystem::path& answerFile,
                                                    const std::optional<std::filesystem::path>& imageFile);
-    // Transport images ("zorvane-selection-…") and answer files ("zorvane-" + UUID + ".txt") older
-    // than a day, except the answer files of queries running in this process. Younger ones may
-    // belong to a question another process is asking right now.
-    static void removeStaleTransportImages(const std::filesystem::path& temporaryDirectory);
 
 private:
     std::filesystem::path root_;
     Environment environment_;
     std::optional<std::filesystem::path> home_;
-    std::filesystem::path temporaryDirectory_;
+    std::unique_ptr<TransportFolder> transport_;
     double queryTimeLimit_;
     std::vector<std::filesystem::path> candidates_;
     std::atomic<bool> subscriptionLoginVerified_ {false};

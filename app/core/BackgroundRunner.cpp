@@ -4,29 +4,33 @@
 
 namespace zorvane {
 
-BackgroundRunner::BackgroundRunner() : cancellation_(std::make_shared<Cancellation>()) {}
+BackgroundRunner::BackgroundRunner() = default;
 
 BackgroundRunner::~BackgroundRunner()
 {
     cancelAndJoin();
 }
 
-void BackgroundRunner::run(Job job)
+std::shared_ptr<Cancellation> BackgroundRunner::run(Job job)
 {
     joinFinished();
+    auto cancellation = std::make_shared<Cancellation>();
     std::lock_guard lock(mutex_);
+    if (cancelled_) cancellation->cancel();
     Worker& worker = workers_.emplace_back();
+    worker.cancellation = cancellation;
     // The thread marks its own entry finished; entries are only erased once joined, so the
     // reference stays valid for as long as the thread runs.
-    worker.thread = std::thread([this, &worker, job = std::move(job), cancellation = std::shared_ptr<const Cancellation>(cancellation_)] {
+    worker.thread = std::thread([this, &worker, job = std::move(job), own = std::shared_ptr<const Cancellation>(cancellation)] {
         try {
-            job(cancellation);
+            job(own);
         } catch (...) {
             // A job reports its own failures; one that escapes must not end the program.
         }
         std::lock_guard lock(mutex_);
         worker.finished = true;
     });
+    return cancellation;
 }
 
 void BackgroundRunner::joinFinished()
@@ -45,10 +49,11 @@ void BackgroundRunner::joinFinished()
 
 void BackgroundRunner::cancelAndJoin()
 {
-    cancellation_->cancel();
     std::list<Worker> all;
     {
         std::lock_guard lock(mutex_);
+        cancelled_ = true;
+        for (Worker& worker : workers_) worker.cancellation->cancel();
         all.splice(all.end(), workers_);
     }
     for (Worker& worker : all) worker.thread.join();

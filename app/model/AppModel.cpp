@@ -129,8 +129,17 @@ void AppModel::activateSelection()
         });
 }
 
+void AppModel::endQuestion()
+{
+    ++questionNumber_;
+    if (question_) question_->cancel();
+    question_.reset();
+    publish(isLoading_, false);
+}
+
 void AppModel::acceptSelection(const CapturedContext& context)
 {
+    endQuestion();
     browserSelectionActive_ = false;
     publish(isSelecting_, false);
     pendingBrowserSelectionID_.reset();
@@ -220,20 +229,22 @@ void AppModel::send()
     std::weak_ptr<AppModel> weak = weak_from_this();
     auto codex = codex_;
     auto mainQueue = platform_.mainQueue;
-    background_->run([weak, codex, mainQueue, question, context, mode](const auto& cancellation) {
+    const std::uint64_t number = ++questionNumber_;
+    question_ = background_->run([weak, codex, mainQueue, question, context, mode, number](const auto& cancellation) {
         std::optional<std::string> answer;
         std::string failure;
         try {
             answer = codex->send(question, context, mode, cancellation);
         } catch (const OperationCancelled&) {
-            return; // the model is going away
+            return; // its selection, or the model, is gone
         } catch (const std::exception& error) {
             failure = describe(error);
         }
-        mainQueue->post([weak, answer = std::move(answer), failure = std::move(failure)] {
+        mainQueue->post([weak, number, answer = std::move(answer), failure = std::move(failure)] {
             auto self = weak.lock();
-            if (!self) return;
-            // Answers are not matched to the selection: a question is never cancelled.
+            // An answer only for the question still running: one ended with its selection is dropped.
+            if (!self || self->questionNumber_ != number) return;
+            self->question_.reset();
             if (answer) {
                 self->publish(self->response_, *answer);
             } else {
@@ -262,6 +273,7 @@ void AppModel::toggleVoice()
 
 void AppModel::closeComposer()
 {
+    endQuestion();
     speech_->stop();
     hideChatPanel();
     publish(selectedContext_, std::optional<CapturedContext>());
@@ -300,6 +312,7 @@ void AppModel::cancelSelection()
 
 void AppModel::beginBrowserSelection(const BrowserBridgeService::SelectionStarted& started)
 {
+    endQuestion();
     browserSelectionActive_ = false;
     publish(isSelecting_, false);
     pendingBrowserSelectionID_ = started.id;
@@ -387,17 +400,30 @@ void AppModel::start()
 
 void AppModel::refreshPermissions(double afterSeconds)
 {
-    onMain(
-        [](AppModel& self) {
-            Permissions& p = *self.platform_.permissions;
-            PermissionState state;
-            state.accessibility = p.isAccessibilityTrusted();
-            state.screenRecording = p.isScreenRecordingGranted();
-            state.microphone = p.isMicrophoneAuthorized();
-            state.speechRecognition = p.isSpeechRecognitionAuthorized();
-            self.publish(self.permissionState_, state);
-        },
-        afterSeconds);
+    onMain([](AppModel& self) { self.readPermissions(); }, afterSeconds);
+}
+
+void AppModel::readPermissions()
+{
+    // Off the main thread: the answers come from the sound server, the accessibility bus and the
+    // speech libraries, any of which may be slow to load or to answer.
+    const std::uint64_t number = ++permissionReadNumber_;
+    std::weak_ptr<AppModel> weak = weak_from_this();
+    auto permissions = platform_.permissions;
+    auto mainQueue = platform_.mainQueue;
+    background_->run([weak, permissions, mainQueue, number](const auto& cancellation) {
+        PermissionState state;
+        state.accessibility = permissions->isAccessibilityTrusted();
+        state.screenRecording = permissions->isScreenRecordingGranted();
+        state.microphone = permissions->isMicrophoneAuthorized();
+        state.speechRecognition = permissions->isSpeechRecognitionAuthorized();
+        if (cancellation->isCancelled()) return;
+        mainQueue->post([weak, number, state] {
+            auto self = weak.lock();
+            // The latest reading wins, whatever order the readings end in.
+            if (self && self->permissionReadNumber_ == number) self->publish(self->permissionState_, state);
+        });
+    });
 }
 
 void AppModel::refreshCodexStatus()

@@ -77,6 +77,14 @@ struct AppPlatform {
 // the main queue. Destroying the model ends its background work (a running question's child and
 // files included) and waits for it, so nothing is posted afterwards.
 //
+// Ownership: the composition root holds the one strong reference. Windows and views hold the model
+// weakly (weak_from_this), and nothing the model owns (its services, the ports it is given, the
+// callbacks it hands out) holds it strongly; so dropping that reference always destroys the model
+// and runs every teardown above, whatever windows were ever shown.
+//
+// A question belongs to its selection: a new selection, or closing the composer, ends the one
+// running (its child ended, its files removed), and an answer for an older selection is dropped.
+//
 // Observers (addChangeObserver) are told after each change, with the new value in place.
 class AppModel : public ObservableObject, public std::enable_shared_from_this<AppModel> {
 public:
@@ -163,6 +171,8 @@ private:
     void captureWhenPanelsSettle(const UUID& contextID, const Rect& rect, double waitingSince);
     void startCapture(const UUID& contextID, const Rect& rect, std::optional<std::int64_t> windowNumber);
     void onMain(std::function<void(AppModel&)> task, double afterSeconds = 0);
+    void endQuestion();
+    void readPermissions();
 
     AppPlatform platform_;
 
@@ -182,6 +192,11 @@ private:
     bool hasStarted_ = false;
     bool browserSelectionActive_ = false;
     std::optional<UUID> pendingBrowserSelectionID_;
+    // The running question's own cancellation, and the number of the latest question asked: an
+    // answer is applied only while its number is the latest.
+    std::shared_ptr<Cancellation> question_;
+    std::uint64_t questionNumber_ = 0;
+    std::uint64_t permissionReadNumber_ = 0;
 
     std::shared_ptr<SpeechInputService> speech_;
     std::shared_ptr<UpdateService> updates_;

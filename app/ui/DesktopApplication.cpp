@@ -11,16 +11,15 @@ namespace zorvane::ui {
 
 DesktopApplication::DesktopApplication(std::shared_ptr<AppModel> model, std::function<void(AppModel&)> openSettings,
                                        const std::filesystem::path& resourcesPath)
-    : model_(std::move(model))
+    : model_(model)
 {
-    std::weak_ptr<AppModel> weak = model_;
-    openSettings_ = [weak, openSettings = std::move(openSettings)] {
+    openSettings_ = [weak = model_, openSettings = std::move(openSettings)] {
         auto model = weak.lock();
         if (model && openSettings) openSettings(*model);
     };
     const auto quit = [] { QApplication::quit(); };
-    menuWindow_ = std::make_unique<MenuWindow>(*model_, MenuBarView::Actions {openSettings_, quit, {}});
-    trayIcon_ = std::make_unique<TrayIcon>(*model_, *menuWindow_, openSettings_, quit, resourcesPath);
+    menuWindow_ = std::make_unique<MenuWindow>(*model, MenuBarView::Actions {openSettings_, quit, {}});
+    trayIcon_ = std::make_unique<TrayIcon>(*model, *menuWindow_, openSettings_, quit, resourcesPath);
 }
 
 DesktopApplication::~DesktopApplication() = default;
@@ -30,7 +29,7 @@ void DesktopApplication::startOnEventLoop(SingleInstance::Request first)
     // The icon first: it is what tells the user Zorvane runs; the model starts right after.
     trayIcon_->show();
     QTimer::singleShot(0, this, [this, first] {
-        model_->start();
+        if (auto model = model_.lock()) model->start();
         // A plain first launch only starts; `--select` and `--settings` act at once.
         if (first != SingleInstance::Request::showMenu) handle(first);
     });
@@ -42,11 +41,11 @@ void DesktopApplication::handle(SingleInstance::Request request)
     case SingleInstance::Request::showMenu: menuWindow_->showNear(QRect()); break;
     case SingleInstance::Request::select:
         if (menuWindow_->isVisible()) menuWindow_->hide();
-        model_->handleActivationGesture();
+        if (auto model = model_.lock()) model->handleActivationGesture();
         break;
     case SingleInstance::Request::openSettings:
         openSettings_();
-        model_->bringSettingsToFront();
+        if (auto model = model_.lock()) model->bringSettingsToFront();
         break;
     }
 }

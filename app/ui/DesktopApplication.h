@@ -18,7 +18,8 @@ class MenuWindow;
 class TrayIcon;
 
 // The program's presence on the desktop: the tray icon, the menu window, and the requests of
-// later launches. It starts the model once the event loop runs and quits only through "Salir".
+// later launches. It starts the model once the event loop runs. It holds the model weakly, as
+// every window does: the program that made both decides when the model goes.
 class DesktopApplication : public QObject {
     Q_OBJECT
 public:
@@ -36,7 +37,7 @@ public:
     TrayIcon& trayIcon() const { return *trayIcon_; }
 
 private:
-    std::shared_ptr<AppModel> model_;
+    std::weak_ptr<AppModel> model_;
     std::function<void()> openSettings_;
     std::unique_ptr<MenuWindow> menuWindow_;
     std::unique_ptr<TrayIcon> trayIcon_;

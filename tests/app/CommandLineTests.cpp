@@ -59,7 +59,8 @@ TEST_F(AskFromTheCommandLine, PrintsTheAnswerInTheModeOfTheSettingsOrTheCommandW
     EXPECT_EQ(o.status, 0) << o.err;
     const auto args = CodexSandbox::lines(sandbox.file("args"));
     EXPECT_EQ(args.at(1), "--model");
-    EXPECT_TRUE(args.at(args.size() - 2).starts_with("--image=" + sandbox.temporaryDirectory().string() + "/zorvane-selection-"));
+    // In a folder of the user's own inside TMPDIR (no runtime folder here).
+    EXPECT_TRUE(args.at(args.size() - 2).starts_with("--image=" + sandbox.temporaryDirectory().string() + "/zorvane-"));
     EXPECT_EQ(readFile(sandbox.file("image")), png);
     EXPECT_TRUE(sandbox.temporaryEntries().empty()) << "transport files left behind";
 }
@@ -77,4 +78,9 @@ TEST_F(AskFromTheCommandLine, FailuresGoToStandardErrorInSpanishWithStatusOne)
     EXPECT_EQ(o.out, "");
     EXPECT_EQ(o.err, "Para evitar consumo de API, inicia sesión en Codex con ChatGPT. Estado actual: Not logged in\n");
     EXPECT_FALSE(std::filesystem::exists(sandbox.file("args"))) << "the query ran although not signed in";
+
+    // The desktop program without any display says so instead of aborting.
+    o = run({});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "Zorvane necesita un escritorio gráfico: no encuentro ninguna pantalla.\n");
 }

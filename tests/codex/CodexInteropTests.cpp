@@ -57,7 +57,7 @@ TEST_F(RealCodex, NotSignedInIsReportedAndTheQueryIsRefusedWithThatText)
     } catch (const CodexService::ServiceError& error) {
         EXPECT_EQ(error.localizedDescription(), "Para evitar consumo de API, inicia sesión en Codex con ChatGPT. Estado actual: " + status);
     }
-    EXPECT_TRUE(fs::is_empty(tmp));
+    EXPECT_TRUE(fs::is_empty(service.temporaryDirectory()));
 }
 
 // The prompt echoed back on standard error means the tool accepted the arguments and read the

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <fstream>
 #include <thread>
+#include <unistd.h>
 
 namespace zorvane {
 namespace {
@@ -163,15 +164,15 @@ TEST(CodexQuery, EachModeSendsItsArgumentsPromptAndImageAndTheSignInIsCheckedOnc
     // As two arguments `--image` would swallow the final `-` as a second image.
     expected.insert(expected.end(), {answer.string(), "--image=" + image.string(), "-"});
     EXPECT_EQ(arguments, expected);
-    EXPECT_EQ(answer.parent_path(), sandbox.temporaryDirectory());
-    EXPECT_EQ(image.parent_path(), sandbox.temporaryDirectory());
-    EXPECT_TRUE(image.filename().string().starts_with("zorvane-selection-")) << image; // what the sweep removes
+    EXPECT_EQ(answer.parent_path(), service.temporaryDirectory());
+    EXPECT_EQ(image.parent_path(), service.temporaryDirectory());
+    EXPECT_EQ(service.temporaryDirectory().parent_path(), sandbox.temporaryDirectory());
     EXPECT_EQ(readFile(sandbox.file("prompt")),
               instructions + "La imagen adjunta es el único contenido seleccionado. Analízala para responder a la pregunta.\n\n"
                              "Pregunta del usuario:\n¿Qué es esto?\n\n**Detalles**");
     EXPECT_EQ(readFile(sandbox.file("image")), std::string(png.begin(), png.end()));
     EXPECT_EQ(readFile(sandbox.file("image-mode")), "600\n");
-    EXPECT_EQ(readFile(sandbox.file("cwd")), sandbox.temporaryDirectory().string() + "\n");
+    EXPECT_EQ(readFile(sandbox.file("cwd")), service.temporaryDirectory().string() + "\n");
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
 
     EXPECT_EQ(service.send("sin imagen", std::nullopt, AIResponseMode::fast), "respuesta\n\nlínea 2");
@@ -247,36 +248,43 @@ TEST(CodexQuery, AToolThatShrugsOffSIGTERMIsStillEndedAtTheLimitWithWhatItStarte
     EXPECT_TRUE(sandbox.temporaryEntries().empty());
 }
 
-TEST(CodexTemporaryDirectory, TransportFilesOlderThanADayAndNothingElseAreSweptAndTMPDIRIsFollowed)
+TEST(CodexTransportFolder, EachProcessWorksInAPrivateFolderThatTheNextStartRemovesOnceItsProcessIsGone)
 {
     CodexSandbox sandbox;
-    const fs::path tmp = sandbox.temporaryDirectory();
-    const auto age = [&](const std::string& name, int hours) {
-        std::ofstream(tmp / name) << "x";
-        fs::last_write_time(tmp / name, fs::file_time_type::clock::now() - std::chrono::hours(hours));
-    };
-    // Transport files go after a day: younger ones may be those of a question another process
-    // (a command-line question, another instance) is asking right now.
-    for (const std::string& name : Lines {"zorvane-selection-0A1B.png", "zorvane-selection-", "zorvane-selection-X.png.partial",
-                                          "zorvane-" + UUID().uuidString() + ".txt", "zorvane-1234.txt",
-                                          ".zorvane-selection-hidden", "notas.txt"})
-        age(name, 48);
-    Lines kept {"zorvane-1234.txt", ".zorvane-selection-hidden", "notas.txt", "zorvane-" + UUID().uuidString() + ".txt",
-                "zorvane-selection-" + UUID().uuidString() + ".png"};
-    age(kept[3], 20);
-    age(kept[4], 20);
-    CodexService service(sandbox.options());
-    std::sort(kept.begin(), kept.end());
-    ASSERT_EQ(sandbox.temporaryEntries(), kept);
+    Environment environment = *sandbox.options().environment;
+    // The session's runtime folder when it has one, else a folder of the user's own in TMPDIR.
+    fs::create_directories(sandbox.file("run"));
+    environment["XDG_RUNTIME_DIR"] = sandbox.file("run").string();
+    environment["TMPDIR"] = sandbox.temporaryDirectory().string();
+    EXPECT_EQ(TransportFolder::userFolder(environment), sandbox.file("run") / "zorvane");
+    environment.erase("XDG_RUNTIME_DIR");
+    const fs::path user = sandbox.temporaryDirectory() / ("zorvane-" + std::to_string(::getuid()));
+    ASSERT_EQ(TransportFolder::userFolder(environment), user);
 
-    CodexService::Options options = sandbox.options();
-    options.temporaryDirectory = sandbox.file("gone");
-    EXPECT_NO_THROW(CodexService {options});
+    // What a killed process left (its lock held by nobody) goes; a folder others could enter is closed.
+    fs::create_directories(user / "instance-A");
+    std::ofstream(user / "instance-A" / "zorvane-selection-A.png") << "x";
+    std::ofstream(user / "instance-A.lock") << "";
+    fs::permissions(user, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec);
+    auto running = std::make_unique<TransportFolder>(environment);
+    EXPECT_EQ(fs::status(user).permissions(), fs::perms::owner_all);
+    EXPECT_FALSE(fs::exists(user / "instance-A"));
+    EXPECT_EQ(running->path().parent_path(), user);
+    EXPECT_EQ(fs::status(running->path()).permissions(), fs::perms::owner_all);
+    // A process that still runs keeps its folder; each takes its own away.
+    const fs::path first = running->path();
+    EXPECT_NE(TransportFolder(environment).path(), first);
+    EXPECT_TRUE(fs::is_directory(first));
+    running.reset();
+    EXPECT_FALSE(fs::exists(first));
+    EXPECT_TRUE(fs::is_empty(user));
 
-    // Left unset, it is TMPDIR when that names a directory.
-    options.temporaryDirectory.reset();
-    options.environment->insert_or_assign("TMPDIR", tmp.string());
-    EXPECT_EQ(CodexService(options).temporaryDirectory(), tmp);
+    // A name someone else holds in the shared folder (here not even a folder) is not used.
+    fs::remove_all(user);
+    std::ofstream(user) << "x";
+    TransportFolder elsewhere(environment);
+    EXPECT_NE(elsewhere.path().parent_path(), user);
+    EXPECT_EQ(fs::status(elsewhere.path().parent_path()).permissions(), fs::perms::owner_all);
 }
 
 } // namespace

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 using fakes::readFile;
 
 // `codex` as the user has it in ~/.local/bin: signed in; keeps the question and the image it was
-// given and answers in Markdown.
+// given and answers in Markdown, or, while ~/hang exists, never answers.
 constexpr const char* fakeCodex = R"(#!/bin/sh
 if [ "$1" = login ]; then echo 'Logged in using ChatGPT' >&2; exit 0; fi
 for a in "$@"; do
@@ -26,6 +26,7 @@ for a in "$@"; do
   prev="$a"
 done
 cat > "$HOME/prompt.part" && mv "$HOME/prompt.part" "$HOME/prompt.txt"
+[ -f "$HOME/hang" ] && echo $$ > "$HOME/codex.pid" && exec sleep 300
 printf '## Guardar\n\nEs **el botón** que guarda la nota.\n\n- Atajo: `Ctrl+S`\n' > "$answer"
 )";
 
@@ -175,6 +176,26 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         x.click();
         EXPECT_EQ(session.processes().waitForExit(program, 10), 0) << "still running after Salir";
         EXPECT_TRUE(fs::is_empty(temporary));
+        const fs::path ours = fs::path(std::getenv("XDG_RUNTIME_DIR")) / "zorvane";
+        EXPECT_TRUE(fs::is_empty(ours)) << "a first run left files behind";
+
+        // What a logout sends, in the middle of a question: the tool ends, nothing of ours stays.
+        std::ofstream(home / "hang") << "";
+        const pid_t again = session.spawn({ZORVANE_PROGRAM}, environment);
+        ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 0).has_value(); }));
+        EXPECT_EQ(session.processes().waitForExit(session.spawn({ZORVANE_PROGRAM, "--select"}, environment), 5), 0);
+        ASSERT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 2; }));
+        x.moveTo(int(button.midX()) - 2, int(button.midY()) - 1);
+        x.moveBy(2, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        x.click();
+        ASSERT_TRUE(waitUntil(5, [&] { return (panel = window("Zorvane", 500)) && x.focused() == panel->id; }));
+        ASSERT_TRUE(ask("Espera"));
+        const pid_t tool = std::stoi(readFile(home / "codex.pid"));
+        ::kill(again, SIGTERM);
+        EXPECT_EQ(session.processes().waitForExit(again, 10), 0) << "SIGTERM did not end the program in order";
+        EXPECT_NE(::kill(tool, 0), 0) << "codex outlived the program";
+        EXPECT_TRUE(fs::is_empty(ours)) << "the picture outlived the program";
     }
     EXPECT_EQ(std::getenv("HOME") ? std::getenv("HOME") : "", homeBefore);
     EXPECT_FALSE(fs::exists(home));

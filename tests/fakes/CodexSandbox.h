@@ -106,10 +106,12 @@ public:
         return false;
     }
 
-    std::vector<std::string> temporaryEntries() const // sorted names
+    // The questions' files under the transport folders, sorted by name; the folders and their locks aside.
+    std::vector<std::string> temporaryEntries() const
     {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(temporaryDirectory())) names.push_back(entry.path().filename().string());
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(temporaryDirectory()))
+            if (!entry.is_directory() && entry.path().extension() != ".lock") names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         return names;
     }

@@ -160,7 +160,7 @@ TEST_F(ModelTest, QuittingEndsTheQuestionRunningAndRemovesItsFiles)
     ASSERT_EQ(running.size(), 2u);
     model.reset();
     for (const pid_t pid : running) EXPECT_TRUE(fakes::CodexSandbox::processEnds(pid));
-    EXPECT_TRUE(codexSandbox.temporaryEntries().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(codexSandbox.temporaryDirectory())) << "the model's folder stays";
 }
 
 TEST_F(ModelTest, SelectionFailuresLeaveTheirMessages)
@@ -173,8 +173,7 @@ TEST_F(ModelTest, SelectionFailuresLeaveTheirMessages)
     EXPECT_FALSE(app.isSelecting());
     EXPECT_TRUE(panels->shown().empty());
     EXPECT_TRUE(chatPanel->isVisible) << "the panel is not hidden";
-    queue->runPending();
-    EXPECT_FALSE(app.permissionState().accessibility);
+    EXPECT_TRUE(waitUntil([&] { return !app.permissionState().accessibility; }));
 
     permissions->accessibility = true;
     app.activateSelection();
@@ -212,19 +211,35 @@ TEST_F(ModelTest, SendingOnlyWhenThereIsSomethingToAskAndNothingPendingAndAFailu
     EXPECT_EQ(app.draft(), "hola");
     ASSERT_TRUE(waitUntil([&] { return !app.isPreparingSelectionImage(); }));
 
-    // A slow answer: a second send does nothing, and closing the panel lets it come.
-    const std::string go = (codexSandbox.base() / "go").string();
-    answerWith("while [ ! -f '" + go + "' ]; do sleep 0.01; done; echo 'Tarde' > \"$answer\"");
+    // A slow answer: a second send does nothing, and closing the panel ends the question: the tool
+    // and its files go.
+    answerWith(codexSandbox.hangingExecBody());
     app.send();
     ASSERT_TRUE(app.isLoading());
     app.setDraft("otra");
     app.send();
     EXPECT_EQ(app.draft(), "otra");
+    auto running = codexSandbox.hangingProcesses();
     app.closeComposer();
-    EXPECT_TRUE(app.isLoading());
-    std::ofstream(go) << "";
+    EXPECT_FALSE(app.isLoading());
+    for (const pid_t pid : running) EXPECT_TRUE(fakes::CodexSandbox::processEnds(pid));
+    EXPECT_TRUE(waitUntil([&] { return codexSandbox.temporaryEntries().empty(); }));
+
+    // A new selection while asking ends the question too: its "Enviar" works at once, and only its
+    // own answer shows.
+    std::filesystem::remove(codexSandbox.file("pids"));
+    app.acceptSelection(selection(saveButton, std::vector<std::uint8_t> {1}));
+    app.send();
+    running = codexSandbox.hangingProcesses();
+    app.acceptSelection(selection(saveButton, std::vector<std::uint8_t> {2}));
+    EXPECT_FALSE(app.isLoading());
+    answerWith("echo 'Nueva' > \"$answer\"");
+    app.setDraft("¿Y esto?");
+    app.send();
+    ASSERT_TRUE(app.isLoading());
     ASSERT_TRUE(waitUntil([&] { return !app.isLoading(); }));
-    EXPECT_EQ(app.response(), "Tarde");
+    EXPECT_EQ(app.response(), "Nueva");
+    for (const pid_t pid : running) EXPECT_TRUE(fakes::CodexSandbox::processEnds(pid));
 
     // A failure shows the tool's message; the question and the last answer are gone.
     answerWith("echo 'límite de uso alcanzado' >&2; exit 3");
@@ -304,14 +319,14 @@ TEST_F(ModelTest, PermissionRequestsPromptOrOpenTheRightPaneAndTheStateFollows)
 
     // Accessibility, granted outside the application, shows half a second after it was asked for.
     queue->advance(0.5);
-    ASSERT_FALSE(app.permissionState().accessibility);
+    ASSERT_TRUE(waitUntil([&] { return !app.permissionState().accessibility; }));
     permissions->grantAccessibilityWhenAsked = true;
     app.requestAccessibility();
     EXPECT_EQ(permissions->accessibilityRequests, 1);
     queue->advance(0.49);
     EXPECT_FALSE(app.permissionState().accessibility);
     queue->advance(0.01);
-    EXPECT_TRUE(app.permissionState().accessibility);
+    EXPECT_TRUE(waitUntil([&] { return app.permissionState().accessibility; }));
 }
 
 TEST_F(ModelTest, TheSettingsWindowIsRaisedUntilItAppearsAndTheExtensionSetUpInTheFirstBrowserInstalled)

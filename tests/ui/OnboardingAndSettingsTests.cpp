@@ -54,7 +54,7 @@ TEST_F(WindowsTest, OnboardingWalksFromWelcomeToFinishAndClosingStoresNothing)
     // Granted in the system's settings; coming back to Zorvane turns the row green, no click needed.
     permissions->accessibility = true;
     QMetaObject::invokeMethod(qGuiApp, "applicationStateChanged", Q_ARG(Qt::ApplicationState, Qt::ApplicationActive));
-    pump();
+    EXPECT_TRUE(waitFor([&] { return accessibilityRow->isGranted(); })) << "the permissions are read on another thread";
     EXPECT_TRUE(shown(find(accessibilityRow, "grantedLabel")));
     EXPECT_EQ(find<QLabel>(accessibilityRow, "grantedText")->text(), QStringLiteral("Concedido"));
     EXPECT_FALSE(shown(find(accessibilityRow, "allowButton")));

@@ -128,7 +128,7 @@ void StepIndicator::paintEvent(QPaintEvent*)
 }
 
 OnboardingView::OnboardingView(std::shared_ptr<AppModel> model, std::function<void()> finish, QWidget* parent)
-    : QWidget(parent), model_(std::move(model)), finish_(std::move(finish))
+    : QWidget(parent), model_(model), finish_(std::move(finish))
 {
     setObjectName(QStringLiteral("onboardingView"));
     auto* layout = new QVBoxLayout(this);
@@ -146,14 +146,15 @@ OnboardingView::OnboardingView(std::shared_ptr<AppModel> model, std::function<vo
 
     // Permission rows turn green when the user comes back from the system's settings.
     connect(qGuiApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState state) {
-        if (state == Qt::ApplicationActive && isVisible()) model_->refreshPermissions(0);
+        if (state == Qt::ApplicationActive && isVisible())
+            if (auto model = model_.lock()) model->refreshPermissions(0);
     });
     watcher_ = new ChangeWatcher(this, [this] {
         restyle();
         sync();
     });
-    watcher_->watch(model_);
-    watcher_->watch(std::shared_ptr<UserDefaults>(model_, &model_->defaults()));
+    watcher_->watch(model);
+    watcher_->watch(std::shared_ptr<UserDefaults>(model, &model->defaults()));
     setStep(0);
     restyle();
     sync();
@@ -223,8 +224,10 @@ void OnboardingView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     restyle(); // again now that the view sits in its window and surface
-    model_->refreshPermissions(0);
-    model_->refreshCodexStatus();
+    if (auto model = model_.lock()) {
+        model->refreshPermissions(0);
+        model->refreshCodexStatus();
+    }
 }
 
 QWidget* OnboardingView::makeHeader()
@@ -300,11 +303,15 @@ QWidget* OnboardingView::makePermissions()
     auto* rows = new FormSection(QString(), page);
     rows->findChild<QLabel*>(QStringLiteral("sectionTitle"))->hide();
     accessibility_ = new OnboardingPermissionRow("accessibility", QStringLiteral("Accesibilidad"),
-        QStringLiteral("Detecta controles y elementos bajo el cursor."), [this] { model_->requestAccessibility(); });
+        QStringLiteral("Detecta controles y elementos bajo el cursor."), [this] {
+            if (auto model = model_.lock()) model->requestAccessibility();
+        });
     accessibility_->setObjectName(QStringLiteral("accessibilityRow"));
     rows->addRow(accessibility_);
     screenRecording_ = new OnboardingPermissionRow("rectangle.dashed.badge.record", QStringLiteral("Grabación de pantalla"),
-        QStringLiteral("Crea la imagen exacta de la selección."), [this] { model_->requestScreenRecording(); });
+        QStringLiteral("Crea la imagen exacta de la selección."), [this] {
+            if (auto model = model_.lock()) model->requestScreenRecording();
+        });
     screenRecording_->setObjectName(QStringLiteral("screenRecordingRow"));
     rows->addRow(screenRecording_);
     layout->addWidget(rows);
@@ -344,7 +351,9 @@ QWidget* OnboardingView::makeBrowser()
     setUpBrowser_->setFont(sized(15, QFont::DemiBold));
     setUpBrowser_->setMinimumHeight(36);
     layout->addWidget(setUpBrowser_, 0, Qt::AlignHCenter);
-    connect(setUpBrowser_, &QPushButton::clicked, this, [this] { model_->prepareBrowserExtension(); });
+    connect(setUpBrowser_, &QPushButton::clicked, this, [this] {
+        if (auto model = model_.lock()) model->prepareBrowserExtension();
+    });
     setUpCaption_ = centred(textLabel(QStringLiteral("Después: activa Modo desarrollador, pulsa Cargar descomprimida y elige la "
                                                      "carpeta resaltada."),
                                 TextStyle::callout, true, page),
@@ -386,7 +395,9 @@ QWidget* OnboardingView::makeReady()
         mode_->addSegment(QString::fromStdString(AIResponseModes::label(mode)), QString::fromStdString(AIResponseModes::rawValue(mode)),
             AIResponseModes::symbol(mode));
     connect(mode_, &SegmentedControl::currentChanged, this,
-        [this](const QString& tag) { model_->defaults().setString(Defaults::aiResponseMode, tag.toStdString()); });
+        [this](const QString& tag) {
+            if (auto model = model_.lock()) model->defaults().setString(Defaults::aiResponseMode, tag.toStdString());
+        });
     layout->addWidget(mode_, 0, Qt::AlignHCenter);
     modeDescription_ = named(centred(textLabel({}, TextStyle::callout, true, page), 540), "modeDescription");
     layout->addWidget(modeDescription_, 0, Qt::AlignHCenter);
@@ -422,7 +433,7 @@ QWidget* OnboardingView::makeFooter()
             setStep(step_ + 1);
             return;
         }
-        model_->defaults().setInteger(Defaults::onboardingVersion, Defaults::currentOnboardingVersion);
+        if (auto model = model_.lock()) model->defaults().setInteger(Defaults::onboardingVersion, Defaults::currentOnboardingVersion);
         if (finish_) finish_();
     });
     return footer;
@@ -459,11 +470,13 @@ void OnboardingView::restyle()
 void OnboardingView::sync()
 {
     const ThemeColors& colors = Theme::shared().colors();
-    const PermissionState& permissions = model_->permissionState();
+    const auto model = model_.lock();
+    if (!model) return;
+    const PermissionState& permissions = model->permissionState();
     accessibility_->setGranted(permissions.accessibility);
     screenRecording_->setGranted(permissions.screenRecording);
 
-    const bool connected = model_->browserExtensionConnected();
+    const bool connected = model->browserExtensionConnected();
     setSymbol(browserSymbol_, connected ? "checkmark.circle.fill" : "globe", connected ? colors.green : colors.accent, 58);
     browserTitle_->setText(connected ? QStringLiteral("Navegador conectado") : QStringLiteral("Conecta tu navegador"));
     browserText_->setText(connected
@@ -472,7 +485,7 @@ void OnboardingView::sync()
     setUpBrowser_->setVisible(!connected);
     setUpCaption_->setVisible(!connected);
 
-    const std::string stored = model_->defaults().stringForKey(Defaults::aiResponseMode).value_or("fast");
+    const std::string stored = model->defaults().stringForKey(Defaults::aiResponseMode).value_or("fast");
     mode_->setCurrentTag(QString::fromStdString(stored));
     const auto mode = AIResponseModes::fromRawValue(stored);
     modeDescription_->setText(mode ? QString::fromStdString(AIResponseModes::description(*mode)) : QString());

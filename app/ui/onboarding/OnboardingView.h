@@ -80,7 +80,7 @@ private:
     void sync();
     void restyle();
 
-    std::shared_ptr<AppModel> model_;
+    std::weak_ptr<AppModel> model_; // weakly: the model owns the window that shows this view
     std::function<void()> finish_;
     int step_ = 0;
     ChangeWatcher* watcher_ = nullptr;

@@ -14,6 +14,7 @@ class OnboardingView;
 
 // The "Primeros pasos con Zorvane" window: made on the first show and kept for the life of the
 // process, so closing and reopening it comes back on the same step. Closing it stores nothing.
+// The model owns this controller, so its view holds the model weakly.
 class OnboardingWindowController final : public zorvane::OnboardingWindowController {
 public:
     OnboardingWindowController() = default;

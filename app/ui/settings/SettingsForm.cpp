@@ -220,8 +220,10 @@ ChangeWatcher::ChangeWatcher(QObject* owner, std::function<void()> sync) : QObje
 
 ChangeWatcher::~ChangeWatcher()
 {
-    for (auto& [object, token] : objects_) object->removeChangeObserver(token);
-    for (auto& [defaults, token] : defaults_) defaults->removeObserver(token);
+    for (auto& [object, token] : objects_)
+        if (auto o = object.lock()) o->removeChangeObserver(token);
+    for (auto& [defaults, token] : defaults_)
+        if (auto d = defaults.lock()) d->removeObserver(token);
 }
 
 void ChangeWatcher::watch(const std::shared_ptr<ObservableObject>& object)

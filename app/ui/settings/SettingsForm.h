@@ -79,8 +79,9 @@ public:
 private:
     std::function<void()> sync_;
     bool pending_ = false;
-    std::vector<std::pair<std::shared_ptr<ObservableObject>, ObservableObject::Token>> objects_;
-    std::vector<std::pair<std::shared_ptr<UserDefaults>, UserDefaults::ObserverToken>> defaults_;
+    // Weakly: a view must never keep the model it watches alive.
+    std::vector<std::pair<std::weak_ptr<ObservableObject>, ObservableObject::Token>> objects_;
+    std::vector<std::pair<std::weak_ptr<UserDefaults>, UserDefaults::ObserverToken>> defaults_;
 };
 
 // The theme's style sheet plus the text colours of labels, for the windows built from these pieces.

@@ -88,7 +88,7 @@ QWidget* toggleRow(FormSection* section, const QString& title, ToggleSwitch* con
 } // namespace
 
 SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::function<void()> openOnboarding, QWidget* parent)
-    : QWidget(parent), model_(std::move(model)), openOnboarding_(std::move(openOnboarding))
+    : QWidget(parent), model_(model), openOnboarding_(std::move(openOnboarding))
 {
     setObjectName(QStringLiteral("settingsView"));
     auto* layout = new QVBoxLayout(this);
@@ -142,9 +142,9 @@ SettingsView::SettingsView(std::shared_ptr<AppModel> model, std::function<void()
         restyle();
         sync();
     });
-    watcher_->watch(model_);
-    watcher_->watch(model_->updates());
-    watcher_->watch(std::shared_ptr<UserDefaults>(model_, &model_->defaults()));
+    watcher_->watch(model);
+    watcher_->watch(model->updates());
+    watcher_->watch(std::shared_ptr<UserDefaults>(model, &model->defaults()));
     restyle();
     sync();
 }
@@ -169,31 +169,34 @@ void SettingsView::keyPressEvent(QKeyEvent* event)
 void SettingsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    model_->refreshPermissions(0);
-    model_->refreshCodexStatus();
+    if (auto model = model_.lock()) {
+        model->refreshPermissions(0);
+        model->refreshCodexStatus();
+    }
     sync();
 }
 
 QWidget* SettingsView::makeGeneralTab()
 {
     const ThemeColors& colors = Theme::shared().colors();
-    UserDefaults& defaults = model_->defaults();
 
     auto* activation = new FormSection(QStringLiteral("Activación"));
     activation_ = toggle("activationToggle");
     toggleRow(activation, QStringLiteral("Activar al sacudir el puntero"), activation_);
     connect(activation_, &QAbstractButton::clicked, this,
-        [this](bool on) { model_->defaults().setBool(Defaults::activationEnabled, on); });
+        [this](bool on) { if (auto model = model_.lock()) model->defaults().setBool(Defaults::activationEnabled, on); });
     launchAtLogin_ = toggle("launchAtLoginToggle");
     toggleRow(activation, QStringLiteral("Abrir Zorvane al iniciar sesión"), launchAtLogin_);
     launchAtLoginError_ = named(textLabel({}, TextStyle::caption), "launchAtLoginError");
     launchAtLoginError_->hide();
     activation->addFooter(launchAtLoginError_);
     connect(launchAtLogin_, &QAbstractButton::clicked, this, [this](bool on) {
-        model_->setLaunchAtLogin(on);
+        const auto model = model_.lock();
+        if (!model) return;
+        model->setLaunchAtLogin(on);
         // The toggle shows the real state; a refusal is explained under it.
-        const auto& error = model_->lastError();
-        const bool failed = model_->launchAtLoginEnabled() != on && error
+        const auto& error = model->lastError();
+        const bool failed = model->launchAtLoginEnabled() != on && error
             && QString::fromStdString(*error).startsWith(loginItemFailed);
         launchAtLoginError_->setText(failed ? QString::fromStdString(*error) : QString());
         launchAtLoginError_->setVisible(failed);
@@ -219,7 +222,7 @@ QWidget* SettingsView::makeGeneralTab()
     gesture->addRow(sliderRow);
     connect(sensitivity_, &QSlider::valueChanged, this, [this](int value) {
         // Only the user moves it: sync() sets it with its signals blocked.
-        model_->defaults().setDouble(Defaults::motionThreshold, Defaults::threshold(value / 20.0));
+        if (auto model = model_.lock()) model->defaults().setDouble(Defaults::motionThreshold, Defaults::threshold(value / 20.0));
     });
     gesture->addFooter(textLabel(QStringLiteral("Zorvane exige al menos tres cambios rápidos de dirección. Derecha facilita la "
                                                 "sacudida; izquierda evita aún más activaciones accidentales."),
@@ -244,13 +247,13 @@ QWidget* SettingsView::makeGeneralTab()
     automaticChecks_ = toggle("automaticChecksToggle");
     toggleRow(updates, QStringLiteral("Buscar actualizaciones automáticamente"), automaticChecks_);
     connect(automaticChecks_, &QAbstractButton::clicked, this, [this](bool on) {
-        model_->updates()->setAutomaticallyChecksForUpdates(on);
+        if (auto model = model_.lock()) model->updates()->setAutomaticallyChecksForUpdates(on);
         sync();
     });
     automaticDownloads_ = toggle("automaticDownloadsToggle");
     toggleRow(updates, QStringLiteral("Descargar e instalar automáticamente"), automaticDownloads_);
     connect(automaticDownloads_, &QAbstractButton::clicked, this, [this](bool on) {
-        model_->updates()->setAutomaticallyDownloadsUpdates(on);
+        if (auto model = model_.lock()) model->updates()->setAutomaticallyDownloadsUpdates(on);
         sync();
     });
     updateCaption_ = named(textLabel({}, TextStyle::caption, true), "updateCaption");
@@ -261,14 +264,16 @@ QWidget* SettingsView::makeGeneralTab()
     poll->setInterval(500);
     connect(poll, &QTimer::timeout, this, [this, poll] {
         sync();
-        if (model_->updates()->canCheckForUpdates()) poll->stop();
+        const auto model = model_.lock();
+        if (!model || model->updates()->canCheckForUpdates()) poll->stop();
     });
     connect(checkNow_, &QPushButton::clicked, this, [this, poll] {
-        model_->updates()->checkForUpdates();
+        const auto model = model_.lock();
+        if (!model) return;
+        model->updates()->checkForUpdates();
         sync();
         poll->start();
     });
-    (void)defaults;
     return page(QStringLiteral("general"), {activation, gesture, smart, help, updates});
 }
 
@@ -286,7 +291,7 @@ QWidget* SettingsView::makeAITab()
     mode_->setFixedWidth(240);
     section->addRow(textLabel(QStringLiteral("Modo"), TextStyle::body), mode_);
     connect(mode_, &SegmentedControl::currentChanged, this,
-        [this](const QString& tag) { model_->defaults().setString(Defaults::aiResponseMode, tag.toStdString()); });
+        [this](const QString& tag) { if (auto model = model_.lock()) model->defaults().setString(Defaults::aiResponseMode, tag.toStdString()); });
 
     modeRow_ = new QWidget;
     modeRow_->setObjectName(QStringLiteral("modeRow"));
@@ -333,7 +338,7 @@ QWidget* SettingsView::makeVoiceTab()
     voice_ = toggle("voiceToggle");
     toggleRow(dictation, QStringLiteral("Permitir preguntas por voz"), voice_);
     connect(voice_, &QAbstractButton::clicked, this,
-        [this](bool on) { model_->defaults().setBool(Defaults::voiceEnabled, on); });
+        [this](bool on) { if (auto model = model_.lock()) model->defaults().setBool(Defaults::voiceEnabled, on); });
     dictation->addFooter(textLabel(
         QStringLiteral("La voz se transcribe localmente en este equipo antes de enviarse junto a tu selección."),
         TextStyle::caption, true));
@@ -341,12 +346,12 @@ QWidget* SettingsView::makeVoiceTab()
     auto* permissions = new FormSection(QStringLiteral("Permisos"));
     microphone_ = new PermissionRow(QStringLiteral("Micrófono"),
         QStringLiteral("Captura tu voz mientras mantienes activo el botón de dictado."),
-        [this] { model_->requestMicrophonePermission(); });
+        [this] { if (auto model = model_.lock()) model->requestMicrophonePermission(); });
     microphone_->setObjectName(QStringLiteral("microphoneRow"));
     permissions->addRow(microphone_);
     speechRecognition_ = new PermissionRow(QStringLiteral("Reconocimiento de voz"),
         QStringLiteral("Convierte el audio en texto para el compositor."),
-        [this] { model_->requestSpeechRecognitionPermission(); });
+        [this] { if (auto model = model_.lock()) model->requestSpeechRecognitionPermission(); });
     speechRecognition_->setObjectName(QStringLiteral("speechRecognitionRow"));
     permissions->addRow(speechRecognition_);
     return page(QStringLiteral("voice"), {dictation, permissions});
@@ -382,7 +387,7 @@ QWidget* SettingsView::makeWebTab()
     setUpLayout->addWidget(setUp);
     setUpLayout->addStretch(1);
     install->addRow(setUpRow);
-    connect(setUp, &QPushButton::clicked, this, [this] { model_->prepareBrowserExtension(); });
+    connect(setUp, &QPushButton::clicked, this, [this] { if (auto model = model_.lock()) model->prepareBrowserExtension(); });
     install->addFooter(textLabel(QStringLiteral("En la página que se abre: activa Modo desarrollador, pulsa Cargar "
                                                 "descomprimida y elige la carpeta resaltada."),
         TextStyle::caption, true));
@@ -400,12 +405,12 @@ QWidget* SettingsView::makePrivacyTab()
     auto* access = new FormSection(QStringLiteral("Acceso al sistema"));
     accessibility_ = new PermissionRow(QStringLiteral("Accesibilidad"),
         QStringLiteral("Identifica controles, enlaces y bloques de texto bajo el cursor."),
-        [this] { model_->requestAccessibility(); });
+        [this] { if (auto model = model_.lock()) model->requestAccessibility(); });
     accessibility_->setObjectName(QStringLiteral("accessibilityRow"));
     access->addRow(accessibility_);
     screenRecording_ = new PermissionRow(QStringLiteral("Grabación de pantalla"),
         QStringLiteral("Captura únicamente el rectángulo que eliges. La imagen no se guarda en la app."),
-        [this] { model_->requestScreenRecording(); });
+        [this] { if (auto model = model_.lock()) model->requestScreenRecording(); });
     screenRecording_->setObjectName(QStringLiteral("screenRecordingRow"));
     access->addRow(screenRecording_);
     QString accessNote = QStringLiteral("Las aplicaciones basadas en Chromium (Chrome, Electron) solo muestran sus elementos "
@@ -439,7 +444,7 @@ QWidget* SettingsView::makePrivacyTab()
     rowLayout->addLayout(texts, 1);
     auto* refresh = styledButton(QStringLiteral("Actualizar"), "bordered", "refreshCodexButton");
     rowLayout->addWidget(refresh, 0, Qt::AlignVCenter);
-    connect(refresh, &QPushButton::clicked, this, [this] { model_->refreshCodexStatus(); });
+    connect(refresh, &QPushButton::clicked, this, [this] { if (auto model = model_.lock()) model->refreshCodexStatus(); });
     codex->addRow(row);
     return page(QStringLiteral("privacy"), {access, codex});
 }
@@ -467,11 +472,13 @@ void SettingsView::restyle()
 void SettingsView::sync()
 {
     const ThemeColors& colors = Theme::shared().colors();
-    UserDefaults& defaults = model_->defaults();
-    const auto& updates = *model_->updates();
-    const PermissionState& permissions = model_->permissionState();
+    const auto model = model_.lock();
+    if (!model) return;
+    UserDefaults& defaults = model->defaults();
+    const auto& updates = *model->updates();
+    const PermissionState& permissions = model->permissionState();
     activation_->setChecked(defaults.boolForKey(Defaults::activationEnabled));
-    launchAtLogin_->setChecked(model_->launchAtLoginEnabled());
+    launchAtLogin_->setChecked(model->launchAtLoginEnabled());
     const auto stored = defaults.objectForKey(Defaults::motionThreshold);
     const double* storedThreshold = stored ? std::get_if<double>(&*stored) : nullptr;
     const double threshold = storedThreshold ? *storedThreshold : Defaults::defaultMotionThreshold;
@@ -506,7 +513,7 @@ void SettingsView::sync()
     microphone_->setGranted(permissions.microphone);
     speechRecognition_->setGranted(permissions.speechRecognition);
 
-    const bool connected = model_->browserExtensionConnected();
+    const bool connected = model->browserExtensionConnected();
     setSymbol(extensionSymbol_, connected ? "checkmark.circle.fill" : "puzzlepiece.extension",
         connected ? colors.green : QColor(0x35, 0x84, 0xe4), 24);
     extensionTitle_->setText(connected ? QStringLiteral("Extensión conectada") : QStringLiteral("Falta activar la extensión"));
@@ -516,10 +523,10 @@ void SettingsView::sync()
 
     accessibility_->setGranted(permissions.accessibility);
     screenRecording_->setGranted(permissions.screenRecording);
-    const bool signedIn = Text::localizedCaseInsensitiveContains(model_->codexStatus(), "ChatGPT");
+    const bool signedIn = Text::localizedCaseInsensitiveContains(model->codexStatus(), "ChatGPT");
     setSymbol(codexSymbol_, signedIn ? "checkmark.seal.fill" : "exclamationmark.triangle.fill",
         signedIn ? colors.green : colors.orange, 18);
-    codexStatus_->setText(QString::fromStdString(model_->codexStatus()));
+    codexStatus_->setText(QString::fromStdString(model->codexStatus()));
 }
 
 SettingsWindowController::SettingsWindowController(std::shared_ptr<zorvane::OnboardingWindowController> onboarding)

@@ -46,7 +46,7 @@ private:
     void sync();
     void restyle();
 
-    std::shared_ptr<AppModel> model_;
+    std::weak_ptr<AppModel> model_; // weakly: the model owns what shows this view
     std::function<void()> openOnboarding_;
     ChangeWatcher* watcher_ = nullptr;
     QButtonGroup* tabs_ = nullptr;

@@ -105,7 +105,8 @@ const char* PulseAudioInput::connect(Deadline deadline)
         context_ = pa_context_new(pa_threaded_mainloop_get_api(mainloop_), "Zorvane");
         if (!context_) return noServerText;
         pa_context_set_state_callback(context_, [](pa_context*, void* m) { signalMainloop(m); }, mainloop_);
-        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOFLAGS, nullptr) < 0) {
+        // Never start a sound server: one the user stopped stays stopped.
+        if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
             releaseContext();
             return noServerText;
         }

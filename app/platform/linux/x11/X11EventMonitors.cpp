@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QtGui/qguiapplication_platform.h>
 
+#include "app/platform/linux/x11/X11Handles.h"
+
 #include <xcb/xcb.h>
 
 #include <X11/XKBlib.h>
@@ -135,7 +137,7 @@ struct X11EventMonitors::State {
             reader.join();
         }
         if (stopFd >= 0) ::close(stopFd);
-        if (display) XCloseDisplay(display);
+        if (display) x11::DisplayCloser {}(display);
         if (query) xcb_disconnect(query);
     }
 
@@ -352,6 +354,7 @@ struct X11EventMonitors::State {
     {
         display = XOpenDisplay(nullptr);
         if (!display) return false;
+        x11::surviveConnectionLoss(display);
         int event = 0;
         int error = 0;
         if (!XQueryExtension(display, "XInputExtension", &xiOpcode, &event, &error)) return false;

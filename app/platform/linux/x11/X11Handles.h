@@ -23,4 +23,12 @@ using DisplayPtr = std::unique_ptr<Display, DisplayCloser>;
 // Connects to `name` (DISPLAY when null). Null when the server cannot be reached.
 DisplayPtr openDisplay(const char* name = nullptr);
 
+// A lost server never ends the process from inside Xlib (which would skip every teardown, from
+// whichever thread noticed): `report` is called instead, from that thread, and the connections go
+// on failing quietly until they are closed. Call once the toolkit has started (it installs a
+// handler of its own), with every connection to survive: ours (openDisplay adds its own) and the
+// toolkit's.
+void reportConnectionLoss(void (*report)());
+void surviveConnectionLoss(Display* display);
+
 } // namespace zorvane::x11

@@ -18,6 +18,9 @@ struct Registry {
     std::mutex mutex;
     std::unordered_map<Display*, std::vector<ErrorTrap*>> traps;
     XErrorHandler previous = nullptr;
+    // Connections whose server went away, and what to tell then.
+    std::unordered_map<Display*, bool> lost;
+    void (*reportLoss)() = nullptr;
 };
 
 Registry& registry()
@@ -26,7 +29,32 @@ Registry& registry()
     return *instance;
 }
 
+int handleIOError(Display*)
+{
+    // Returning hands over to the connection's exit handler, which does not exit either.
+    if (const auto report = registry().reportLoss) report();
+    return 0;
+}
+
+void markLost(Display* display, void*)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    r.lost[display] = true;
+}
+
 } // namespace
+
+void reportConnectionLoss(void (*report)())
+{
+    registry().reportLoss = report;
+    XSetIOErrorHandler(handleIOError);
+}
+
+void surviveConnectionLoss(Display* display)
+{
+    if (display) XSetIOErrorExitHandler(display, markLost, nullptr);
+}
 
 int handleXError(Display* display, XErrorEvent* event)
 {
@@ -60,6 +88,7 @@ DisplayPtr openDisplay(const char* name)
     });
     Display* display = XOpenDisplay(name);
     if (!display) return nullptr;
+    surviveConnectionLoss(display);
     Registry& r = registry();
     std::lock_guard lock(r.mutex);
     r.traps[display];
@@ -69,8 +98,17 @@ DisplayPtr openDisplay(const char* name)
 void DisplayCloser::operator()(Display* display) const
 {
     if (!display) return;
-    XCloseDisplay(display);
     Registry& r = registry();
+    {
+        // A connection that failed on another thread keeps that thread's lock: closing it would
+        // wait for ever. What it holds goes with the process.
+        std::lock_guard lock(r.mutex);
+        if (r.lost.erase(display) > 0) {
+            r.traps.erase(display);
+            return;
+        }
+    }
+    XCloseDisplay(display);
     std::lock_guard lock(r.mutex);
     r.traps.erase(display);
 }

@@ -1,4 +1,4 @@
-#include "app/platform/linux/LinuxPlatform.h"
+#include "app/Composition.h"
 
 // Qt first: Xlib's macros (None, Bool, Status) would break Qt's headers.
 #include "app/ui/ChatPanelController.h"
@@ -8,6 +8,7 @@
 #include "app/ui/settings/UpdateDialogs.h"
 #include <QApplication>
 #include <QLocale>
+#include <QtGui/qguiapplication_platform.h>
 
 #include "app/core/SystemClock.h"
 #include "app/platform/linux/LinuxBundle.h"
@@ -22,13 +23,16 @@
 #include "app/platform/linux/desktop/X11Workspace.h"
 #include "app/platform/linux/desktop/XdgLoginItem.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
+#include "app/platform/linux/x11/X11DisplayWatch.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
 #include "app/platform/linux/x11/X11OverlayPanels.h"
 #include "app/platform/linux/x11/X11ScreenRecording.h"
 #include "app/platform/linux/x11/X11Screens.h"
 #include "app/platform/linux/x11/X11WindowImages.h"
 #include "app/platform/linux/x11/X11WindowList.h"
+#include "app/platform/linux/x11/X11Support.h"
 
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -55,9 +59,40 @@ std::shared_ptr<T> requireDisplay(std::unique_ptr<T> adapter)
 
 } // namespace
 
-LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
+std::optional<SessionKind> chooseSession()
 {
-    AppPlatform& p = platform_;
+    // Until there are Wayland adapters, a Wayland session is served through XWayland: Qt must then
+    // draw on the same X server our adapters read.
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display || !x11::openDisplay()) return std::nullopt;
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+    return SessionKind::x11;
+}
+
+std::unique_ptr<Composition> Composition::create(SessionKind session, CompositionOptions options)
+{
+    switch (session) {
+    case SessionKind::x11: return createX11(std::move(options));
+    }
+    return nullptr;
+}
+
+Composition::~Composition() = default;
+
+void Composition::refreshDesktopEntries() const
+{
+    if (refreshDesktopEntries_) refreshDesktopEntries_();
+}
+
+Composition::DisplayWatch Composition::watchDisplay(void (*reportLoss)())
+{
+    return watchDisplay_ ? watchDisplay_(reportLoss) : DisplayWatch {};
+}
+
+std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
+{
+    std::unique_ptr<Composition> composition(new Composition);
+    AppPlatform& p = composition->platform_;
     p.mainQueue = options.mainQueue;
     p.clock = std::make_shared<SystemClock>();
     p.bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
@@ -91,19 +126,15 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     PermissionHalves halves;
     halves.isAccessibilityEnabled = [accessibility] { return accessibility->isEnabled(); };
     halves.enableAccessibility = [accessibility] { return accessibility->enable(); };
-    halves.isScreenCaptureGranted = [] { return X11ScreenRecording::isGranted(); };
+    // The session does not change while we run: asked once, not with a connection of its own each time.
+    halves.isScreenCaptureGranted = [granted = X11ScreenRecording::isGranted()] { return granted; };
     halves.microphoneStatus = [audio] { return linux_platform::MicrophoneAccess::status(*audio); };
     halves.speechRecognitionStatus = [speech] { return speech->authorizationStatus(); };
     p.permissions = std::make_shared<LinuxPermissions>(std::move(halves));
 
-    // Start at login, updates, the launcher entry (rewritten at every start: the bundle may move).
+    // Start at login and updates.
     const auto program = p.bundle->executablesPath() / "Zorvane";
     auto loginItem = std::make_shared<linux_platform::XdgLoginItem>(program, linux_platform::XdgLoginItem::defaultAutostartFolder());
-    try {
-        loginItem->refreshIfEnabled(); // an enabled entry follows a bundle that has moved
-    } catch (const std::system_error&) {
-        // The old entry stays; the settings show the state the next time they read it.
-    }
     p.loginItem = loginItem;
     linux_platform::LinuxUpdaterOptions updates;
     updates.bundle = p.bundle;
@@ -113,11 +144,18 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     updates.quitApplication = [] { QApplication::quit(); };
     updates.userDriver = std::make_shared<ui::UpdateDialogs>();
     p.updater = linux_platform::LinuxUpdater::create(std::move(updates));
-    try {
-        linux_platform::LauncherEntry(program, p.bundle->resourcesPath() / "BrowserExtension" / "icons", linux_platform::LauncherEntry::defaultDataHome()).install();
-    } catch (const std::exception&) {
-        // Without the entry Zorvane still runs; it is only missing from the application menu.
-    }
+    composition->refreshDesktopEntries_ = [loginItem, program, icons = p.bundle->resourcesPath() / "BrowserExtension" / "icons"] {
+        try {
+            loginItem->refreshIfEnabled(); // an enabled entry follows a bundle that has moved
+        } catch (const std::system_error&) {
+            // The old entry stays; the settings show the state the next time they read it.
+        }
+        try {
+            linux_platform::LauncherEntry(program, icons, linux_platform::LauncherEntry::defaultDataHome()).install();
+        } catch (const std::exception&) {
+            // Without the entry Zorvane still runs; it is only missing from the application menu.
+        }
+    };
 
     // Our own windows: the onboarding, the settings (the menu's "Ajustes" shows them before
     // bringSettingsToFront raises them), and the adapter that raises them.
@@ -125,13 +163,19 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     p.onboardingWindow = onboarding;
     p.applicationWindows = std::make_shared<ui::QtApplicationWindows>();
     auto settings = std::make_shared<ui::SettingsWindowController>(onboarding);
-    openSettings_ = [settings](AppModel& model) { settings->show(model); };
+    composition->openSettings_ = [settings](AppModel& model) { settings->show(model); };
 
     // Ours: the chat panel.
-    chatPanel_ = std::make_shared<ui::QtChatPanelController>(p.screens, options.uiTest);
-    p.chatPanel = chatPanel_;
-}
+    p.chatPanel = std::make_shared<ui::QtChatPanelController>(p.screens, options.uiTest);
 
-LinuxPlatform::~LinuxPlatform() = default;
+    composition->watchDisplay_ = [](void (*reportLoss)()) -> DisplayWatch {
+        x11::reportConnectionLoss(reportLoss);
+        if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) x11::surviveConnectionLoss(x11->display());
+        std::shared_ptr<X11DisplayWatch> watch = X11DisplayWatch::open();
+        if (!watch) return {};
+        return {watch->descriptor(), [watch] { return watch->isLost(); }};
+    };
+    return composition;
+}
 
 } // namespace zorvane

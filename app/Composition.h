@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/model/AppModel.h"
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace zorvane {
+
+// The kinds of session we have an adapter set for.
+enum class SessionKind {
+    x11, // an X server, XWayland included
+};
+
+// The adapter set for this session, chosen from its environment before the toolkit starts (it is
+// told which platform to load). None when there is no display we can use.
+std::optional<SessionKind> chooseSession();
+
+struct CompositionOptions {
+    bool uiTest = false; // "--ui-test": our windows appear in the task bar
+    std::shared_ptr<MainQueue> mainQueue;
+};
+
+// The adapters of one session, built once after the QApplication exists: the only code besides
+// main.cpp that sees the adapters, the model and the UI at once. Building only builds; what changes
+// the desktop around us is a step of its own.
+class Composition {
+public:
+    static std::unique_ptr<Composition> create(SessionKind session, CompositionOptions options);
+    ~Composition();
+    Composition(const Composition&) = delete;
+    Composition& operator=(const Composition&) = delete;
+
+    // Everything the model needs.
+    const AppPlatform& appPlatform() const { return platform_; }
+    // Shows the settings window (the menu's "Ajustes" runs it before bringSettingsToFront).
+    const std::function<void(AppModel&)>& openSettings() const { return openSettings_; }
+
+    // Step: the launcher entry, and the autostart entry when it is on, follow a bundle that moved.
+    void refreshDesktopEntries() const;
+    // Step: from now on a lost display connection is reported (from any thread) instead of ending
+    // the process where it was noticed; `displayLost` is a descriptor that becomes readable then,
+    // and `isDisplayLost` says whether it has.
+    struct DisplayWatch {
+        int descriptor = -1;
+        std::function<bool()> isLost;
+    };
+    DisplayWatch watchDisplay(void (*reportLoss)());
+
+private:
+    Composition() = default;
+    static std::unique_ptr<Composition> createX11(CompositionOptions options);
+
+    AppPlatform platform_;
+    std::function<void(AppModel&)> openSettings_;
+    std::function<void()> refreshDesktopEntries_;
+    std::function<DisplayWatch(void (*)())> watchDisplay_;
+};
+
+} // namespace zorvane

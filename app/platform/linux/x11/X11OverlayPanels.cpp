@@ -227,9 +227,9 @@ protected:
 // A part of the picture as an image that shares its pixels and keeps the picture alive.
 QImage frameOf(const X11WindowImages::SnapshotPart& part)
 {
-    using Shared = std::shared_ptr<const WindowImage>;
-    const WindowImage& whole = *part.snapshot;
-    const uchar* first = whole.pixels.data() + std::size_t(part.pixels.y) * whole.stride + std::size_t(part.pixels.x) * 4;
+    using Shared = std::shared_ptr<const X11WindowImages::Snapshot>;
+    const X11WindowImages::Snapshot& whole = *part.snapshot;
+    const uchar* first = whole.pixels + std::size_t(part.pixels.y) * whole.stride + std::size_t(part.pixels.x) * 4;
     QImage frame(first, part.pixels.width, part.pixels.height, qsizetype(whole.stride), QImage::Format_RGB32,
         [](void* kept) { delete static_cast<Shared*>(kept); }, new Shared(part.snapshot));
     frame.setDevicePixelRatio(part.scale > 0 ? part.scale : 1);

@@ -221,15 +221,79 @@ X11MonitorLayout X11WindowImages::layout()
     return X11MonitorLayout::read(display_.get(), false);
 }
 
+X11WindowImages::Snapshot::~Snapshot()
+{
+    if (shared) shmdt(shared);
+}
+
+std::unique_ptr<X11WindowImages::Snapshot> X11WindowImages::readSharedSnapshot()
+{
+    Display* d = display_.get();
+    const int screen = DefaultScreen(d);
+    const PixelRect whole = rootBounds(d);
+    x11::ImagePtr header(XShmCreateImage(d, DefaultVisual(d, screen), static_cast<unsigned>(DefaultDepth(d, screen)), ZPixmap,
+        nullptr, nullptr, static_cast<unsigned>(whole.width), static_cast<unsigned>(whole.height)));
+    if (!header) return nullptr;
+    // Only a layout the picture's readers take as it is; others go through the copying path.
+    if (header->bits_per_pixel != 32 || header->byte_order != LSBFirst || header->red_mask != 0xff0000
+        || header->green_mask != 0xff00 || header->blue_mask != 0xff)
+        return nullptr;
+    XShmSegmentInfo info {};
+    const std::size_t bytes = static_cast<std::size_t>(header->bytes_per_line) * static_cast<std::size_t>(whole.height);
+    info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (info.shmid < 0) return nullptr;
+    auto snapshot = std::make_unique<Snapshot>();
+    snapshot->shared = shmat(info.shmid, nullptr, 0);
+    // Removed now, freed once both sides have detached.
+    const auto remove = [&] { shmctl(info.shmid, IPC_RMID, nullptr); };
+    if (snapshot->shared == reinterpret_cast<void*>(-1)) {
+        snapshot->shared = nullptr;
+        remove();
+        return nullptr;
+    }
+    info.shmaddr = static_cast<char*>(snapshot->shared);
+    info.readOnly = False;
+    header->data = info.shmaddr;
+    header->obdata = reinterpret_cast<char*>(&info);
+    bool read = false;
+    {
+        x11::ErrorTrap trap(d);
+        const bool attached = XShmAttach(d, &info) && !trap.failed();
+        remove();
+        if (attached) {
+            read = XShmGetImage(d, DefaultRootWindow(d), header.get(), 0, 0, AllPlanes) && !trap.failed();
+            // The server lets go of the segment; the pixels stay in our mapping until the picture goes.
+            XShmDetach(d, &info);
+            XSync(d, False);
+        }
+    }
+    header->data = nullptr; // the segment is the picture's, not the image's
+    if (!read) return nullptr;
+    snapshot->width = static_cast<std::uint32_t>(whole.width);
+    snapshot->height = static_cast<std::uint32_t>(whole.height);
+    snapshot->stride = static_cast<std::size_t>(header->bytes_per_line);
+    snapshot->pixels = static_cast<const std::uint8_t*>(snapshot->shared);
+    return snapshot;
+}
+
 std::optional<std::uint64_t> X11WindowImages::holdSnapshot()
 {
     std::lock_guard lock(mutex_);
     snapshot_.reset();
-    auto image = readRoot(rootBounds(display_.get()), 1);
-    // A segment the size of the whole root is not kept between selections.
-    releaseSharedSegment();
-    if (!image) return std::nullopt;
-    snapshot_ = std::make_shared<const WindowImage>(std::move(*image));
+    std::unique_ptr<Snapshot> snapshot = shm_ ? readSharedSnapshot() : nullptr;
+    if (!snapshot) {
+        auto image = readRoot(rootBounds(display_.get()), 1);
+        // A segment the size of the whole root is not kept between selections.
+        releaseSharedSegment();
+        if (!image) return std::nullopt;
+        snapshot = std::make_unique<Snapshot>();
+        snapshot->width = image->width;
+        snapshot->height = image->height;
+        snapshot->stride = image->stride;
+        snapshot->copied = std::move(image->pixels);
+        snapshot->pixels = snapshot->copied.data();
+    }
+    snapshot_ = std::move(snapshot);
     return ++snapshotNumber_;
 }
 
@@ -279,12 +343,12 @@ std::optional<WindowImage> X11WindowImages::compositeImage(const Rect& quartzRec
 
     // The desktop as the overlay found it: one capture, then it is gone.
     if (snapshot_) {
-        const std::shared_ptr<const WindowImage> snapshot = std::move(snapshot_);
+        const std::shared_ptr<const Snapshot> snapshot = std::move(snapshot_);
         WindowImage image = blankImage(pixels, monitor->scale);
         const PixelRect whole {0, 0, static_cast<int>(snapshot->width), static_cast<int>(snapshot->height)};
         if (const auto part = intersect(pixels, whole)) {
             for (int y = 0; y < part->height; ++y) {
-                const std::uint8_t* from = snapshot->pixels.data() + static_cast<std::size_t>(part->y + y) * snapshot->stride
+                const std::uint8_t* from = snapshot->pixels + static_cast<std::size_t>(part->y + y) * snapshot->stride
                     + static_cast<std::size_t>(part->x) * 4;
                 std::uint8_t* to = image.pixels.data() + static_cast<std::size_t>(part->y - pixels.y + y) * image.stride
                     + static_cast<std::size_t>(part->x - pixels.x) * 4;

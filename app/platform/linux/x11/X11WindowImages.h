@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace zorvane {
 
@@ -22,11 +23,25 @@ namespace zorvane {
 // are serialised on the object's own connection.
 class X11WindowImages : public WindowImages {
 public:
+    // The whole root, one pixel per pixel, blue, green, red, unused: in the shared memory the
+    // server wrote it into (read where it lies, never copied), or in a buffer of our own.
+    struct Snapshot {
+        std::uint32_t width = 0;
+        std::uint32_t height = 0;
+        std::size_t stride = 0;
+        const std::uint8_t* pixels = nullptr;
+        std::vector<std::uint8_t> copied;
+        void* shared = nullptr; // our mapping of the segment, the server's already detached
+        Snapshot() = default;
+        Snapshot(const Snapshot&) = delete;
+        Snapshot& operator=(const Snapshot&) = delete;
+        ~Snapshot();
+    };
     // A part of the held picture: the panels draw it under their veil.
     struct SnapshotPart {
-        std::shared_ptr<const WindowImage> snapshot; // the whole root, one pixel per pixel
-        PixelRect pixels;                            // the part, inside the snapshot
-        double scale = 1;                            // pixels per point of the monitor shown
+        std::shared_ptr<const Snapshot> snapshot;
+        PixelRect pixels; // the part, inside the snapshot
+        double scale = 1; // pixels per point of the monitor shown
     };
 
     // None when no X server can be reached.
@@ -55,6 +70,7 @@ private:
     bool ensureSharedSegment(std::size_t bytes);
     void releaseSharedSegment();
     std::optional<WindowImage> readRoot(const PixelRect& pixels, double scale);
+    std::unique_ptr<Snapshot> readSharedSnapshot();
     bool isOnScreen(x11::XID window);
     X11MonitorLayout layout();
 
@@ -63,7 +79,7 @@ private:
     bool shm_ = false;
     struct SharedSegment;
     std::unique_ptr<SharedSegment> segment_;
-    std::shared_ptr<const WindowImage> snapshot_;
+    std::shared_ptr<const Snapshot> snapshot_;
     std::uint64_t snapshotNumber_ = 0;
 };
 

@@ -100,6 +100,14 @@ bool X11Client::receivedKeyPress(XWindow window, const char* keysym, double seco
     });
 }
 
+bool X11Client::keyboardFree() const
+{
+    const bool free = XGrabKeyboard(display_, DefaultRootWindow(display_), False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
+    if (free) XUngrabKeyboard(display_, CurrentTime);
+    XSync(display_, False);
+    return free;
+}
+
 std::uint32_t X11Client::pixel(int x, int y) const
 {
     const x11::ImagePtr image(XGetImage(display_, DefaultRootWindow(display_), x, y, 1, 1, AllPlanes, ZPixmap));

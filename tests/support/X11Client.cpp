@@ -89,13 +89,15 @@ XWindow X11Client::focused() const
     return window;
 }
 
-bool X11Client::receivedKeyPress(XWindow window, const char* keysym, double seconds)
+bool X11Client::receivedKeyPress(XWindow window, const char* keysym, double seconds, int* others)
 {
     const KeyCode code = XKeysymToKeycode(display_, XStringToKeysym(keysym));
     XEvent event;
     return waitUntil(seconds, [&] {
-        while (XCheckTypedWindowEvent(display_, window, KeyPress, &event))
+        while (XCheckTypedWindowEvent(display_, window, KeyPress, &event)) {
             if (event.xkey.keycode == code) return true;
+            if (others) ++*others;
+        }
         return false;
     });
 }

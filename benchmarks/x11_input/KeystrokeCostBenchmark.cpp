@@ -2,6 +2,7 @@
 // ended, all threads) and processor time while 1,000 keystrokes go through XTest into another
 // window at 200 a second, with the shake switched off and on, beside the same stretch with
 // nothing typed.
+#include "benchmarks/ProcessFigures.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 

@@ -201,12 +201,6 @@ std::optional<WindowImage> X11WindowImages::readRoot(const PixelRect& pixels, do
     return image;
 }
 
-std::optional<WindowImage> X11WindowImages::rootImage(const PixelRect& pixels, double scale)
-{
-    std::lock_guard lock(mutex_);
-    return readRoot(pixels, scale);
-}
-
 bool X11WindowImages::isOnScreen(Window window)
 {
     x11::ErrorTrap trap(display_.get());
@@ -316,12 +310,6 @@ void X11WindowImages::dropSnapshot(std::optional<std::uint64_t> which)
 {
     std::lock_guard lock(mutex_);
     if (!which || *which == snapshotNumber_) snapshot_.reset();
-}
-
-bool X11WindowImages::holdsSnapshot()
-{
-    std::lock_guard lock(mutex_);
-    return snapshot_ != nullptr;
 }
 
 std::optional<WindowImage> X11WindowImages::compositeImage(const Rect& quartzRect, std::optional<WindowNumber> belowWindow)

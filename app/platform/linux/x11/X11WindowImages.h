@@ -57,10 +57,6 @@ public:
     std::optional<SnapshotPart> snapshotPart(const Rect& quartzRect);
     // Drops the held picture (only the one named, when a number is given).
     void dropSnapshot(std::optional<std::uint64_t> which = std::nullopt);
-    bool holdsSnapshot();
-
-    // The rectangle in root pixels, read live, for a known scale (benchmarks compare with it).
-    std::optional<WindowImage> rootImage(const PixelRect& pixels, double scale);
 
 private:
     explicit X11WindowImages(x11::DisplayPtr display);

@@ -108,7 +108,7 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
 
     // Input, the overlay, the desktop around us.
     p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock, screens);
-    p.overlayPanels = std::make_shared<X11OverlayPanels>(p.eventMonitors, p.windowImages);
+    p.overlayPanels = std::make_shared<X11OverlayPanels>(p.windowImages);
     p.workspace = std::make_shared<X11Workspace>();
 
     // Other applications' interfaces.

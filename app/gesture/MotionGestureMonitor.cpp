@@ -27,7 +27,39 @@ MotionGestureMonitor::~MotionGestureMonitor()
 
 void MotionGestureMonitor::start()
 {
-    if (isStarted()) return;
+    if (started_) return;
+    started_ = true;
+    const std::weak_ptr<MotionGestureMonitor> weak = weak_from_this();
+    // Observers run on the writer's thread: the change is applied on the main queue.
+    const std::shared_ptr<MainQueue> mainQueue = mainQueue_;
+    settingsObserver_ = defaults_->addObserver([weak, mainQueue](const std::string& key) {
+        if (key != Defaults::activationEnabled) return;
+        mainQueue->post([weak] {
+            if (const auto self = weak.lock()) self->follow();
+        });
+    });
+    follow();
+}
+
+void MotionGestureMonitor::stop()
+{
+    started_ = false;
+    if (settingsObserver_) defaults_->removeObserver(*settingsObserver_);
+    settingsObserver_.reset();
+    removeMonitors();
+}
+
+void MotionGestureMonitor::follow()
+{
+    if (started_ && defaults_->boolForKey(Defaults::activationEnabled))
+        installMonitors();
+    else
+        removeMonitors();
+}
+
+void MotionGestureMonitor::installMonitors()
+{
+    if (isWatching()) return;
     const std::weak_ptr<MotionGestureMonitor> weak = weak_from_this();
     const auto handler = [weak](const PointerMovement& movement) {
         if (const auto self = weak.lock()) self->handleMotion(movement);
@@ -36,7 +68,7 @@ void MotionGestureMonitor::start()
     localMonitor_ = eventMonitors_->addLocalPointerMovedMonitor(handler);
 }
 
-void MotionGestureMonitor::stop()
+void MotionGestureMonitor::removeMonitors()
 {
     if (globalMonitor_) eventMonitors_->removeMonitor(*globalMonitor_);
     if (localMonitor_) eventMonitors_->removeMonitor(*localMonitor_);

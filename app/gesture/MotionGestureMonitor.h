@@ -11,8 +11,10 @@
 
 namespace zorvane {
 
-// Watches every pointer movement of the desktop and reports a shake through onTrigger. Lives on
-// the main thread; owned through a shared_ptr (see create) because the event handlers hold it weakly.
+// Watches every pointer movement of the desktop and reports a shake through onTrigger, while the
+// shake is switched on in the settings: switched off, no pointer monitor is installed at all (a
+// global one costs a wake-up per movement anywhere). Lives on the main thread; owned through a
+// shared_ptr (see create) because the event handlers hold it weakly.
 class MotionGestureMonitor : public std::enable_shared_from_this<MotionGestureMonitor> {
 public:
     // After a shake, movements are ignored for this long.
@@ -28,11 +30,14 @@ public:
     // Called on the main queue after a shake, never from inside the event handler. Assign before start().
     std::function<void()> onTrigger;
 
-    // Installs the global and local pointer-moved monitors, unless one is installed already.
+    // Starts following the setting: the global and local pointer-moved monitors are installed
+    // whenever the shake is on. Harmless when started.
     void start();
-    // Removes both monitors; harmless when stopped.
+    // Removes both monitors and stops following the setting; harmless when stopped.
     void stop();
-    bool isStarted() const { return globalMonitor_ || localMonitor_; }
+    bool isStarted() const { return started_; }
+    // Whether the pointer is being watched now (started, with the shake on).
+    bool isWatching() const { return globalMonitor_ || localMonitor_; }
 
     const MotionGestureDetector& detector() const { return detector_; }
 
@@ -47,11 +52,17 @@ public:
 
 private:
     void handleMotion(const PointerMovement& movement);
+    // Installs or removes the monitors as the setting says now.
+    void follow();
+    void installMonitors();
+    void removeMonitors();
 
     std::shared_ptr<EventMonitors> eventMonitors_;
     std::shared_ptr<UserDefaults> defaults_;
     std::shared_ptr<MainQueue> mainQueue_;
 
+    bool started_ = false;
+    std::optional<UserDefaults::ObserverToken> settingsObserver_;
     std::optional<MonitorToken> globalMonitor_;
     std::optional<MonitorToken> localMonitor_;
     MotionGestureDetector detector_;

@@ -17,9 +17,19 @@ struct PointerMovement {
 };
 
 struct KeyEvent {
-    // Key codes use the Apple virtual key numbering, which adapters translate to; Escape is 53.
+    // Key codes use the Apple virtual key numbering, which adapters translate to.
     static constexpr int escape = 53;
+    static constexpr int returnKey = 36;
+    static constexpr int keypadEnter = 76;
+    static constexpr int tab = 48;
+    static constexpr int pageUp = 116;
+    static constexpr int pageDown = 121;
+    static constexpr int leftArrow = 123;
+    static constexpr int rightArrow = 124;
+    static constexpr int downArrow = 125;
+    static constexpr int upArrow = 126;
     int keyCode = 0;
+    bool shift = false; // held with the key (Shift+Tab)
 };
 
 // Pointer and keyboard observation. "Global" monitors see events meant for other applications,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/core/Geometry.h"
+#include "app/platform/EventMonitors.h"
 #include "app/platform/Screens.h"
 
 #include <functional>
@@ -10,14 +11,16 @@
 
 namespace zorvane {
 
-// What a panel reports back. Every point is the pointer's current global location in Quartz
-// coordinates, read afresh when the event is handled (not the location the event carried).
+// What a panel reports back. Every point is where the event happened, in Quartz global
+// coordinates: a busy main thread handles events late, and the pointer has moved on by then.
 struct OverlayPanelHandlers {
     std::function<void(Point)> onMove;      // pointer entered or moved over the panel
     std::function<void(Point)> onMouseDown;
     std::function<void(Point)> onDrag;      // moved with the button held
     std::function<void(Point)> onMouseUp;
-    std::function<void()> onCancel;         // Escape pressed while the panel has the keyboard
+    // A key pressed while the overlay has the keyboard. The adapter only reports keys; what they
+    // do is the core's.
+    std::function<void(const KeyEvent&)> onKeyDown;
 };
 
 // One transparent, borderless panel covering one screen above every other window, with the
@@ -34,6 +37,13 @@ public:
     virtual void orderOut() = 0;
 };
 
+// While any panel is shown the overlay owns the keyboard: keys reach no other application and
+// come to the panels' onKeyDown (an adapter that cannot take the keyboard at once keeps trying
+// for a moment, and gives it back on every way out).
+//
+// An adapter may picture the whole desktop when the first panel of a selection is about to show
+// (on Wayland it must: the panels show that frozen frame). A WindowImages of the same window
+// system then crops captures from that picture, in which none of our own windows appear.
 class OverlayPanels {
 public:
     virtual ~OverlayPanels() = default;
@@ -43,6 +53,12 @@ public:
     // Whether a panel this object showed is still mapped on the screen as the window system
     // reports it now (ordering out is asynchronous: the model waits for false before capturing).
     virtual bool anyPanelOnScreen() = 0;
+    // Whether the session's screen is locked now: nothing may be shown over the locker.
+    virtual bool screenLocked() { return false; }
+    // Every panel of a selection has been ordered out. captureFollows: part of what the panels
+    // covered is about to be captured, and a picture taken for them is kept for that capture (and
+    // dropped after it); otherwise anything taken for the panels is dropped now.
+    virtual void overlayClosed(bool captureFollows) { (void)captureFollows; }
 };
 
 } // namespace zorvane

@@ -29,6 +29,10 @@ public:
     // belowWindow, only the on-screen windows stacked below that window (it and everything above
     // it left out). A belowWindow that is not on screen (not mapped, or no longer existing) means
     // nothing is left out. None when no image can be made.
+    //
+    // After a selection overlay whose panels pictured the desktop (see OverlayPanels), the
+    // rectangle comes from that picture, taken before any of our windows showed over it, so
+    // nothing of ours is in it whatever belowWindow says; the picture serves one capture.
     virtual std::optional<WindowImage> compositeImage(const Rect& quartzRect, std::optional<WindowNumber> belowWindow) = 0;
 };
 

@@ -50,12 +50,26 @@ AccessibilitySelectionService::AccessibilitySelectionService(std::shared_ptr<Per
 
 std::optional<CapturedContext> AccessibilitySelectionService::context(Point at)
 {
-    if (!permissions_->isAccessibilityTrusted()) return std::nullopt;
-    deadline_ = clock_->uptime() + lookupTimeBudget;
+    auto found = selectable(at);
+    if (!found) return std::nullopt;
+    return std::move(found->context);
+}
+
+std::optional<AccessibilityElement> AccessibilitySelectionService::hitAt(Point at)
+{
     const auto window = windowList_->topmostApplicationWindow(at, ownProcessID_);
     if (!window || !window->ownerPID) return std::nullopt;
-    const auto hit = tree_->elementAtPoint(*window->ownerPID, at);
+    auto hit = tree_->elementAtPoint(*window->ownerPID, at);
     if (!hit || !*hit) return std::nullopt;
+    return hit;
+}
+
+std::optional<SelectableElement> AccessibilitySelectionService::selectable(Point at)
+{
+    if (!permissions_->isAccessibilityTrusted()) return std::nullopt;
+    deadline_ = clock_->uptime() + lookupTimeBudget;
+    const auto hit = hitAt(at);
+    if (!hit) return std::nullopt;
 
     int frameReadsLeft = descentFrameReads;
     const AccessibilityElement refined = deepestDescendant(at, *hit, descentDepth, frameReadsLeft).element;
@@ -85,7 +99,176 @@ std::optional<CapturedContext> AccessibilitySelectionService::context(Point at)
         }
     }
     if (!best) return std::nullopt;
-    return describe(best->element, best->frame, std::move(best->role));
+    return SelectableElement {best->element, describe(best->element, best->frame, std::move(best->role))};
+}
+
+// MARK: the keyboard
+
+namespace {
+
+bool usable(const std::optional<Rect>& frame)
+{
+    return frame && frame->width() >= 2 && frame->height() >= 2;
+}
+
+// Half a point either way is the same place: toolkits round their frames.
+bool sameFrame(const Rect& a, const Rect& b)
+{
+    const Rect x = a.standardized(), y = b.standardized();
+    return std::fabs(x.minX() - y.minX()) < 0.5 && std::fabs(x.minY() - y.minY()) < 0.5 && std::fabs(x.width() - y.width()) < 0.5
+        && std::fabs(x.height() - y.height()) < 0.5;
+}
+
+// Reading order: rows from the top, each from the left.
+bool readsAfter(const Rect& a, const Rect& b)
+{
+    if (a.minY() >= b.maxY() - 2) return true;
+    if (a.maxY() <= b.minY() + 2) return false;
+    return a.minX() > b.minX();
+}
+
+} // namespace
+
+std::optional<SelectableElement> AccessibilitySelectionService::selectableOf(const AccessibilityElement& element)
+{
+    const auto frame = tree_->frame(element);
+    if (!usable(frame)) return std::nullopt;
+    auto role = stringAttribute(Attr::role, element);
+    // Its text is gathered within a hover lookup's time, whatever reading the window took.
+    deadline_ = clock_->uptime() + lookupTimeBudget;
+    return SelectableElement {element, describe(element, *frame, std::move(role))};
+}
+
+AccessibilityElement AccessibilitySelectionService::windowOf(const AccessibilityElement& element)
+{
+    AccessibilityElement current = element;
+    for (int level = 0; level < descentDepth; ++level) {
+        const auto parent = tree_->attribute(current, Attr::parent);
+        const auto* up = parent ? std::get_if<AccessibilityElement>(&*parent) : nullptr;
+        if (!up || !*up || *up == current || stringAttribute(Attr::role, *up) == "AXApplication") break;
+        current = *up;
+    }
+    return current;
+}
+
+const WindowElements& AccessibilitySelectionService::elementsOf(const AccessibilityElement& element, std::optional<WindowElements>& elements)
+{
+    const AccessibilityElement window = windowOf(element);
+    if (elements && elements->window == window) return *elements;
+    elements = WindowElements {window, {}};
+    deadline_ = clock_->uptime() + windowReadBudget;
+    const auto windowFrame = tree_->frame(window);
+
+    // Depth first, children in their order: the order a person reads the window in.
+    struct Pending {
+        AccessibilityElement element;
+        int depth;
+    };
+    std::vector<Pending> pending {{window, 0}};
+    while (!pending.empty() && elements->entries.size() < static_cast<std::size_t>(windowElementLimit) && !pastDeadline()) {
+        const Pending next = std::move(pending.back());
+        pending.pop_back();
+        const auto frame = tree_->frame(next.element);
+        // Hidden, collapsed or scrolled out of the window: nothing to see there.
+        if (!usable(frame) || (windowFrame && frame->intersection(*windowFrame).isNull())) continue;
+        const bool stop = next.depth > 0 && AccessibilitySelectionHeuristics::isKeyboardStop(stringAttribute(Attr::role, next.element).value_or(""));
+        elements->entries.push_back({next.element, *frame, stop});
+        if (stop || next.depth >= descentDepth) continue;
+        const std::vector<AccessibilityElement> listed = children(next.element);
+        for (auto child = listed.rbegin(); child != listed.rend(); ++child) pending.push_back({*child, next.depth + 1});
+    }
+    return *elements;
+}
+
+std::optional<SelectableElement> AccessibilitySelectionService::step(const SelectableElement& from, NavigationStep step,
+    std::optional<WindowElements>& elements)
+{
+    if (!permissions_->isAccessibilityTrusted()) return std::nullopt;
+    if (step == NavigationStep::enclosing) return enclosing(from);
+    if (step == NavigationStep::firstChild) return firstChild(from);
+
+    const WindowElements& window = elementsOf(from.element, elements);
+    std::vector<std::size_t> stops;
+    for (std::size_t i = 0; i < window.entries.size(); ++i)
+        if (window.entries[i].stop && !(window.entries[i].element == from.element)) stops.push_back(i);
+    if (stops.empty()) return std::nullopt;
+
+    std::optional<std::size_t> chosen;
+    if (step == NavigationStep::next || step == NavigationStep::previous) {
+        const bool forward = step == NavigationStep::next;
+        const auto here = std::find_if(window.entries.begin(), window.entries.end(), [&](const auto& e) { return e.element == from.element; });
+        const auto comesAfter = [&](std::size_t i) {
+            // An element the walk did not list (inside a control): by where it is on the screen.
+            if (here == window.entries.end()) return readsAfter(window.entries[i].frame, from.context.screenRect);
+            return i > static_cast<std::size_t>(here - window.entries.begin());
+        };
+        if (forward) {
+            const auto after = std::find_if(stops.begin(), stops.end(), comesAfter);
+            chosen = after != stops.end() ? *after : stops.front();
+        } else {
+            const auto before = std::find_if(stops.rbegin(), stops.rend(), [&](std::size_t i) { return !comesAfter(i); });
+            chosen = before != stops.rend() ? *before : stops.back();
+        }
+    } else {
+        std::vector<Rect> frames;
+        for (const std::size_t i : stops) frames.push_back(window.entries[i].frame);
+        const auto direction = step == NavigationStep::left ? AccessibilitySelectionHeuristics::Direction::left
+            : step == NavigationStep::right                  ? AccessibilitySelectionHeuristics::Direction::right
+            : step == NavigationStep::up                     ? AccessibilitySelectionHeuristics::Direction::up
+                                                             : AccessibilitySelectionHeuristics::Direction::down;
+        if (const auto nearest = AccessibilitySelectionHeuristics::nearestInDirection(from.context.screenRect, frames, direction))
+            chosen = stops[*nearest];
+    }
+    if (!chosen) return std::nullopt;
+    return selectableOf(window.entries[*chosen].element);
+}
+
+std::optional<SelectableElement> AccessibilitySelectionService::firstElement(Point at, std::optional<WindowElements>& elements)
+{
+    if (!permissions_->isAccessibilityTrusted()) return std::nullopt;
+    const auto hit = hitAt(at);
+    if (!hit) return std::nullopt;
+    const WindowElements& window = elementsOf(*hit, elements);
+    const auto first = std::find_if(window.entries.begin(), window.entries.end(), [](const auto& e) { return e.stop; });
+    if (first == window.entries.end()) return std::nullopt;
+    return selectableOf(first->element);
+}
+
+std::optional<SelectableElement> AccessibilitySelectionService::enclosing(const SelectableElement& from)
+{
+    AccessibilityElement current = from.element;
+    for (int level = 0; level < descentDepth; ++level) {
+        const auto parent = tree_->attribute(current, Attr::parent);
+        const auto* up = parent ? std::get_if<AccessibilityElement>(&*parent) : nullptr;
+        if (!up || !*up || *up == current || stringAttribute(Attr::role, *up) == "AXApplication") return std::nullopt;
+        // A wrapper of the same frame would look like no step at all.
+        if (const auto frame = tree_->frame(*up); usable(frame) && !sameFrame(*frame, from.context.screenRect)) return selectableOf(*up);
+        current = *up;
+    }
+    return std::nullopt;
+}
+
+std::optional<SelectableElement> AccessibilitySelectionService::firstChild(const SelectableElement& from)
+{
+    std::optional<AccessibilityElement> sameFramed;
+    AccessibilityElement current = from.element;
+    for (int level = 0; level < descentDepth; ++level) {
+        std::optional<AccessibilityElement> first;
+        std::optional<Rect> firstFrame;
+        for (const AccessibilityElement& child : children(current)) {
+            firstFrame = tree_->frame(child);
+            if (usable(firstFrame)) {
+                first = child;
+                break;
+            }
+        }
+        if (!first) break;
+        if (!sameFrame(*firstFrame, from.context.screenRect)) return selectableOf(*first);
+        if (!sameFramed) sameFramed = first;
+        current = *first;
+    }
+    if (sameFramed) return selectableOf(*sameFramed);
+    return std::nullopt;
 }
 
 bool AccessibilitySelectionService::pastDeadline() const

@@ -17,7 +17,10 @@ constexpr double labelRise = 38;
 Highlight highlightDrawing(Size canvasSize, const Rect& highlightRect, const std::string& label, const TextMeasure& measure)
 {
     const Rect r = highlightRect.standardized().insetBy(-highlightGrowth, -highlightGrowth);
-    std::string text = Text::prefixCharacters(label, labelCharacters);
+    // One line: a text's own line breaks would stack its lines inside the pill.
+    std::string flat = label;
+    std::replace_if(flat.begin(), flat.end(), [](char c) { return c == '\n' || c == '\r' || c == '\t'; }, ' ');
+    std::string text = Text::prefixCharacters(flat, labelCharacters);
     const double textWidth = measure(text, labelFont);
 
     const double width = std::min(std::max(canvasSize.width - 2 * margin, 120.0), textWidth + 24);

@@ -46,8 +46,7 @@ SelectionOverlayCoordinator::SelectionOverlayCoordinator(std::shared_ptr<Accessi
 
 SelectionOverlayCoordinator::~SelectionOverlayCoordinator()
 {
-    closePanels();
-    removeEscapeMonitors();
+    if (active_) end(false);
 }
 
 void SelectionOverlayCoordinator::ifCurrent(const std::weak_ptr<SelectionOverlayCoordinator>& weak, std::uint64_t session,
@@ -65,6 +64,13 @@ void SelectionOverlayCoordinator::begin(SelectionCallback onSelection, CancelCal
     onCancel_ = std::move(onCancel);
     active_ = true;
     ++session_;
+    const std::uint64_t session = session_;
+
+    // Nothing over the locker: the selection ends as if given up, once begin has returned.
+    if (overlayPanels_->screenLocked()) {
+        mainQueue_->post([weak = weak_from_this(), session] { ifCurrent(weak, session, [](auto& self) { self.cancelAndNotify(); }); });
+        return;
+    }
 
     for (const ScreenDescription& screen : screens_->screens()) {
         if (!screen.displayID) continue;
@@ -73,7 +79,6 @@ void SelectionOverlayCoordinator::begin(SelectionCallback onSelection, CancelCal
         panels_.push_back(Panel {std::move(panel), DisplayGeometry {screen.appKitFrame, screen.quartzBounds}});
     }
 
-    const std::uint64_t session = session_;
     inspect(eventMonitors_->currentPointerLocation(), true);
     // The lookup may have run a nested event loop of the platform; the selection may be over.
     if (!active_ || session_ != session) return;
@@ -82,12 +87,21 @@ void SelectionOverlayCoordinator::begin(SelectionCallback onSelection, CancelCal
 
 void SelectionOverlayCoordinator::cancel()
 {
+    end(false);
+}
+
+void SelectionOverlayCoordinator::end(bool captureFollows)
+{
+    const bool wasActive = active_;
     closePanels();
     currentContext_.reset();
     dragStart_.reset();
     manualContext_.reset();
+    currentElement_.reset();
+    windowElements_.reset();
     removeEscapeMonitors();
     active_ = false;
+    if (wasActive) overlayPanels_->overlayClosed(captureFollows);
 }
 
 OverlayPanelHandlers SelectionOverlayCoordinator::makeHandlers()
@@ -99,30 +113,65 @@ OverlayPanelHandlers SelectionOverlayCoordinator::makeHandlers()
     handlers.onMouseDown = [weak, session](Point p) { ifCurrent(weak, session, [p](auto& self) { self.startDrag(p); }); };
     handlers.onDrag = [weak, session](Point p) { ifCurrent(weak, session, [p](auto& self) { self.updateDrag(p); }); };
     handlers.onMouseUp = [weak, session](Point p) { ifCurrent(weak, session, [p](auto& self) { self.finishDrag(p); }); };
-    handlers.onCancel = [weak, session] { ifCurrent(weak, session, [](auto& self) { self.cancelAndNotify(); }); };
+    handlers.onKeyDown = [weak, session](const KeyEvent& key) { ifCurrent(weak, session, [key](auto& self) { self.handleKey(key); }); };
     return handlers;
 }
 
 void SelectionOverlayCoordinator::inspect(Point point, bool force)
 {
+    lastPointer_ = point;
     const double now = clock_->uptime();
     if (!force && now - lastInspection_ < inspectionInterval) return;
     lastInspection_ = now;
 
-    auto context = accessibility_->context(point);
-    if (!context) context = fallbackContext(point);
-    currentContext_ = std::move(context);
+    currentElement_ = accessibility_->selectable(point);
+    currentContext_ = currentElement_ ? currentElement_->context : fallbackContext(point);
+    render(currentContext_);
+}
+
+void SelectionOverlayCoordinator::handleKey(const KeyEvent& key)
+{
+    switch (key.keyCode) {
+    case KeyEvent::escape: cancelAndNotify(); return;
+    // As a click where the pointer is.
+    case KeyEvent::returnKey:
+    case KeyEvent::keypadEnter: finishDrag(lastPointer_); return;
+    case KeyEvent::leftArrow: navigate(NavigationStep::left); return;
+    case KeyEvent::rightArrow: navigate(NavigationStep::right); return;
+    case KeyEvent::upArrow: navigate(NavigationStep::up); return;
+    case KeyEvent::downArrow: navigate(NavigationStep::down); return;
+    case KeyEvent::tab: navigate(key.shift ? NavigationStep::previous : NavigationStep::next); return;
+    case KeyEvent::pageUp: navigate(NavigationStep::enclosing); return;
+    case KeyEvent::pageDown: navigate(NavigationStep::firstChild); return;
+    default: return;
+    }
+}
+
+void SelectionOverlayCoordinator::navigate(NavigationStep step)
+{
+    // The hand on the mouse button is drawing an area; the keys wait.
+    if (dragStart_) return;
+    const std::uint64_t session = session_;
+    auto next = currentElement_ ? accessibility_->step(*currentElement_, step, windowElements_)
+                                : accessibility_->firstElement(lastPointer_, windowElements_);
+    // Reading another application may have run a nested event loop; the selection may be over.
+    if (!active_ || session_ != session || !next) return;
+    currentElement_ = std::move(next);
+    currentContext_ = currentElement_->context;
+    manualContext_.reset();
     render(currentContext_);
 }
 
 void SelectionOverlayCoordinator::startDrag(Point point)
 {
+    lastPointer_ = point;
     dragStart_ = point;
     manualContext_.reset();
 }
 
 void SelectionOverlayCoordinator::updateDrag(Point point)
 {
+    lastPointer_ = point;
     if (!dragStart_) return;
     const Point start = *dragStart_;
     const Rect spanned(std::fmin(point.x, start.x), std::fmin(point.y, start.y), std::fabs(point.x - start.x), std::fabs(point.y - start.y));
@@ -137,6 +186,8 @@ void SelectionOverlayCoordinator::updateDrag(Point point)
 
 void SelectionOverlayCoordinator::finishDrag(Point point)
 {
+    // The release is where the drag ends, even when no move was reported there.
+    updateDrag(point);
     if (manualContext_) {
         completeSelection(*manualContext_);
     } else if (currentContext_) {
@@ -167,7 +218,7 @@ void SelectionOverlayCoordinator::completeSelection(const CapturedContext& conte
 {
     // Copied: the context may be one of the fields that cancel() clears.
     const CapturedContext selected = context;
-    cancel();
+    end(true);
     // Taken before the call, so a callback that begins a new selection keeps its own callbacks.
     const SelectionCallback onSelection = std::move(onSelection_);
     onSelection_ = nullptr;

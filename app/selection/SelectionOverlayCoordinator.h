@@ -19,8 +19,10 @@ namespace zorvane {
 
 // The selection overlay: a panel over every screen that outlines the element under the pointer.
 // A click accepts the outlined element, a drag of at least 8 × 8 points selects exactly the
-// dragged area, Escape (in any application) gives up. Main thread only. Owned by a shared_ptr:
-// panels, monitors and posted tasks hold it weakly and do nothing once it is gone.
+// dragged area, Escape (in any application) gives up. The panels own the keyboard: the arrows,
+// Tab, Shift+Tab, Page Up and Page Down move the outline from element to element, Enter accepts it
+// as a click would. No overlay shows while the screen is locked. Main thread only. Owned by a
+// shared_ptr: panels, monitors and posted tasks hold it weakly and do nothing once it is gone.
 class SelectionOverlayCoordinator : public std::enable_shared_from_this<SelectionOverlayCoordinator> {
 public:
     using SelectionCallback = std::function<void(const CapturedContext&)>;
@@ -63,6 +65,8 @@ private:
     OverlayPanelHandlers makeHandlers();
 
     void inspect(Point point, bool force);
+    void handleKey(const KeyEvent& key);
+    void navigate(NavigationStep step);
     void startDrag(Point point);
     void updateDrag(Point point);
     void finishDrag(Point point);
@@ -70,6 +74,8 @@ private:
     void render(const std::optional<CapturedContext>& context);
     void completeSelection(const CapturedContext& context);
     void cancelAndNotify();
+    // Takes the overlay off the screen; captureFollows: the selection is accepted and captured next.
+    void end(bool captureFollows);
     void installEscapeMonitors();
     void removeEscapeMonitors();
     void closePanels();
@@ -85,6 +91,11 @@ private:
     std::optional<CapturedContext> currentContext_;
     std::optional<Point> dragStart_;
     std::optional<CapturedContext> manualContext_;
+    // The outlined element when it is another application's, for the keyboard to step from.
+    std::optional<SelectableElement> currentElement_;
+    // What the keyboard read of the window it moves in.
+    std::optional<WindowElements> windowElements_;
+    Point lastPointer_;
     std::vector<MonitorToken> escapeMonitors_;
     double lastInspection_ = 0;
     SelectionCallback onSelection_;

@@ -1,7 +1,8 @@
 // What following the pointer costs: the CPU time of this process (its reader thread, the main
 // thread delivering to a shake monitor, Qt's own threads) while another process moves the
 // pointer through XTest 1000 times a second for 10 seconds, and the wake-ups of its threads
-// while nothing moves.
+// while nothing moves. Then what 1,000 keystrokes typed into another window cost with the shake
+// switched off, without and with a global key monitor (the one a selection installs for Escape).
 #include "app/ui/QtMainQueue.h"
 #include "benchmarks/ProcessFigures.h"
 #include "tests/support/DesktopSession.h"
@@ -30,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -70,6 +72,22 @@ pid_t startMover()
             ++next.tv_sec;
         }
         ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+    }
+    ::_exit(0);
+}
+
+constexpr int keystrokes = 1000;
+
+// Types into the focused window from a process of its own, 200 keys a second.
+pid_t startTypist()
+{
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    testing::X11Client hand;
+    const char* keys[] = {"a", "s", "d", "f", "space", "BackSpace"};
+    for (int i = 0; i < keystrokes; ++i) {
+        hand.typeKey(keys[i % 6]);
+        ::usleep(5000);
     }
     ::_exit(0);
 }
@@ -123,7 +141,7 @@ int main()
     auto gesture = MotionGestureMonitor::create(monitors, defaults, queue);
     gesture->start();
     long deliveries = 0;
-    monitors->addGlobalPointerMovedMonitor([&](const PointerMovement&) { ++deliveries; });
+    const MonitorToken counting = monitors->addGlobalPointerMovedMonitor([&](const PointerMovement&) { ++deliveries; });
     settle(1);
 
     std::printf("Pointer motion cost, XTest at %d events/s for %.0f s (shared machine: noisy)\n", eventsPerSecond, seconds);
@@ -156,6 +174,42 @@ int main()
     const long idleWakes = wakeUps() - idleBefore;
     std::printf("  idle for 10 s: %.1f wake-ups/s of all threads, CPU %.3f s\n", double(idleWakes) / 10, cpuSeconds() - idleCpuBefore);
     printWakeUps(idleThreadsBefore, 10);
+
+    // Keystrokes into another window with the shake off: no pointer or key monitor is installed.
+    monitors->removeMonitor(counting);
+    defaults->setBool(Defaults::activationEnabled, false);
+    settle(0.5);
+    testing::X11Client x;
+    testing::ColouredWindow editor(x.display(), "editor", 0xffffff, 100, 100, 400, 300);
+    testing::waitUntil(5, [&] { return editor.viewable(); });
+    x.focus(editor.id());
+    std::printf("%d keystrokes into another window at 200/s, the shake switched off\n", keystrokes);
+    // The same stretch of the event loop with nothing typed, to tell what the keys cause.
+    enum class Round { nothingTyped, noMonitor, keyMonitor };
+    for (const Round round : {Round::nothingTyped, Round::noMonitor, Round::keyMonitor}) {
+        const bool keyMonitor = round == Round::keyMonitor;
+        std::optional<MonitorToken> escape;
+        long keysSeen = 0;
+        if (keyMonitor) escape = monitors->addGlobalKeyDownMonitor([&](const KeyEvent&) { ++keysSeen; });
+        settle(0.5);
+        const double typingCpuBefore = cpuSeconds();
+        const long typingWakeBefore = wakeUps();
+        const auto typingThreadsBefore = testing::threadWakeUps();
+        const auto typingStart = std::chrono::steady_clock::now();
+        const pid_t typist = round == Round::nothingTyped ? 0 : startTypist();
+        QEventLoop typing;
+        QTimer::singleShot(int(keystrokes * 5.5) + 500, &typing, &QEventLoop::quit);
+        typing.exec();
+        if (typist) ::waitpid(typist, &status, 0);
+        const double typingElapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - typingStart).count();
+        std::printf("  %s: CPU %.3f s over %.1f s, %ld wake-ups of all threads, %ld keys seen\n",
+            round == Round::nothingTyped ? "nothing typed (the loop alone)"
+                : keyMonitor             ? "with a global key monitor (as during a selection)"
+                                         : "no monitor (as now between selections)",
+            cpuSeconds() - typingCpuBefore, typingElapsed, wakeUps() - typingWakeBefore, keysSeen);
+        printWakeUps(typingThreadsBefore, typingElapsed);
+        if (escape) monitors->removeMonitor(*escape);
+    }
     gesture->stop();
     return 0;
 }

@@ -6,16 +6,20 @@
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
 #include "app/platform/linux/atspi/X11RootCoordinates.h"
 #include "app/platform/linux/desktop/X11Workspace.h"
+#include "app/platform/linux/x11/X11WindowImages.h"
 #include "app/platform/linux/x11/X11WindowList.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakeSystem.h"
+#include "fakes/TemporaryDirectory.h"
 #include "tests/support/DesktopSession.h"
+#include "tests/support/X11Client.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 
 #include <chrono>
+#include <fstream>
 
 namespace zorvane::testing {
 namespace {
@@ -80,6 +84,14 @@ protected:
         session = new DesktopSession;
         gtk = session->startGtkWindow("Ventana GTK");
         qt = session->startQtWindow("Ventana Qt");
+        // A launcher entry for the GTK script: its name is the application's, not the script's.
+        if (gtk) {
+            std::ifstream command("/proc/" + std::to_string(gtk->pid) + "/cmdline");
+            std::string interpreter, script;
+            std::getline(std::getline(command, interpreter, '\0'), script, '\0');
+            fakes::writeFile(session->home() / ".local/share/applications/notas.desktop",
+                "[Desktop Entry]\nType=Application\nName=Notas de prueba\nExec=/usr/bin/python3 " + script + " %f\n");
+        }
     }
     static void TearDownTestSuite() { delete session; }
     void SetUp() override
@@ -101,10 +113,10 @@ TEST_F(AtspiAccessibilityTreeTest, PicksTheButtonThePictureTheLinkAndTheTextInGt
         const auto& at = app->widgets;
         const auto button = overlay.contextWithin(centre(at.at("button")), 10, titled);
         ASSERT_TRUE(button);
-        EXPECT_EQ(button->role, "push button");
+        EXPECT_EQ(button->role, "botón") << "in Spanish, whatever the session's language";
         EXPECT_EQ(button->kind, Kind::interface);
         expectNear(button->screenRect, at.at("button"));
-        EXPECT_FALSE(button->appName.empty());
+        EXPECT_EQ(button->appName, app == &*gtk ? "Notas de prueba" : "zorvane_qt_test_window");
 
         const auto picture = overlay.contextWithin(centre(at.at("picture")), 3, isImage);
         ASSERT_TRUE(picture);
@@ -181,6 +193,81 @@ TEST_F(AtspiAccessibilityTreeTest, FindsAPictureAndAParagraphInChromiumAndNamesT
     EXPECT_TRUE(waitUntil(10, [&] { return (identifier = workspace.frontmostApplicationIdentifier()) == "local.x11.gtk-window-py"; }))
         << identifier.value_or("none");
     session->stop(chromium);
+}
+
+// At Xft.dpi 192, with GTK at GDK_SCALE=2 and Qt scaling itself: each reports its own logical
+// pixels (Qt per monitor: its window here spans both), and a click on each button gives the
+// button, its picture at twice its logical size.
+TEST_F(AtspiAccessibilityTreeTest, OnAScaledDesktopTheButtonsAreFoundWhereTheyAreAndPicturedAtTheScreensDensity)
+{
+    fakes::writeFile(session->home() / "resources", "Xft.dpi: 192\n");
+    session->processes().run({"xrdb", "-merge", (session->home() / "resources").string()}, 10);
+    const auto scaledGtk = session->startGtkWindow("GTK al doble", {{"GDK_SCALE", "2"}});
+    const auto scaledQt = session->startQtWindow("Qt al doble");
+    ASSERT_TRUE(scaledGtk && scaledQt);
+    Overlay scaled;
+    X11Client x;
+    const auto images = std::shared_ptr<X11WindowImages>(X11WindowImages::create());
+    // Root pixels of a point as each toolkit reports it: GTK from the root's corner, Qt from the
+    // corner of the monitor the point is on (LEFT at 0, RIGHT at 1440).
+    const auto gtkRoot = [](Point p) { return Point {p.x * 2, p.y * 2}; };
+    const auto qtRoot = [](Point p) { return Point {p.x >= 1440 ? 1440 + (p.x - 1440) * 2 : p.x * 2, p.y * 2}; };
+    for (const auto& [app, toRoot] : {std::pair {&*scaledGtk, std::function<Point(Point)>(gtkRoot)}, std::pair {&*scaledQt, std::function<Point(Point)>(qtRoot)}}) {
+        SCOPED_TRACE(app == &*scaledGtk ? "GTK 3" : "Qt 6");
+        const Rect logical = app->widgets.at("button");
+        const Point root = toRoot(centre(logical));
+        const auto button = scaled.contextWithin(scaled.screens->quartzPoint(root), 10, titled);
+        ASSERT_TRUE(button);
+        const auto picture = images->compositeImage(button->screenRect, std::nullopt);
+        ASSERT_TRUE(picture);
+        EXPECT_NEAR(picture->width, logical.width() * 2, 1);
+        EXPECT_NEAR(picture->height, logical.height() * 2, 1);
+        const std::uint8_t* middle = picture->pixels.data() + picture->height / 2 * picture->stride + picture->width / 2 * 4;
+        EXPECT_EQ(std::uint32_t(middle[2]) << 16 | std::uint32_t(middle[1]) << 8 | middle[0], x.pixel(int(root.x), int(root.y)));
+    }
+    session->processes().run({"xrdb", "-remove"}, 10);
+    session->stop(scaledGtk->pid);
+    session->stop(scaledQt->pid);
+}
+
+// How reported coordinates map to the screen, from a top-level against its window, as measured:
+// GTK 3 at 2× (its frame against the window manager's), Qt 6 at 2× across two monitors (its client
+// area), Chromium at 2× (its interface in logical pixels), and the same application at 1×.
+TEST(AtspiScale, TheScaleAndTheWayOfEachToolkitComeFromItsWindow)
+{
+    const std::vector<Rect> monitors {Rect(0, 0, 1440, 900), Rect(1440, 0, 1440, 900)};
+    const struct {
+        const char* toolkit;
+        Rect reported;
+        AtspiScale::WindowPixels window;
+        bool qt;
+        double scale;
+        Point probe, probeOnScreen;
+    } cases[] = {
+        {"GTK 3 at 2×", Rect(60, 17, 521, 433), {Rect(121, 55, 1040, 840), Rect(120, 34, 1042, 866), Rect(121, 55, 1040, 840)}, false,
+            2, {81, 80}, {162, 160}},
+        {"Qt 6 at 2×", Rect(700, 80, 520, 420), {Rect(1400, 160, 1040, 840), Rect(1399, 140, 1042, 861), Rect(1400, 160, 1040, 840)},
+            true, 2, {1452, 173}, {1464, 346}},
+        {"Chromium at 2×", Rect(0, 10, 720, 438), {Rect(1, 20, 1438, 875), Rect(0, 0, 1440, 896), Rect(1, 20, 1438, 875)}, false, 2,
+            {40, 30}, {80, 60}},
+        {"GTK 3 at 1×", Rect(60, 80, 522, 446), {Rect(61, 100, 520, 420), Rect(60, 80, 522, 446), Rect(61, 100, 520, 420)}, false, 1,
+            {81, 80}, {81, 80}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.toolkit);
+        const auto mapping = AtspiScale::detect({Rect(0, 0, 0, 0), c.reported}, c.window, monitors, c.qt);
+        ASSERT_TRUE(mapping);
+        EXPECT_EQ(mapping->scale, c.scale);
+        EXPECT_EQ(mapping->toRoot(c.probe), c.probeOnScreen);
+        EXPECT_EQ(mapping->fromRoot(c.probeOnScreen), c.probe);
+    }
+    // A web page inside the scaled browser speaks root pixels; the browser's own parts do not.
+    const auto chromium = AtspiScale::detect({Rect(0, 10, 720, 438)}, {Rect(1, 20, 1438, 875), Rect(0, 0, 1440, 896), {}}, monitors, false);
+    ASSERT_TRUE(chromium);
+    EXPECT_TRUE(chromium->documentInRootPixels(Rect(0, 20, 1440, 876)));
+    EXPECT_FALSE(chromium->documentInRootPixels(Rect(0, 20, 720, 430)));
+    // A top-level that fits the window under no scale: its coordinates are taken as they come.
+    EXPECT_FALSE(AtspiScale::detect({Rect(0, 0, 300, 700)}, {Rect(0, 0, 1040, 840), Rect(0, 0, 1040, 840), {}}, monitors, false));
 }
 
 } // namespace

@@ -87,12 +87,25 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         ASSERT_TRUE(notes);
         notesProgram = notes->pid;
         const Rect button = notes->widgets.at("button");
+        const Rect picture = notes->widgets.at("picture");
+        // Notas with the keyboard (once the overlay has let go of it); the keys it has received,
+        // once the marker typed into it arrives.
+        const auto typeIntoNotes = [&](const char* marker) {
+            waitUntil(5, [&] { return x.keyboardFree(); });
+            for (const auto& w : x.windows())
+                if (w.name == "Notas") x.focus(w.id);
+            x.typeKey(marker);
+            std::string keys;
+            waitUntil(5, [&] { return (keys = readFile(notes->keys)).ends_with(std::string(marker) + "\n"); });
+            return keys;
+        };
         // A spot of the Notas window that nothing of ours covers.
         const int spotX = int(notes->widgets.at("window").maxX()) - 10, spotY = int(notes->widgets.at("window").minY()) + 5;
 
         const pid_t program = session.spawn({ZORVANE_PROGRAM}, environment);
         ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 0).has_value(); })) << "no icon in the tray";
         session.screenshot("desktop-tray");
+        ASSERT_EQ(typeIntoNotes("a"), "a\n");
 
         // `Zorvane --select` hands over and the first instance covers both monitors.
         EXPECT_EQ(session.processes().waitForExit(session.spawn({ZORVANE_PROGRAM, "--select"}, environment), 5), 0);
@@ -104,18 +117,23 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         session.screenshot("desktop-overlay");
         x.typeKey("Escape");
         EXPECT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 0; })) << "Escape left the overlay";
+        EXPECT_EQ(typeIntoNotes("b"), "a\nb\n") << "Escape reached the application under the overlay";
 
-        // A click on the button: the panel opens below it, 18 points away, with the keyboard. The
-        // pointer gets there the way a hand moves it, in steps the overlay follows.
+        // From the keyboard: the pointer comes to rest on the picture the way a hand moves it, in
+        // steps the overlay follows; Left outlines the button beside it and Enter picks it. The panel
+        // opens below it, 18 points away, with the keyboard.
         EXPECT_EQ(session.processes().waitForExit(session.spawn({ZORVANE_PROGRAM, "--select"}, environment), 5), 0);
         ASSERT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 2; }));
-        x.moveTo(int(button.midX()) - 20, int(button.midY()) - 12);
+        x.moveTo(int(picture.midX()) - 20, int(picture.midY()) - 12);
         for (int step = 0; step < 4; ++step) {
             std::this_thread::sleep_for(std::chrono::milliseconds(40));
             x.moveBy(5, 3);
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        x.click();
+        x.typeKey("Left");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        session.screenshot("desktop-overlay-keyboard");
+        x.typeKey("Return");
         std::optional<WindowOnScreen> panel;
         ASSERT_TRUE(waitUntil(5, [&] { return (panel = window("Zorvane", 500)) && panel->x >= 12; })) << "no panel";
         EXPECT_EQ(panel->y, button.maxY() + 18) << "button at " << button.minX() << "," << button.minY();
@@ -130,6 +148,7 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         EXPECT_EQ(pngSize(readFile(home / "received.png")), std::make_pair(button.width(), button.height()));
         ASSERT_TRUE(waitUntil(10, [&] { return window("Zorvane", 640).has_value(); })) << "the panel did not grow";
         session.screenshot("desktop-answer");
+        EXPECT_EQ(typeIntoNotes("c"), "a\nb\nc\n") << "the keys of the selection reached the application under it";
 
         // With a compositor, a shake over the desktop brings the overlay back, showing the screen
         // through it; a drag selects exactly the dragged area, the picture of the next question.
@@ -145,16 +164,10 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         ASSERT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 2; })) << "a shake brought no overlay";
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         EXPECT_FALSE(dark(x.pixel(spotX, spotY))) << "the translucent overlay shows black";
-        // The overlay reads where the pointer is when it handles the press and each move, not where
-        // they happened: the hand rests after each.
+        // A quick drag, without a rest: where each event happened counts, and the release ends it.
         x.moveTo(1600, 300);
         x.button(true);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        for (int step = 0; step < 10; ++step) {
-            x.moveBy(20, 10);
-            std::this_thread::sleep_for(std::chrono::milliseconds(40));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int step = 0; step < 10; ++step) x.moveBy(20, 10);
         x.button(false);
         EXPECT_TRUE(waitUntil(5, [&] { return overlayOnTop() == 0; }));
         ASSERT_TRUE(waitUntil(5, [&] { return (panel = window("Zorvane", 500)) && x.focused() == panel->id; }));
@@ -162,11 +175,17 @@ TEST(DesktopProgram, WalksFromTheTrayToAnAnswerAndQuitsClean)
         EXPECT_EQ(pngSize(readFile(home / "received.png")), std::make_pair(200.0, 100.0));
         session.stop(compositor);
 
-        // A second launch hands over, ends at once, and the first opens its menu at the pointer.
+        // A second launch hands over, ends at once, and the first opens its menu at the pointer. A
+        // selection asked for just before, while the screen saver was on, showed nothing over it.
         x.moveTo(1700, 300);
+        session.processes().run({"xset", "s", "activate"}, 5);
+        EXPECT_EQ(session.processes().waitForExit(session.spawn({ZORVANE_PROGRAM, "--select"}, environment), 5), 0);
         EXPECT_EQ(session.processes().waitForExit(session.spawn({ZORVANE_PROGRAM}, environment), 5), 0);
         std::optional<WindowOnScreen> menu;
         ASSERT_TRUE(waitUntil(5, [&] { return (menu = window("Zorvane", 320)).has_value(); })) << "no menu";
+        const auto all = x.windows(false);
+        EXPECT_TRUE(std::none_of(all.begin(), all.end(), [](auto& w) { return w.overrideRedirect && w.width == 1440; }))
+            << "an overlay over the screen saver";
         EXPECT_NEAR(menu->x, 1700, 8);
         EXPECT_NEAR(menu->y, 300, 8);
         session.screenshot("desktop-menu");

@@ -131,6 +131,11 @@ public:
     {
         return std::any_of(records_.begin(), records_.end(), [](const auto& record) { return record->mapped; });
     }
+    bool screenLocked() override { return locked; }
+    void overlayClosed(bool captureFollows) override { closings.push_back(captureFollows); }
+
+    bool locked = false;
+    std::vector<bool> closings; // captureFollows of each overlayClosed
 
     // Panels shown from now on stay mapped once ordered out until finishUnmapping(), as with a
     // window system that unmaps asynchronously.
@@ -157,6 +162,7 @@ public:
         user().onMouseDown(at);
         user().onMouseUp(at);
     }
+    void press(int keyCode, bool shift = false) { user().onKeyDown(KeyEvent {keyCode, shift}); }
 
 private:
     class Panel : public OverlayPanel {

@@ -139,7 +139,10 @@ TEST_F(MotionGestureMonitorTest, FollowsItsSettingsFromTheNextMoveAndLeavesNothi
     swing();
     EXPECT_EQ(triggers, 0);
     EXPECT_TRUE(monitor->detector().samples().empty());
+    EXPECT_EQ(events->installedMonitorCount(), 0u) << "switched off, nothing watches the pointer anywhere";
     defaults->setBool("activationEnabled", true);
+    queue->runPending();
+    EXPECT_EQ(events->installedMonitorCount(), 2u);
     defaults->setDouble("motionThreshold", 3500);
     swing(); // 2400 points per second
     EXPECT_EQ(triggers, 0);

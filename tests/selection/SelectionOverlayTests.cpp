@@ -12,8 +12,9 @@ constexpr KeyEvent escape {KeyEvent::escape};
 const Rect saveButton(100, 100, 200, 40);
 const Rect photo(600, 300, 200, 150);
 
-// Two screens side by side; a notes window across both with a button and a photo on the left one.
-// The pointer starts on the button. (The real panels and keyboard are walked in tests/e2e_desktop.)
+// Two screens side by side; a notes window across both with a button, a photo and a panel holding
+// a note and a link on the left one. The pointer starts on the button. (The real panels and
+// keyboard are walked in tests/e2e_desktop.)
 class SelectionOverlayTest : public ::testing::Test {
 protected:
     SelectionOverlayTest()
@@ -25,6 +26,9 @@ protected:
         window = tree->addElement(tree->addApplication(200, "Notas"), "AXWindow", Rect(0, 0, 2880, 900));
         tree->addElement(window, "AXButton", saveButton, {{"AXTitle", std::string("Guardar")}});
         tree->addElement(window, "AXImage", photo, {{"AXTitle", std::string("Foto")}});
+        const auto group = tree->addElement(window, "AXGroup", Rect(80, 500, 700, 200));
+        tree->addElement(group, "AXStaticText", Rect(100, 520, 300, 40), {{"AXValue", std::string("Nota")}});
+        tree->addElement(group, "AXLink", Rect(500, 520, 200, 40), {{"AXTitle", std::string("Ayuda")}});
         tree->setHit(200, window);
         monitors->setPointerLocation({120, 115});
     }
@@ -90,17 +94,18 @@ TEST_F(SelectionOverlayTest, ADragOfAtLeastEightByEightOnOneScreenSelectsThatAre
     EXPECT_EQ(selections[0].appName + " · " + selections[0].role, "Pantalla · Selección manual");
     expectNothingLeft();
     const struct {
-        Point down, up;
+        Point down, dragged, up;
         Rect selected;
     } drags[] = {
-        {{1300, 100}, {1600, 300}, Rect(1300, 100, 140, 200)}, // cut to the screen where it began
-        {{400, 400}, {500, 405}, saveButton},                  // too flat: what was outlined
-        {{-50, 100}, {200, 300}, saveButton},                  // begun off every screen
+        {{1300, 100}, {1600, 300}, {1600, 300}, Rect(1300, 100, 140, 200)}, // cut to the screen where it began
+        {{400, 400}, {500, 405}, {500, 405}, saveButton},                   // too flat: what was outlined
+        {{-50, 100}, {200, 300}, {200, 300}, saveButton},                   // begun off every screen
+        {{400, 400}, {450, 420}, {600, 500}, Rect(400, 400, 200, 100)},     // released past the last move
     };
     for (const auto& d : drags) {
         begin();
         panels->user().onMouseDown(d.down);
-        panels->user().onDrag(d.up);
+        panels->user().onDrag(d.dragged);
         panels->user().onMouseUp(d.up);
         EXPECT_EQ(selections.back().screenRect, d.selected) << d.down.x;
     }
@@ -132,8 +137,49 @@ TEST_F(SelectionOverlayTest, EscapeAnywhereCancelsExactlyOnceAndOtherKeysPassThr
     EXPECT_TRUE(monitors->deliverLocalKeyDown(escape)) << "in our own windows it is swallowed";
     EXPECT_FALSE(monitors->deliverLocalKeyDown(escape)) << "then it is the application's again";
     begin();
-    panels->user().onCancel(); // a panel has the keyboard
+    panels->press(KeyEvent::escape); // the panels have the keyboard
     EXPECT_EQ(cancellations, 3);
+    expectNothingLeft();
+    // Nothing over a locked screen: the selection ends as given up, once begin has returned.
+    panels->locked = true;
+    begin();
+    EXPECT_TRUE(panels->onScreen().empty());
+    queue->runPending();
+    EXPECT_EQ(cancellations, 4);
+    expectNothingLeft();
+    EXPECT_EQ(panels->closings, std::vector<bool>(4, false)) << "nothing captured follows a cancelled selection";
+}
+
+TEST_F(SelectionOverlayTest, TheKeysStepBetweenElementsAndEnterSelectsAsAClickWould)
+{
+    monitors->setPointerLocation({1000, 200}); // nothing there: the first key starts at the window's first element
+    begin();
+    const struct {
+        int key;
+        bool shift;
+        const char* outlined;
+    } steps[] = {
+        {KeyEvent::tab, false, "Guardar"},
+        {KeyEvent::rightArrow, false, "Foto"},    // nearer than the link, which lies further across
+        {KeyEvent::downArrow, false, "Ayuda"},     // straight below rather than the note beside it
+        {KeyEvent::tab, true, "Nota"},
+        {KeyEvent::tab, false, "Ayuda"},
+        {KeyEvent::tab, false, "Guardar"},         // round the end of the window
+        {KeyEvent::leftArrow, false, "Guardar"},   // nothing that way: it stays
+        {KeyEvent::pageDown, false, "Guardar"},    // nothing inside a button
+    };
+    for (const auto& step : steps) {
+        panels->press(step.key, step.shift);
+        EXPECT_EQ(panel(0)->label, step.outlined) << step.key;
+    }
+    panels->press(KeyEvent::pageUp);
+    EXPECT_EQ(panel(0)->highlightRect, Rect(0, 0, 1440, 900)) << "the window holding it";
+    panels->press(KeyEvent::pageDown);
+    EXPECT_EQ(panel(0)->label, "Guardar");
+    panels->press(KeyEvent::returnKey);
+    ASSERT_EQ(selections.size(), 1u);
+    EXPECT_EQ(selections[0].screenRect, saveButton);
+    EXPECT_EQ(panels->closings, std::vector<bool> {true}) << "the capture follows";
     expectNothingLeft();
 }
 
@@ -147,7 +193,7 @@ TEST_F(SelectionOverlayTest, LateEventsOfAReplacedCancelledOrDestroyedSelectionD
     EXPECT_EQ(panels->onScreen().size(), 2u);
     EXPECT_EQ(monitors->installedMonitorCount(), 2u);
     first.onMouseUp({120, 115});
-    first.onCancel();
+    first.onKeyDown(escape);
     queue->runPending();
     EXPECT_TRUE(overlay->isActive());
     EXPECT_EQ(firstCalls, 0);

@@ -156,7 +156,7 @@ bool DesktopSession::waitForWindow(const std::string& nameSubstring, double time
 std::optional<TestWindow> DesktopSession::waitForReport(pid_t pid, const std::filesystem::path& report)
 {
     if (!waitUntil(20, [&] { return std::filesystem::exists(report); })) return std::nullopt;
-    TestWindow window {pid, {}};
+    TestWindow window {pid, {}, report.string() + ".keys"};
     std::ifstream in(report);
     for (std::string line; std::getline(in, line);) {
         std::istringstream fields(line);
@@ -168,10 +168,10 @@ std::optional<TestWindow> DesktopSession::waitForReport(pid_t pid, const std::fi
     return window;
 }
 
-std::optional<TestWindow> DesktopSession::startGtkWindow(const std::string& title)
+std::optional<TestWindow> DesktopSession::startGtkWindow(const std::string& title, const std::map<std::string, std::string>& environment)
 {
     const auto report = home_ / ("gtk-" + std::to_string(++started_) + ".txt");
-    return waitForReport(spawn({"/usr/bin/python3", ZORVANE_SUPPORT_DIR "/gtk_window.py", report.string(), title}), report);
+    return waitForReport(spawn({"/usr/bin/python3", ZORVANE_SUPPORT_DIR "/gtk_window.py", report.string(), title}, environment), report);
 }
 
 std::optional<TestWindow> DesktopSession::startQtWindow(const std::string& title, bool accessibleQt)

@@ -20,11 +20,13 @@ struct DesktopSessionOptions {
     bool tray = false;            // trayer
 };
 
-// Another application's window to point at, and where its toolkit put its widgets (root pixels):
-// "window", "button" ("Enviar mensaje"), "picture", "link" ("Abrir la ayuda"), "text" (three lines).
+// Another application's window to point at, and where its toolkit put its widgets (root pixels,
+// or its own logical pixels when it is scaled): "window", "button" ("Enviar mensaje"), "picture",
+// "link" ("Abrir la ayuda"), "text" (three lines).
 struct TestWindow {
     pid_t pid = -1;
     std::map<std::string, Rect> widgets;
+    std::filesystem::path keys; // the GTK window writes the name of each key it receives here, a line each
 };
 
 // A private X11 desktop for one test program: Xvfb on a display it picks itself, a temporary HOME
@@ -61,7 +63,7 @@ public:
     // The test applications (tests/support), each at its own place: GTK 3 at (60, 80), Qt 6 at
     // (700, 80); none when the window did not come up. accessibleQt: Qt exposes its tree whatever
     // the session's switch says.
-    std::optional<TestWindow> startGtkWindow(const std::string& title);
+    std::optional<TestWindow> startGtkWindow(const std::string& title, const std::map<std::string, std::string>& environment = {});
     std::optional<TestWindow> startQtWindow(const std::string& title, bool accessibleQt = true);
     // Chromium showing tests/support/page.html full screen on the right monitor: a picture at
     // (1480, 40) 240×160, a paragraph at (1480, 240) 420 wide, a button at (1480, 420) 160×40.

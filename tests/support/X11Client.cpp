@@ -89,15 +89,25 @@ XWindow X11Client::focused() const
     return window;
 }
 
-bool X11Client::receivedKeyPress(XWindow window, const char* keysym, double seconds)
+bool X11Client::receivedKeyPress(XWindow window, const char* keysym, double seconds, int* others)
 {
     const KeyCode code = XKeysymToKeycode(display_, XStringToKeysym(keysym));
     XEvent event;
     return waitUntil(seconds, [&] {
-        while (XCheckTypedWindowEvent(display_, window, KeyPress, &event))
+        while (XCheckTypedWindowEvent(display_, window, KeyPress, &event)) {
             if (event.xkey.keycode == code) return true;
+            if (others) ++*others;
+        }
         return false;
     });
+}
+
+bool X11Client::keyboardFree() const
+{
+    const bool free = XGrabKeyboard(display_, DefaultRootWindow(display_), False, GrabModeAsync, GrabModeAsync, CurrentTime) == GrabSuccess;
+    if (free) XUngrabKeyboard(display_, CurrentTime);
+    XSync(display_, False);
+    return free;
 }
 
 std::uint32_t X11Client::pixel(int x, int y) const

@@ -39,8 +39,11 @@ public:
     void typeKey(const char* keysym); // "Escape", "Return"…
     void focus(XWindow window);
     XWindow focused() const;
-    // Whether the window (one of this client's) received a press of the key within the time.
-    bool receivedKeyPress(XWindow window, const char* keysym, double seconds = 5);
+    // Whether the window (one of this client's) received a press of the key within the time;
+    // `others` counts the presses of other keys it received before it.
+    bool receivedKeyPress(XWindow window, const char* keysym, double seconds = 5, int* others = nullptr);
+    // Whether no other client holds the keyboard now (it is taken for a moment and given back).
+    bool keyboardFree() const;
 
     std::uint32_t pixel(int x, int y) const; // 0xRRGGBB on screen
     bool selectionOwned(const char* selection) const;

@@ -1,15 +1,17 @@
 #!/usr/bin/python3
 # The GTK 3 window desktop tests point at: nested panels holding a button, a picture, a link-like
 # label and a three-line text. Once it has stood still for half a second it writes each widget's
-# rectangle in root pixels to the file named by its first argument ("name x y width height").
+# rectangle in root pixels to the file named by its first argument ("name x y width height"); the
+# name of every key it receives goes to that name plus ".keys".
 import os
 import sys
 
 import gi
 
 gi.require_version("Gtk", "3.0")
+gi.require_version("Gdk", "3.0")
 gi.require_version("GdkPixbuf", "2.0")
-from gi.repository import GdkPixbuf, GLib, Gtk  # noqa: E402
+from gi.repository import Gdk, GdkPixbuf, GLib, Gtk  # noqa: E402
 
 window = Gtk.Window(title=sys.argv[2])
 window.set_default_size(520, 420)
@@ -52,6 +54,13 @@ def moved(*_):
     timer[0] = GLib.timeout_add(500, write_report)
 
 
+def key(_, event):
+    with open(sys.argv[1] + ".keys", "a") as out:
+        out.write(Gdk.keyval_name(event.keyval) + "\n")
+    return False
+
+
+window.connect("key-press-event", key)
 window.connect("configure-event", moved)
 window.connect("map-event", moved)
 window.show_all()

@@ -1,9 +1,9 @@
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
 
 #include "app/platform/linux/atspi/AtspiRoles.h"
+#include "app/platform/linux/atspi/DesktopEntryNames.h"
 
 #include <atspi/atspi.h>
-#include <libintl.h>
 
 #include <algorithm>
 #include <cmath>
@@ -28,8 +28,6 @@ constexpr int maximumScannedGrandchildren = 50;
 constexpr int maximumTopLevels = 64;
 // Text read for "AXValue", in characters; the core keeps at most 8000 grapheme clusters.
 constexpr int maximumTextCharacters = 16000;
-// libatspi's translations of its role names.
-constexpr const char* roleCatalogue = "at-spi2-core";
 
 struct GObjectRelease {
     void operator()(gpointer object) const
@@ -84,22 +82,65 @@ void discardLibraryMessages(const gchar*, GLogLevelFlags, const gchar*, gpointer
 
 RootCoordinates RootCoordinates::identity()
 {
-    return {[](Point p) { return p; }, [](const Rect& r) { return r; }};
+    return {[](Point p) { return p; }, [](const Rect& r) { return r; }, nullptr, nullptr};
 }
 
+namespace {
+
+using Mapping = AtspiScale::Mapping;
+
+const std::shared_ptr<const Mapping>& identityMapping()
+{
+    static const auto identity = std::make_shared<const Mapping>();
+    return identity;
+}
+
+bool isDocument(AtspiRole role)
+{
+    return role == ATSPI_ROLE_DOCUMENT_WEB || role == ATSPI_ROLE_DOCUMENT_FRAME || role == ATSPI_ROLE_EMBEDDED;
+}
+
+Rect rectOf(const AtspiRect& r)
+{
+    return Rect(r.x, r.y, r.width, r.height);
+}
+
+} // namespace
+
+// How an object's coordinates are read: its application's mapping, and what the object it was
+// reached from speaks (a web page inside a scaled browser speaks root pixels, see AtspiScale).
+struct AtspiAccessibilityTree::Placement {
+    std::shared_ptr<const Mapping> base = identityMapping();
+    std::shared_ptr<const Mapping> inherited = identityMapping();
+};
+
 struct AtspiAccessibilityTree::Node {
-    Node(AtspiAccessible* accessible, ProcessID pid) : accessible(accessible), pid(pid) { g_object_ref(accessible); }
+    Node(AtspiAccessible* accessible, ProcessID pid, Placement placement)
+        : accessible(accessible), pid(pid), placement(std::move(placement))
+    {
+        g_object_ref(accessible);
+    }
     ~Node() { g_object_unref(accessible); }
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
     AtspiAccessible* accessible;
     ProcessID pid;
+    Placement placement;
+    // Decided on first need: what the object speaks, and whether it is a page in root pixels.
+    std::shared_ptr<const Mapping> mapping;
+    bool pixelDocument = false;
 };
 
 struct AtspiAccessibilityTree::Application {
     Owned<AtspiAccessible> root;
     std::optional<std::string> name;
+    std::optional<bool> qt; // Qt keeps each monitor's corner when it scales
+};
+
+struct AtspiAccessibilityTree::KnownMapping {
+    std::shared_ptr<const Mapping> mapping;
+    SteadyClock::time_point until;
 };
 
 // One request to another application: refused while that application is paused or when the
@@ -267,6 +308,20 @@ std::optional<AtspiRole> role(Call& call, AtspiAccessible* accessible)
     return known.role;
 }
 
+// What an object reached with `placement` speaks; pixelDocument tells a page in root pixels.
+template <typename Call>
+std::shared_ptr<const Mapping> speaks(Call& call, AtspiAccessible* accessible, const std::shared_ptr<const Mapping>& base,
+    const std::shared_ptr<const Mapping>& inherited, bool& pixelDocument)
+{
+    pixelDocument = false;
+    if (base->isIdentity()) return inherited;
+    const auto ownRole = role(call, accessible);
+    if (!ownRole || !isDocument(*ownRole)) return inherited;
+    const auto r = extents(call, accessible);
+    pixelDocument = r && plausible(*r) && base->documentInRootPixels(rectOf(*r));
+    return pixelDocument ? identityMapping() : base;
+}
+
 } // namespace
 
 AtspiAccessibilityTree::AtspiAccessibilityTree(RootCoordinates coordinates)
@@ -296,7 +351,6 @@ bool AtspiAccessibilityTree::connect()
     static const bool silenced = [] {
         g_log_set_handler(nullptr, static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE | G_LOG_LEVEL_INFO | G_LOG_LEVEL_DEBUG),
             discardLibraryMessages, nullptr);
-        bind_textdomain_codeset(roleCatalogue, "UTF-8");
         return true;
     }();
     (void)silenced;
@@ -321,9 +375,46 @@ bool AtspiAccessibilityTree::unresponsive(ProcessID pid)
     return false;
 }
 
-AccessibilityElement AtspiAccessibilityTree::makeElement(void* accessible, ProcessID pid) const
+AccessibilityElement AtspiAccessibilityTree::makeElement(void* accessible, ProcessID pid, const Placement& placement)
 {
-    return AccessibilityElement(std::make_shared<Node>(static_cast<AtspiAccessible*>(accessible), pid));
+    // The object keeps its address while a node holds it, so a live entry is the same object.
+    if (const auto known = nodes_.find(accessible); known != nodes_.end()) {
+        if (auto node = known->second.lock(); node && node->pid == pid) return AccessibilityElement(std::move(node));
+    }
+    if (nodes_.size() > 4096) std::erase_if(nodes_, [](const auto& entry) { return entry.second.expired(); });
+    auto node = std::make_shared<Node>(static_cast<AtspiAccessible*>(accessible), pid, placement);
+    nodes_[accessible] = node;
+    return AccessibilityElement(std::move(node));
+}
+
+std::shared_ptr<const Mapping> AtspiAccessibilityTree::mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels)
+{
+    if (!coordinates_.windowAt) return identityMapping();
+    const auto now = SteadyClock::now();
+    auto& known = mappings_[pid];
+    if (known && now < known->until && known->mapping->window.contains(rootPixel)) return known->mapping;
+    const auto window = coordinates_.windowAt(pid, rootPixel);
+    if (!window) return identityMapping();
+    bool qt = false;
+    if (const auto app = applications_.find(pid); app != applications_.end()) {
+        Application& application = *app->second;
+        if (!application.qt) {
+            Call call(*this, pid);
+            call([&](auto&) {
+                GErrorSlot error;
+                const std::string toolkit = takeString(atspi_accessible_get_toolkit_name(application.root.get(), &error));
+                if (error) return false;
+                application.qt = toolkit == "Qt";
+                return true;
+            });
+        }
+        qt = application.qt.value_or(false);
+    }
+    const std::vector<Rect> monitors = coordinates_.monitors ? coordinates_.monitors() : std::vector<Rect> {};
+    Mapping found = AtspiScale::detect(topLevels, *window, monitors, qt).value_or(Mapping {});
+    found.window = window->frame;
+    known = std::make_unique<KnownMapping>(KnownMapping {std::make_shared<const Mapping>(std::move(found)), now + bounds_.mappingLifetime});
+    return known->mapping;
 }
 
 bool AtspiAccessibilityTree::refreshApplications(const Deadline& deadline)
@@ -348,7 +439,7 @@ bool AtspiAccessibilityTree::refreshApplications(const Deadline& deadline)
         });
         if (pid == 0 || pid > static_cast<guint>(std::numeric_limits<ProcessID>::max())) continue;
         auto& entry = found[static_cast<ProcessID>(pid)];
-        if (!entry) entry = std::make_unique<Application>(Application {std::move(root), std::nullopt});
+        if (!entry) entry = std::make_unique<Application>(Application {std::move(root), std::nullopt, std::nullopt});
     }
     applications_ = std::move(found);
     return true;
@@ -376,11 +467,15 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
     forgetStaleFacts(true);
     const Point pixel = coordinates_.rootPixelsOf(quartzPoint);
     if (!std::isfinite(pixel.x) || !std::isfinite(pixel.y) || std::fabs(pixel.x) > 1e9 || std::fabs(pixel.y) > 1e9) return std::nullopt;
-    const int x = static_cast<int>(std::floor(pixel.x));
-    const int y = static_cast<int>(std::floor(pixel.y));
+    // The point in the space an object speaks.
+    const auto pointIn = [&pixel](const Mapping& mapping) {
+        const Point p = mapping.fromRoot(pixel);
+        return std::pair {static_cast<int>(std::floor(p.x)), static_cast<int>(std::floor(p.y))};
+    };
 
     Call call(*this, pid, &deadline);
     Owned<AtspiAccessible> current;
+    std::shared_ptr<const Mapping> mapping = identityMapping();
     for (int attempt = 0; attempt < 2 && !current; ++attempt) {
         Application* app = application(pid, deadline, attempt > 0);
         if (!app) return std::nullopt;
@@ -392,10 +487,12 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
             applications_.erase(pid);
             continue;
         }
-        // AT-SPI knows nothing of stacking: of the SHOWING top-levels under the point, the
-        // active one, else the smallest (a dialog over its main window).
-        double bestArea = 0;
-        bool bestActive = false;
+        struct Shown {
+            AtspiAccessible* window;
+            bool active;
+            AtspiRect extents;
+        };
+        std::vector<Shown> shown;
         for (const auto& window : topLevels) {
             bool isShowing = false;
             bool isActive = false;
@@ -407,31 +504,49 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
                 return true;
             });
             if (!isShowing) continue;
-            const auto r = extents(call, window.get());
-            if (!r || !contains(*r, x, y)) continue;
-            const double area = double(r->width) * r->height;
-            if (!current || (isActive && !bestActive) || (isActive == bestActive && area < bestArea)) {
-                current.reset(static_cast<AtspiAccessible*>(g_object_ref(window.get())));
-                bestArea = area;
-                bestActive = isActive;
-            }
+            if (const auto r = extents(call, window.get()); r && plausible(*r)) shown.push_back({window.get(), isActive, *r});
         }
         if (unresponsive(pid)) return std::nullopt;
+        std::vector<Rect> reported;
+        for (const Shown& window : shown) reported.push_back(rectOf(window.extents));
+        mapping = mappingFor(pid, pixel, reported);
+        // AT-SPI knows nothing of stacking: of the SHOWING top-levels under the point, the
+        // active one, else the smallest (a dialog over its main window). Compared on the screen:
+        // Qt reports a window that spans two monitors in the space of the one its corner is on.
+        double bestArea = 0;
+        bool bestActive = false;
+        for (const Shown& window : shown) {
+            if (!mapping->toRoot(rectOf(window.extents)).contains(pixel)) continue;
+            const double area = double(window.extents.width) * window.extents.height;
+            if (!current || (window.active && !bestActive) || (window.active == bestActive && area < bestArea)) {
+                current.reset(static_cast<AtspiAccessible*>(g_object_ref(window.window)));
+                bestArea = area;
+                bestActive = window.active;
+            }
+        }
     }
     if (!current) return std::nullopt;
 
     // Down the tree one step at a time. The toolkit's own answer is checked (SHOWING, contains the
     // point, not seen before); when it fails, the children and grandchildren are searched instead,
-    // last first, as later siblings are painted over earlier ones.
+    // last first, as later siblings are painted over earlier ones. Each object is asked in the
+    // space it speaks.
     std::set<AtspiAccessible*> seen {current.get()};
+    std::shared_ptr<const Mapping> currentSpeaks = mapping;
+    std::shared_ptr<const Mapping> currentInherited = mapping;
+    std::shared_ptr<const Mapping> candidateSpeaks;
     auto acceptable = [&](AtspiAccessible* candidate) {
         if (!candidate || seen.count(candidate)) return false;
         if (showing(call, candidate) != true) return false;
+        bool pixelDocument = false;
+        candidateSpeaks = speaks(call, candidate, mapping, currentSpeaks, pixelDocument);
         const auto r = extents(call, candidate);
+        const auto [x, y] = pointIn(*candidateSpeaks);
         return r && contains(*r, x, y);
     };
     for (int depth = 0; depth < maximumDepth && SteadyClock::now() < deadline; ++depth) {
         Owned<AtspiAccessible> next;
+        const auto [x, y] = pointIn(*currentSpeaks);
         call([&](auto& c) {
             c.interfacesOf(current.get());
             Owned<AtspiComponent> component(atspi_accessible_get_component_iface(current.get()));
@@ -455,29 +570,37 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
         if (!next) break;
         seen.insert(next.get());
         current = std::move(next);
+        currentInherited = currentSpeaks;
+        currentSpeaks = candidateSpeaks;
     }
     if (unresponsive(pid)) return std::nullopt;
-    return makeElement(current.get(), pid);
+    return makeElement(current.get(), pid, Placement {mapping, currentInherited});
 }
 
 std::optional<Rect> AtspiAccessibilityTree::frame(const AccessibilityElement& element)
 {
-    const Node* node = element.handle<Node>();
+    Node* node = element.handle<Node>();
     if (!node) return std::nullopt;
     forgetStaleFacts(false);
     Call call(*this, node->pid);
     const auto r = extents(call, node->accessible);
     if (!r || !plausible(*r)) return std::nullopt;
-    return coordinates_.quartzRectOf(Rect(r->x, r->y, r->width, r->height));
+    if (!node->mapping) node->mapping = speaks(call, node->accessible, node->placement.base, node->placement.inherited, node->pixelDocument);
+    return coordinates_.quartzRectOf(node->mapping->toRoot(rectOf(*r)));
 }
 
 std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const AccessibilityElement& element, std::string_view name)
 {
-    const Node* node = element.handle<Node>();
+    Node* node = element.handle<Node>();
     if (!node) return std::nullopt;
     AtspiAccessible* accessible = node->accessible;
     forgetStaleFacts(false);
     Call call(*this, node->pid);
+    // What the object speaks, for the objects reached from it.
+    const auto spoken = [&] {
+        if (!node->mapping) node->mapping = speaks(call, accessible, node->placement.base, node->placement.inherited, node->pixelDocument);
+        return node->mapping;
+    };
 
     if (name == Attr::role) {
         const auto value = role(call, accessible);
@@ -485,15 +608,12 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
         return std::string(AtspiRoles::axRole(*value));
     }
     if (name == Attr::roleDescription) {
-        // The role's name in the user's language, from libatspi's own catalogue rather than the
-        // toolkit's wording (Qt calls a picture "graphic", GTK an "icon"): what a capture is
-        // taken for follows this text, so every kind of picture reads as an image.
+        // Our own Spanish name, whatever the session's language and the toolkit's wording (Qt
+        // calls a picture "graphic", GTK an "icon"): the interface is Spanish, and what a capture
+        // is taken for follows this text.
         const auto value = role(call, accessible);
         if (!value) return std::nullopt;
-        const AtspiRole named = AtspiRoles::axRole(*value) == "AXImage" ? ATSPI_ROLE_IMAGE : *value;
-        const std::string english = takeString(atspi_role_get_name(named));
-        if (english.empty()) return std::nullopt;
-        return std::string(dgettext(roleCatalogue, english.c_str()));
+        return std::string(AtspiRoles::spanishName(*value));
     }
     if (name == Attr::title || name == Attr::description) {
         auto& known = facts_->of(accessible);
@@ -580,14 +700,17 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
         if (!ownRole || *ownRole == ATSPI_ROLE_APPLICATION) return std::nullopt;
         const auto parentRole = role(call, parent.get());
         if (!parentRole || *parentRole == ATSPI_ROLE_DESKTOP_FRAME) return std::nullopt;
-        return makeElement(parent.get(), node->pid);
+        // Above a page in root pixels its browser speaks as the application does.
+        const auto mine = spoken();
+        return makeElement(parent.get(), node->pid, Placement {node->placement.base, node->pixelDocument ? node->placement.base : mine});
     }
     if (name == Attr::children || name == Attr::visibleChildren) {
         const bool onlyShowing = name == Attr::visibleChildren;
+        const Placement below {node->placement.base, spoken()};
         std::vector<AccessibilityElement> list;
         for (const auto& c : children(call, accessible, maximumChildren)) {
             if (onlyShowing && showing(call, c.get()) != true) continue;
-            list.push_back(makeElement(c.get(), node->pid));
+            list.push_back(makeElement(c.get(), node->pid, below));
         }
         if (unresponsive(node->pid)) return std::nullopt;
         return list;
@@ -599,8 +722,13 @@ std::optional<std::string> AtspiAccessibilityTree::applicationName(const Accessi
 {
     const Node* node = element.handle<Node>();
     if (!node) return std::nullopt;
-    const auto it = applications_.find(node->pid);
-    if (it != applications_.end()) {
+    const std::uint64_t started = DesktopEntryNames::processStart(node->pid);
+    if (const auto known = names_.find(node->pid); known != names_.end() && known->second.first == started)
+        return known->second.second;
+
+    // What the application calls itself, else its process name as the system lists it.
+    std::optional<std::string> reported;
+    if (const auto it = applications_.find(node->pid); it != applications_.end()) {
         Application& app = *it->second;
         if (!app.name) {
             Call call(*this, node->pid);
@@ -615,13 +743,22 @@ std::optional<std::string> AtspiAccessibilityTree::applicationName(const Accessi
                 return true;
             });
         }
-        if (app.name && !app.name->empty()) return app.name;
+        if (app.name && !app.name->empty()) reported = app.name;
     }
-    // The process name, as the system lists it.
-    std::ifstream comm("/proc/" + std::to_string(node->pid) + "/comm");
-    std::string processName;
-    if (comm && std::getline(comm, processName) && !processName.empty()) return processName;
-    return std::nullopt;
+    if (!reported) {
+        std::ifstream comm("/proc/" + std::to_string(node->pid) + "/comm");
+        std::string processName;
+        if (comm && std::getline(comm, processName) && !processName.empty()) reported = processName;
+    }
+
+    // The name its desktop entry gives, where one describes this program (a script's file name
+    // or an executable's is no name for a person).
+    auto name = DesktopEntryNames::nameOf(node->pid, reported.value_or(""));
+    if (!name) name = reported;
+    if (!name) return std::nullopt;
+    if (names_.size() > 256) names_.clear();
+    names_[node->pid] = {started, *name};
+    return name;
 }
 
 } // namespace zorvane

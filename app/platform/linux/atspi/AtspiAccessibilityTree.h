@@ -2,6 +2,7 @@
 
 #include "app/core/Geometry.h"
 #include "app/platform/AccessibilityTree.h"
+#include "app/platform/linux/atspi/AtspiScale.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,11 +14,16 @@
 
 namespace zorvane {
 
-// Between the X root window's pixels, in which AT-SPI reports extents, and Quartz global points.
-// The Screens adapter owns the scale of each monitor; this adapter only applies it.
+// Between the X root window's pixels and Quartz global points. The Screens adapter owns the scale
+// of each monitor; this adapter only applies it.
 struct RootCoordinates {
     std::function<Point(Point quartzPoint)> rootPixelsOf;
     std::function<Rect(const Rect& rootPixels)> quartzRectOf;
+    // The application's topmost window at a root pixel, and the monitors, in root pixels: with
+    // them, an application that reports scaled coordinates (see AtspiScale) is found where it is
+    // on the screen. Without them every application is taken to report root pixels.
+    std::function<std::optional<AtspiScale::WindowPixels>(ProcessID pid, Point rootPixel)> windowAt;
+    std::function<std::vector<Rect>()> monitors;
 
     // One point per pixel, origin shared: what a single screen at scale 1 gives.
     static RootCoordinates identity();
@@ -44,6 +50,9 @@ public:
         std::chrono::milliseconds factsAfterLookup {300};
         // The list of applications is read again on a miss, at most this often.
         std::chrono::milliseconds rereadApplications {500};
+        // How an application's coordinates map to the screen is found again after this long, or
+        // as soon as the pointer is over another of its windows.
+        std::chrono::milliseconds mappingLifetime {1000};
     };
 
     explicit AtspiAccessibilityTree(RootCoordinates coordinates);
@@ -73,7 +82,11 @@ private:
     bool refreshApplications(const Deadline& deadline);
     bool unresponsive(ProcessID pid);
     void forgetStaleFacts(bool newLookup);
-    AccessibilityElement makeElement(void* accessible, ProcessID pid) const;
+    struct Placement;
+    // The one element for an object while any copy of it lives, so that equal objects compare equal.
+    AccessibilityElement makeElement(void* accessible, ProcessID pid, const Placement& placement);
+    // The application's mapping at a root pixel, from its top-levels as reported.
+    std::shared_ptr<const AtspiScale::Mapping> mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels);
 
     RootCoordinates coordinates_;
     Bounds bounds_;
@@ -83,6 +96,11 @@ private:
     std::chrono::steady_clock::time_point lastRefresh_;
     std::unique_ptr<Facts> facts_;
     std::uint64_t busCalls_ = 0;
+    std::map<void*, std::weak_ptr<Node>> nodes_;
+    struct KnownMapping;
+    std::map<ProcessID, std::unique_ptr<KnownMapping>> mappings_;
+    // Application names by process (and its start time: process ids are reused).
+    std::map<ProcessID, std::pair<std::uint64_t, std::string>> names_;
 };
 
 } // namespace zorvane

@@ -10,4 +10,8 @@ namespace zorvane::AtspiRoles {
 // "AXUnknown" for roles nobody points at on purpose.
 std::string_view axRole(AtspiRole role);
 
+// What the role is called in the Spanish interface, lower-case ("botón", "enlace", "imagen"),
+// whatever the session's language; "elemento" for roles without a name of their own.
+std::string_view spanishName(AtspiRole role);
+
 } // namespace zorvane::AtspiRoles

@@ -116,6 +116,16 @@ struct X11EventMonitors::State {
     Display* display = nullptr;
     int xiOpcode = 0;
     int stopFd = -1;
+    // Raw events are selected only while a monitor wants them: with none, no keystroke or movement
+    // anywhere wakes us. The reader applies what `wanted` says when woken through wakeFd.
+    int wakeFd = -1;
+    struct Selection {
+        bool motion = false;
+        bool keys = false;
+        friend bool operator==(const Selection&, const Selection&) = default;
+    };
+    Selection wanted;  // under mutex
+    Selection applied; // reader thread only
     std::thread reader;
     // Root children known to hold (or not) one of our windows; reader thread only.
     std::unordered_map<xcb_window_t, bool> holdsOwnWindow;
@@ -137,6 +147,7 @@ struct X11EventMonitors::State {
             reader.join();
         }
         if (stopFd >= 0) ::close(stopFd);
+        if (wakeFd >= 0) ::close(wakeFd);
         if (display) x11::DisplayCloser {}(display);
         if (query) xcb_disconnect(query);
     }
@@ -146,7 +157,46 @@ struct X11EventMonitors::State {
         const std::lock_guard lock(mutex);
         const MonitorToken token = nextToken++;
         entries.emplace(token, std::move(entry));
+        reselect();
         return token;
+    }
+
+    // Under mutex: what the monitors now want selected, passed to the reader when it changed.
+    void reselect()
+    {
+        Selection selection;
+        for (const auto& [token, entry] : entries) {
+            selection.motion = selection.motion || entry->kind == Kind::globalMove || entry->kind == Kind::localMove;
+            selection.keys = selection.keys || entry->kind == Kind::globalKey;
+        }
+        if (selection == wanted) return;
+        wanted = selection;
+        if (wakeFd < 0) return;
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+    }
+
+    // Reader thread: selects what is wanted now on the root window.
+    void applySelection()
+    {
+        Selection selection;
+        {
+            const std::lock_guard lock(mutex);
+            selection = wanted;
+        }
+        if (selection == applied) return;
+        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+        if (selection.motion) XISetMask(bits, XI_RawMotion);
+        if (selection.keys) XISetMask(bits, XI_RawKeyPress);
+        XIEventMask mask {XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
+        const Window rootWindow = DefaultRootWindow(display);
+        XISelectEvents(display, rootWindow, &mask, 1);
+        // Top-levels coming and going invalidate what we know about frames; unwatched, it is forgotten.
+        const bool any = selection.motion || selection.keys;
+        XSelectInput(display, rootWindow, any ? SubstructureNotifyMask : NoEventMask);
+        if (!any) holdsOwnWindow.clear();
+        XFlush(display);
+        applied = selection;
     }
 
     std::vector<std::shared_ptr<Entry>> snapshot(Kind kind)
@@ -295,7 +345,7 @@ struct X11EventMonitors::State {
         const auto code = appleKeyCode(XkbKeycodeToKeysym(display, static_cast<KeyCode>(keycode), 0, 0));
         // Our own windows get the key from Qt, where a local monitor can swallow it.
         if (!code || focusIsOwn()) return;
-                mainQueue->post([weak = weakSelf, keyCode = *code] {
+        mainQueue->post([weak = weakSelf, keyCode = *code] {
             if (const auto state = weak.lock()) state->deliverGlobalKey(keyCode);
         });
     }
@@ -338,15 +388,20 @@ struct X11EventMonitors::State {
             // Right after a sample, let the burst gather in the socket until the next slot;
             // otherwise sleep until the server or the stop signal says something.
             now = Steady::now();
-            pollfd fds[2] = {{stopFd, POLLIN, 0}, {xfd, POLLIN, 0}};
+            pollfd fds[3] = {{stopFd, POLLIN, 0}, {wakeFd, POLLIN, 0}, {xfd, POLLIN, 0}};
             const bool gathering = now < nextSample;
             const int timeout = gathering
                 ? static_cast<int>(std::ceil(std::chrono::duration<double, std::milli>(nextSample - now).count()))
                 : -1;
-            const int ready = ::poll(fds, gathering ? 1 : 2, timeout);
+            const int ready = ::poll(fds, gathering ? 2 : 3, timeout);
             if (ready < 0 && errno != EINTR) return;
             if (fds[0].revents) return;
-            if (!gathering && (fds[1].revents & (POLLERR | POLLHUP | POLLNVAL))) return;
+            if (fds[1].revents) {
+                std::uint64_t count = 0;
+                [[maybe_unused]] const ssize_t read = ::read(wakeFd, &count, sizeof count);
+                applySelection();
+            }
+            if (!gathering && (fds[2].revents & (POLLERR | POLLHUP | POLLNVAL))) return;
         }
     }
 
@@ -362,18 +417,13 @@ struct X11EventMonitors::State {
         int minor = 2;
         if (XIQueryVersion(display, &major, &minor) != Success || major < 2 || (major == 2 && minor < 2)) return false;
 
-        unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
-        XISetMask(bits, XI_RawMotion);
-        XISetMask(bits, XI_RawKeyPress);
-        XIEventMask mask {XIAllMasterDevices, static_cast<int>(sizeof bits), bits};
-        const Window rootWindow = DefaultRootWindow(display);
-        XISelectEvents(display, rootWindow, &mask, 1);
-        // Top-levels coming and going invalidate what we know about frames.
-        XSelectInput(display, rootWindow, SubstructureNotifyMask);
-        XSync(display, False);
-
         stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        return stopFd >= 0;
+        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (stopFd < 0 || wakeFd < 0) return false;
+        // Whatever monitors exist already are selected as soon as the reader runs.
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd, &one, sizeof one);
+        return true;
     }
 };
 
@@ -470,6 +520,7 @@ void X11EventMonitors::removeMonitor(MonitorToken token)
     const std::shared_ptr<Entry> entry = found->second;
     state_->entries.erase(found);
     entry->removed = true;
+    state_->reselect();
     const auto self = std::this_thread::get_id();
     state_->idle.wait(lock, [&] { return entry->running == 0 || entry->runner == self; });
 }

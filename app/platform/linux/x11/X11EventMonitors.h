@@ -12,11 +12,13 @@
 namespace zorvane {
 
 // Global pointer and key observation without grabbing anything: XInput 2.2 raw events on the
-// root window, read on a thread of its own over a connection of its own. Every handler runs on
-// the main thread through the main queue. Motion is sampled at most `sampleRate` times a second
-// while the pointer moves and not at all when it rests (the thread sleeps in poll() with no
-// timeout while nothing happens); samples the main thread has not taken yet wait in a single
-// queued task, so a burst never piles up tasks, and each keeps the time it was taken.
+// root window, read on a thread of its own over a connection of its own. Raw motion is selected
+// only while a pointer-moved monitor is installed and raw key presses only while a global key
+// monitor is: without them no movement or keystroke anywhere on the desktop reaches us (the
+// thread sleeps in poll() with no timeout). Every handler runs on the main thread through the
+// main queue. Motion is sampled at most `sampleRate` times a second while the pointer moves and
+// not at all when it rests; samples the main thread has not taken yet wait in a single queued
+// task, so a burst never piles up tasks, and each keeps the time it was taken.
 //
 // "Local" means the event concerns one of this process's own windows (those of the Qt
 // connection), "global" any other; an event reaches one kind, never both. Local key presses are

@@ -1,5 +1,8 @@
 #include "app/platform/linux/x11/X11OverlayPanels.h"
 
+#include "app/platform/linux/x11/X11KeyboardGrab.h"
+#include "app/platform/linux/x11/X11ScreenLock.h"
+#include "app/platform/linux/x11/X11WindowImages.h"
 #include "app/selection/SelectionCanvasLayout.h"
 
 #include <QApplication>
@@ -12,14 +15,20 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace zorvane {
 
@@ -70,12 +79,12 @@ QScreen* matchingScreen(const ScreenDescription& screen)
 
 class OverlayCanvas final : public QWidget {
 public:
-    OverlayCanvas(OverlayPanelHandlers handlers, std::shared_ptr<EventMonitors> eventMonitors, QImage frozenFrame)
+    OverlayCanvas(OverlayPanelHandlers handlers, const Rect& quartzBounds, QImage frozenFrame)
         : QWidget(nullptr,
               Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint | Qt::Tool
                   | Qt::WindowDoesNotAcceptFocus),
           handlers_(std::move(handlers)),
-          eventMonitors_(std::move(eventMonitors)),
+          quartzBounds_(quartzBounds),
           frozenFrame_(std::move(frozenFrame))
     {
         setObjectName(QStringLiteral("selectionOverlayPanel"));
@@ -158,46 +167,40 @@ protected:
         painter.drawText(QPointF(hint.textOrigin.x, hint.textOrigin.y + metrics.ascent()), QString::fromStdString(hint.text));
     }
 
-    void enterEvent(QEnterEvent*) override { report(handlers_.onMove); }
+    void enterEvent(QEnterEvent* event) override { report(handlers_.onMove, event->position()); }
 
     void mouseMoveEvent(QMouseEvent* event) override
     {
-        report(pressed_ && (event->buttons() & Qt::LeftButton) ? handlers_.onDrag : handlers_.onMove);
+        report(pressed_ && (event->buttons() & Qt::LeftButton) ? handlers_.onDrag : handlers_.onMove, event->position());
     }
 
     void mousePressEvent(QMouseEvent* event) override
     {
         if (event->button() != Qt::LeftButton) return;
         pressed_ = true;
-        report(handlers_.onMouseDown);
+        report(handlers_.onMouseDown, event->position());
     }
 
     void mouseReleaseEvent(QMouseEvent* event) override
     {
         if (event->button() != Qt::LeftButton || !pressed_) return;
         pressed_ = false;
-        report(handlers_.onMouseUp);
-    }
-
-    void keyPressEvent(QKeyEvent* event) override
-    {
-        if (event->key() == Qt::Key_Escape && reporting_ && handlers_.onCancel) {
-            handlers_.onCancel();
-            return;
-        }
-        QWidget::keyPressEvent(event);
+        report(handlers_.onMouseUp, event->position());
     }
 
 private:
-    // The pointer's location now, not the one the event carried.
-    void report(const std::function<void(Point)>& handler)
+    // Where the event happened, in Quartz points: the canvas covers its screen's Quartz bounds (a
+    // drag carries on past the edge in the same measure).
+    void report(const std::function<void(Point)>& handler, const QPointF& local)
     {
         if (!reporting_ || !handler) return;
-        handler(eventMonitors_->currentPointerLocation());
+        const double sx = width() > 0 ? quartzBounds_.width() / width() : 1;
+        const double sy = height() > 0 ? quartzBounds_.height() / height() : 1;
+        handler(Point {quartzBounds_.minX() + local.x() * sx, quartzBounds_.minY() + local.y() * sy});
     }
 
     OverlayPanelHandlers handlers_;
-    std::shared_ptr<EventMonitors> eventMonitors_;
+    Rect quartzBounds_;
     QImage frozenFrame_;
     std::optional<Rect> highlight_;
     std::string label_ {Layout::defaultLabel};
@@ -205,29 +208,33 @@ private:
     bool pressed_ = false;
 };
 
-class X11OverlayPanel final : public OverlayPanel {
+// When one of our own windows (not a panel) last hid: what it covered is repainted by the
+// applications under it shortly after, and the desktop is pictured only then.
+class HideWatcher final : public QObject {
 public:
-    explicit X11OverlayPanel(OverlayCanvas* canvas) : canvas_(canvas) {}
-    ~X11OverlayPanel() override { orderOut(); }
+    std::chrono::steady_clock::time_point lastHide;
 
-    void setHighlight(const std::optional<Rect>& highlightRect, const std::string& label) override
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (canvas_) canvas_->setHighlight(highlightRect, label);
+        if (event->type() == QEvent::Hide && watched->isWindowType()
+            && !watched->objectName().startsWith(QLatin1String("selectionOverlayPanel")))
+            lastHide = std::chrono::steady_clock::now();
+        return false;
     }
-
-    void orderOut() override
-    {
-        if (!canvas_) return;
-        canvas_->stopReporting();
-        canvas_->hide();
-        // The panel may be released from inside one of its own event handlers.
-        canvas_->deleteLater();
-        canvas_ = nullptr;
-    }
-
-private:
-    QPointer<OverlayCanvas> canvas_;
 };
+
+// A part of the picture as an image that shares its pixels and keeps the picture alive.
+QImage frameOf(const X11WindowImages::SnapshotPart& part)
+{
+    using Shared = std::shared_ptr<const X11WindowImages::Snapshot>;
+    const X11WindowImages::Snapshot& whole = *part.snapshot;
+    const uchar* first = whole.pixels + std::size_t(part.pixels.y) * whole.stride + std::size_t(part.pixels.x) * 4;
+    QImage frame(first, part.pixels.width, part.pixels.height, qsizetype(whole.stride), QImage::Format_RGB32,
+        [](void* kept) { delete static_cast<Shared*>(kept); }, new Shared(part.snapshot));
+    frame.setDevicePixelRatio(part.scale > 0 ? part.scale : 1);
+    return frame;
+}
 
 QImage frozenFrameOf(WindowImages& windowImages, const Rect& quartzBounds)
 {
@@ -241,25 +248,118 @@ QImage frozenFrameOf(WindowImages& windowImages, const Rect& quartzBounds)
 
 } // namespace
 
-X11OverlayPanels::X11OverlayPanels(std::shared_ptr<EventMonitors> eventMonitors, std::shared_ptr<WindowImages> windowImages)
-    : eventMonitors_(std::move(eventMonitors)), windowImages_(std::move(windowImages))
+struct X11OverlayPanels::State {
+    std::shared_ptr<WindowImages> windowImages;
+    std::shared_ptr<X11WindowImages> x11Images; // the same object, when it is X11's
+    X11KeyboardGrab keyboard;
+    HideWatcher hideWatcher;
+    // Every panel window shown and not yet known to be gone from the screen.
+    std::vector<unsigned long> windows;
+    int shown = 0; // panels not yet ordered out
+    bool compositor = false;
+    std::optional<std::uint64_t> snapshot; // the picture taken for the panels on the screen
+    std::optional<std::uint64_t> keptSnapshot;
+    QTimer snapshotExpiry;
+
+    // The first panel of a selection: our windows off the screen, the desktop pictured, the keyboard ours.
+    void beginSelection(const OverlayPanelHandlers& handlers)
+    {
+        compositor = compositorRunning();
+        if (x11Images) {
+            if (xcb_connection_t* connection = qtConnection()) {
+                // Every hide we asked for has reached the server before the picture is taken.
+                xcb_flush(connection);
+                std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+            }
+            const auto allowance = std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(repaintAllowance));
+            const auto ready = hideWatcher.lastHide + allowance;
+            if (const auto now = std::chrono::steady_clock::now(); now < ready) std::this_thread::sleep_for(ready - now);
+            snapshot = x11Images->holdSnapshot();
+        }
+        keyboard.take(handlers.onKeyDown);
+    }
+
+    void panelGone()
+    {
+        if (--shown == 0) keyboard.giveBack();
+    }
+
+    QImage frozenFrame(const ScreenDescription& screen, QScreen* qscreen)
+    {
+        QImage frozen;
+        if (x11Images) {
+            if (const auto part = x11Images->snapshotPart(screen.quartzBounds)) frozen = frameOf(*part);
+        } else if (windowImages) {
+            frozen = frozenFrameOf(*windowImages, screen.quartzBounds);
+        }
+        // Slower, but a black screen would be worse.
+        if (frozen.isNull() && qscreen) frozen = qscreen->grabWindow(0).toImage();
+        return frozen;
+    }
+};
+
+namespace {
+
+class X11OverlayPanel final : public OverlayPanel {
+public:
+    X11OverlayPanel(OverlayCanvas* canvas, std::shared_ptr<X11OverlayPanels::State> state) : canvas_(canvas), state_(std::move(state)) {}
+    ~X11OverlayPanel() override { orderOut(); }
+
+    void setHighlight(const std::optional<Rect>& highlightRect, const std::string& label) override
+    {
+        if (canvas_) canvas_->setHighlight(highlightRect, label);
+    }
+
+    void orderOut() override
+    {
+        if (!shown_) return;
+        shown_ = false;
+        if (canvas_) {
+            canvas_->stopReporting();
+            canvas_->hide();
+            // The panel may be released from inside one of its own event handlers.
+            canvas_->deleteLater();
+            canvas_ = nullptr;
+        }
+        state_->panelGone();
+    }
+
+private:
+    QPointer<OverlayCanvas> canvas_;
+    std::shared_ptr<X11OverlayPanels::State> state_;
+    bool shown_ = true;
+};
+
+} // namespace
+
+X11OverlayPanels::X11OverlayPanels(std::shared_ptr<WindowImages> windowImages) : state_(std::make_shared<State>())
 {
+    state_->windowImages = std::move(windowImages);
+    state_->x11Images = std::dynamic_pointer_cast<X11WindowImages>(state_->windowImages);
+    if (QCoreApplication* app = QCoreApplication::instance()) app->installEventFilter(&state_->hideWatcher);
+    state_->snapshotExpiry.setSingleShot(true);
+    QObject::connect(&state_->snapshotExpiry, &QTimer::timeout, [state = state_.get()] {
+        if (state->x11Images && state->keptSnapshot) state->x11Images->dropSnapshot(state->keptSnapshot);
+        state->keptSnapshot.reset();
+    });
 }
 
-X11OverlayPanels::~X11OverlayPanels() = default;
+X11OverlayPanels::~X11OverlayPanels()
+{
+    if (QCoreApplication* app = QCoreApplication::instance()) app->removeEventFilter(&state_->hideWatcher);
+    if (state_->x11Images) state_->x11Images->dropSnapshot();
+}
 
 std::unique_ptr<OverlayPanel> X11OverlayPanels::showPanel(const ScreenDescription& screen, OverlayPanelHandlers handlers)
 {
+    State& state = *state_;
+    if (state.shown == 0) state.beginSelection(handlers);
     QScreen* qscreen = matchingScreen(screen);
     // Without a compositor translucent pixels show black: paint what the screen showed instead.
     QImage frozen;
-    if (!compositorRunning()) {
-        if (windowImages_) frozen = frozenFrameOf(*windowImages_, screen.quartzBounds);
-        // Slower, but a black screen would be worse.
-        if (frozen.isNull() && qscreen) frozen = qscreen->grabWindow(0).toImage();
-    }
+    if (!state.compositor) frozen = state.frozenFrame(screen, qscreen);
 
-    auto* canvas = new OverlayCanvas(std::move(handlers), eventMonitors_, std::move(frozen));
+    auto* canvas = new OverlayCanvas(std::move(handlers), screen.quartzBounds, std::move(frozen));
     if (qscreen) {
         canvas->setScreen(qscreen);
         canvas->setGeometry(qscreen->geometry());
@@ -269,8 +369,9 @@ std::unique_ptr<OverlayPanel> X11OverlayPanels::showPanel(const ScreenDescriptio
     }
     canvas->show();
     canvas->raise();
-    windows_.push_back(canvas->winId());
-    return std::make_unique<X11OverlayPanel>(canvas);
+    state.windows.push_back(canvas->winId());
+    ++state.shown;
+    return std::make_unique<X11OverlayPanel>(canvas, state_);
 }
 
 bool X11OverlayPanels::anyPanelOnScreen()
@@ -278,7 +379,7 @@ bool X11OverlayPanels::anyPanelOnScreen()
     xcb_connection_t* connection = qtConnection();
     if (!connection) return false;
     bool any = false;
-    std::erase_if(windows_, [&](unsigned long window) {
+    std::erase_if(state_->windows, [&](unsigned long window) {
         xcb_generic_error_t* error = nullptr;
         auto* attributes = xcb_get_window_attributes_reply(connection, xcb_get_window_attributes(connection, xcb_window_t(window)), &error);
         std::free(error);
@@ -288,6 +389,25 @@ bool X11OverlayPanels::anyPanelOnScreen()
         return !viewable;
     });
     return any;
+}
+
+bool X11OverlayPanels::screenLocked()
+{
+    return X11ScreenLock::isLocked();
+}
+
+void X11OverlayPanels::overlayClosed(bool captureFollows)
+{
+    State& state = *state_;
+    const auto snapshot = std::exchange(state.snapshot, std::nullopt);
+    if (!state.x11Images || !snapshot) return;
+    if (!captureFollows) {
+        state.x11Images->dropSnapshot(snapshot);
+        return;
+    }
+    // Kept for the capture, which drops it; if none comes, it goes anyway.
+    state.keptSnapshot = snapshot;
+    state.snapshotExpiry.start(std::chrono::milliseconds(std::lround(snapshotLifetime * 1000)));
 }
 
 bool X11OverlayPanels::compositorRunning()

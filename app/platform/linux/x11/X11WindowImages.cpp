@@ -3,8 +3,6 @@
 #include "app/platform/linux/x11/X11Support.h"
 
 #include <X11/extensions/XShm.h>
-#include <X11/extensions/Xcomposite.h>
-#include <X11/extensions/Xrender.h>
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -103,27 +101,13 @@ std::unique_ptr<X11WindowImages> X11WindowImages::create(const char* displayName
 X11WindowImages::X11WindowImages(x11::DisplayPtr display)
     : display_(std::move(display)), segment_(std::make_unique<SharedSegment>())
 {
-    Display* d = display_.get();
-    shm_ = XShmQueryExtension(d);
-    int eventBase = 0, errorBase = 0, major = 0, minor = 2;
-    const bool composite = XCompositeQueryExtension(d, &eventBase, &errorBase)
-        && XCompositeQueryVersion(d, &major, &minor) && (major > 0 || minor >= 2);
-    if (composite && XRenderQueryExtension(d, &eventBase, &errorBase)) {
-        x11::ErrorTrap trap(d);
-        XCompositeRedirectSubwindows(d, DefaultRootWindow(d), CompositeRedirectAutomatic);
-        composite_ = !trap.failed();
-    }
+    shm_ = XShmQueryExtension(display_.get());
 }
 
 X11WindowImages::~X11WindowImages()
 {
     std::lock_guard lock(mutex_);
     releaseSharedSegment();
-    // Closing the connection ends the redirection too; say so explicitly while it is alive.
-    if (composite_) {
-        x11::ErrorTrap trap(display_.get());
-        XCompositeUnredirectSubwindows(display_.get(), DefaultRootWindow(display_.get()), CompositeRedirectAutomatic);
-    }
 }
 
 bool X11WindowImages::ensureSharedSegment(std::size_t bytes)
@@ -206,9 +190,8 @@ bool X11WindowImages::read(Drawable drawable, const PixelRect& source, WindowIma
     return true;
 }
 
-std::optional<WindowImage> X11WindowImages::rootImage(const PixelRect& pixels, double scale)
+std::optional<WindowImage> X11WindowImages::readRoot(const PixelRect& pixels, double scale)
 {
-    std::lock_guard lock(mutex_);
     if (pixels.width <= 0 || pixels.height <= 0) return std::nullopt;
     WindowImage image = blankImage(pixels, scale);
     Display* d = display_.get();
@@ -226,116 +209,156 @@ bool X11WindowImages::isOnScreen(Window window)
     return exists && !trap.failed() && attributes.map_state == IsViewable;
 }
 
-std::optional<WindowImage> X11WindowImages::imageBelow(Window window, const PixelRect& pixels, double scale)
+X11MonitorLayout X11WindowImages::layout()
 {
-    {
-        std::lock_guard lock(mutex_);
-        if (pixels.width <= 0 || pixels.height <= 0) return std::nullopt;
-        if (isOnScreen(window)) {
-            // Leaving the window out needs the windows' own pixmaps; without them the image would
-            // show the window it must not show.
-            if (!composite_) return std::nullopt;
-            std::optional<Window> topLevel;
-            {
-                x11::ErrorTrap trap(display_.get());
-                topLevel = x11::topLevelAncestor(display_.get(), window);
-            }
-            if (topLevel) return composeBelow(*topLevel, pixels, scale);
-        }
-    }
-    return rootImage(pixels, scale);
+    x11::ErrorTrap trap(display_.get());
+    return X11MonitorLayout::read(display_.get(), false);
 }
 
-std::optional<WindowImage> X11WindowImages::composeBelow(Window topLevel, const PixelRect& pixels, double scale)
+X11WindowImages::Snapshot::~Snapshot()
+{
+    if (shared) shmdt(shared);
+}
+
+std::unique_ptr<X11WindowImages::Snapshot> X11WindowImages::readSharedSnapshot()
 {
     Display* d = display_.get();
-    const Window root = DefaultRootWindow(d);
     const int screen = DefaultScreen(d);
-    WindowImage image = blankImage(pixels, scale);
-    const auto area = intersect(pixels, rootBounds(d));
-    if (!area) return image;
-
-    XRenderPictFormat* format = XRenderFindVisualFormat(d, DefaultVisual(d, screen));
-    if (!format) return std::nullopt;
-    x11::ScopedPixmap target;
-    x11::ScopedPicture targetPicture;
+    const PixelRect whole = rootBounds(d);
+    x11::ImagePtr header(XShmCreateImage(d, DefaultVisual(d, screen), static_cast<unsigned>(DefaultDepth(d, screen)), ZPixmap,
+        nullptr, nullptr, static_cast<unsigned>(whole.width), static_cast<unsigned>(whole.height)));
+    if (!header) return nullptr;
+    // Only a layout the picture's readers take as it is; others go through the copying path.
+    if (header->bits_per_pixel != 32 || header->byte_order != LSBFirst || header->red_mask != 0xff0000
+        || header->green_mask != 0xff00 || header->blue_mask != 0xff)
+        return nullptr;
+    XShmSegmentInfo info {};
+    const std::size_t bytes = static_cast<std::size_t>(header->bytes_per_line) * static_cast<std::size_t>(whole.height);
+    info.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (info.shmid < 0) return nullptr;
+    auto snapshot = std::make_unique<Snapshot>();
+    snapshot->shared = shmat(info.shmid, nullptr, 0);
+    // Removed now, freed once both sides have detached.
+    const auto remove = [&] { shmctl(info.shmid, IPC_RMID, nullptr); };
+    if (snapshot->shared == reinterpret_cast<void*>(-1)) {
+        snapshot->shared = nullptr;
+        remove();
+        return nullptr;
+    }
+    info.shmaddr = static_cast<char*>(snapshot->shared);
+    info.readOnly = False;
+    header->data = info.shmaddr;
+    header->obdata = reinterpret_cast<char*>(&info);
+    bool read = false;
     {
         x11::ErrorTrap trap(d);
-        target = x11::ScopedPixmap(d, XCreatePixmap(d, root, static_cast<unsigned>(area->width),
-                                           static_cast<unsigned>(area->height), static_cast<unsigned>(DefaultDepth(d, screen))));
-        targetPicture = x11::ScopedPicture(d, XRenderCreatePicture(d, target.get(), format, 0, nullptr));
-        XRenderColor black {0, 0, 0, 0xffff};
-        XRenderFillRectangle(d, PictOpSrc, targetPicture.get(), &black, 0, 0, static_cast<unsigned>(area->width),
-            static_cast<unsigned>(area->height));
-        if (trap.failed()) return std::nullopt;
+        const bool attached = XShmAttach(d, &info) && !trap.failed();
+        remove();
+        if (attached) {
+            read = XShmGetImage(d, DefaultRootWindow(d), header.get(), 0, 0, AllPlanes) && !trap.failed();
+            // The server lets go of the segment; the pixels stay in our mapping until the picture goes.
+            XShmDetach(d, &info);
+            XSync(d, False);
+        }
     }
+    header->data = nullptr; // the segment is the picture's, not the image's
+    if (!read) return nullptr;
+    snapshot->width = static_cast<std::uint32_t>(whole.width);
+    snapshot->height = static_cast<std::uint32_t>(whole.height);
+    snapshot->stride = static_cast<std::size_t>(header->bytes_per_line);
+    snapshot->pixels = static_cast<const std::uint8_t*>(snapshot->shared);
+    return snapshot;
+}
 
-    // The desktop background, where the desktop publishes one.
-    if (auto background = x11::readProperty32(d, root, x11::atom(d, "_XROOTPMAP_ID"), XA_PIXMAP);
-        background && !background->empty() && (*background)[0]) {
-        x11::ErrorTrap trap(d);
-        x11::ScopedPicture picture(d, XRenderCreatePicture(d, (*background)[0], format, 0, nullptr));
-        XRenderComposite(d, PictOpSrc, picture.get(), None, targetPicture.get(), area->x, area->y, 0, 0, 0, 0,
-            static_cast<unsigned>(area->width), static_cast<unsigned>(area->height));
-        picture.reset();
-        (void)trap.failed(); // a stale pixmap leaves the background black
+std::optional<std::uint64_t> X11WindowImages::holdSnapshot()
+{
+    std::lock_guard lock(mutex_);
+    snapshot_.reset();
+    std::unique_ptr<Snapshot> snapshot = shm_ ? readSharedSnapshot() : nullptr;
+    if (!snapshot) {
+        auto image = readRoot(rootBounds(display_.get()), 1);
+        // A segment the size of the whole root is not kept between selections.
+        releaseSharedSegment();
+        if (!image) return std::nullopt;
+        snapshot = std::make_unique<Snapshot>();
+        snapshot->width = image->width;
+        snapshot->height = image->height;
+        snapshot->stride = image->stride;
+        snapshot->copied = std::move(image->pixels);
+        snapshot->pixels = snapshot->copied.data();
     }
+    snapshot_ = std::move(snapshot);
+    return ++snapshotNumber_;
+}
 
-    // Bottom to top, up to the window left out.
-    for (Window child : x11::rootChildren(d)) {
-        if (child == topLevel) break;
-        // Each window on its own: one that disappears meanwhile is just not drawn.
-        x11::ErrorTrap trap(d);
-        XWindowAttributes attributes;
-        if (!XGetWindowAttributes(d, child, &attributes) || attributes.map_state != IsViewable
-            || attributes.c_class != InputOutput)
-            continue;
-        const PixelRect bounds {attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
-            attributes.height + 2 * attributes.border_width};
-        const auto overlap = intersect(bounds, *area);
-        if (!overlap) continue;
-        XRenderPictFormat* windowFormat = XRenderFindVisualFormat(d, attributes.visual);
-        if (!windowFormat) continue;
-        x11::ScopedPixmap contents(d, XCompositeNameWindowPixmap(d, child));
-        XRenderPictureAttributes pictureAttributes {};
-        pictureAttributes.subwindow_mode = IncludeInferiors;
-        x11::ScopedPicture picture(
-            d, XRenderCreatePicture(d, contents.get(), windowFormat, CPSubwindowMode, &pictureAttributes));
-        const bool translucent = windowFormat->type == PictTypeDirect && windowFormat->direct.alphaMask;
-        XRenderComposite(d, translucent ? PictOpOver : PictOpSrc, picture.get(), None, targetPicture.get(),
-            overlap->x - bounds.x, overlap->y - bounds.y, 0, 0, overlap->x - area->x, overlap->y - area->y,
-            static_cast<unsigned>(overlap->width), static_cast<unsigned>(overlap->height));
-        picture.reset();
-        contents.reset();
-        (void)trap.failed();
-    }
+std::optional<X11WindowImages::SnapshotPart> X11WindowImages::snapshotPart(const Rect& quartzRect)
+{
+    std::lock_guard lock(mutex_);
+    if (!snapshot_) return std::nullopt;
+    const auto monitors = layout();
+    const X11Monitor* monitor = monitors.monitorForQuartzRect(quartzRect);
+    if (!monitor) return std::nullopt;
+    const Rect p = monitors.rootPixelRect(quartzRect);
+    const PixelRect wanted {static_cast<int>(std::lround(p.minX())), static_cast<int>(std::lround(p.minY())),
+        static_cast<int>(std::lround(p.width())), static_cast<int>(std::lround(p.height()))};
+    const auto inside = intersect(wanted, {0, 0, static_cast<int>(snapshot_->width), static_cast<int>(snapshot_->height)});
+    if (!inside) return std::nullopt;
+    return SnapshotPart {snapshot_, *inside, monitor->scale};
+}
 
-    if (!read(target.get(), {0, 0, area->width, area->height}, image, area->x - pixels.x, area->y - pixels.y))
-        return std::nullopt;
-    return image;
+void X11WindowImages::dropSnapshot(std::optional<std::uint64_t> which)
+{
+    std::lock_guard lock(mutex_);
+    if (!which || *which == snapshotNumber_) snapshot_.reset();
 }
 
 std::optional<WindowImage> X11WindowImages::compositeImage(const Rect& quartzRect, std::optional<WindowNumber> belowWindow)
 {
-    std::optional<X11MonitorLayout> layout;
-    {
-        std::lock_guard lock(mutex_);
-        x11::ErrorTrap trap(display_.get());
-        layout = X11MonitorLayout::read(display_.get(), false);
-    }
+    std::lock_guard lock(mutex_);
+    const auto monitors = layout();
     const Rect r = quartzRect.standardized();
     if (r.isNull() || r.isInfinite() || r.width() <= 0 || r.height() <= 0) return std::nullopt;
-    const X11Monitor* monitor = layout->monitorForQuartzRect(r);
+    const X11Monitor* monitor = monitors.monitorForQuartzRect(r);
     if (!monitor) return std::nullopt;
-    const Rect p = layout->rootPixelRect(r);
+    const Rect p = monitors.rootPixelRect(r);
     const double x0 = std::round(p.minX()), y0 = std::round(p.minY());
     const double x1 = std::round(p.maxX()), y1 = std::round(p.maxY());
     // Anything beyond this is not a screen rectangle.
     constexpr double limit = 1 << 15;
     if (std::fabs(x0) > limit || std::fabs(y0) > limit || x1 - x0 > limit || y1 - y0 > limit) return std::nullopt;
     const PixelRect pixels {static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0)};
-    if (belowWindow) return imageBelow(static_cast<Window>(*belowWindow), pixels, monitor->scale);
-    return rootImage(pixels, monitor->scale);
+    if (pixels.width <= 0 || pixels.height <= 0) return std::nullopt;
+
+    // The desktop as the overlay found it: one capture, then it is gone.
+    if (snapshot_) {
+        const std::shared_ptr<const Snapshot> snapshot = std::move(snapshot_);
+        WindowImage image = blankImage(pixels, monitor->scale);
+        const PixelRect whole {0, 0, static_cast<int>(snapshot->width), static_cast<int>(snapshot->height)};
+        if (const auto part = intersect(pixels, whole)) {
+            for (int y = 0; y < part->height; ++y) {
+                const std::uint8_t* from = snapshot->pixels + static_cast<std::size_t>(part->y + y) * snapshot->stride
+                    + static_cast<std::size_t>(part->x) * 4;
+                std::uint8_t* to = image.pixels.data() + static_cast<std::size_t>(part->y - pixels.y + y) * image.stride
+                    + static_cast<std::size_t>(part->x - pixels.x) * 4;
+                std::memcpy(to, from, static_cast<std::size_t>(part->width) * 4);
+            }
+        }
+        return image;
+    }
+
+    if (belowWindow && isOnScreen(static_cast<Window>(*belowWindow))) {
+        // Without the picture the window cannot be left out: no image rather than one that shows it,
+        // unless it lies elsewhere.
+        Display* d = display_.get();
+        x11::ErrorTrap trap(d);
+        XWindowAttributes attributes;
+        const auto topLevel = x11::topLevelAncestor(d, static_cast<Window>(*belowWindow));
+        if (!topLevel || !XGetWindowAttributes(d, *topLevel, &attributes) || trap.failed()) return std::nullopt;
+        const PixelRect frame {attributes.x, attributes.y, attributes.width + 2 * attributes.border_width,
+            attributes.height + 2 * attributes.border_width};
+        if (intersect(frame, pixels)) return std::nullopt;
+    }
+    return readRoot(pixels, monitor->scale);
 }
 
 } // namespace zorvane

@@ -152,6 +152,8 @@ std::optional<std::vector<X11WindowEntry>> X11WindowList::entries()
         const auto decorations = candidate.managed ? fourCardinals(d, candidate.window, "_NET_FRAME_EXTENTS") : std::nullopt;
         entry.frame = visibleFrame(x, y, width, height, shadows ? shadows->data() : nullptr,
             decorations ? decorations->data() : nullptr);
+        entry.client = visibleFrame(x, y, width, height, shadows ? shadows->data() : nullptr, nullptr);
+        entry.outer = {x, y, width, height};
         auto layer = layerOf(candidate);
         if (!layer) return;
         entry.layer = *layer;
@@ -276,11 +278,13 @@ std::optional<X11WindowEntry> X11WindowList::topmostApplicationWindowAtPixel(
         X11WindowEntry entry;
         entry.window = candidate.window;
         if (candidate.managed)
-            entry.frame = visibleFrame(position->dst_x, position->dst_y, geometry->width, geometry->height,
-                cardinals(shadows.get()), cardinals(extents.get()));
+            entry.outer = {position->dst_x, position->dst_y, geometry->width, geometry->height};
         else
-            entry.frame = visibleFrame(geometry->x, geometry->y, geometry->width + 2 * geometry->border_width,
-                geometry->height + 2 * geometry->border_width, cardinals(shadows.get()), nullptr);
+            entry.outer = {geometry->x, geometry->y, geometry->width + 2 * geometry->border_width,
+                geometry->height + 2 * geometry->border_width};
+        const PixelRect& o = entry.outer;
+        entry.frame = visibleFrame(o.x, o.y, o.width, o.height, cardinals(shadows.get()), candidate.managed ? cardinals(extents.get()) : nullptr);
+        entry.client = visibleFrame(o.x, o.y, o.width, o.height, cardinals(shadows.get()), nullptr);
         if (!contains(entry.frame, rootPixel)) continue;
         auto layer = layerOf(candidate);
         if (!layer || *layer != X11WindowLayer::normal) continue;

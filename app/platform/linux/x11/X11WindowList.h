@@ -28,6 +28,8 @@ constexpr int dragAndDrop = 500;
 struct X11WindowEntry {
     x11::XID window = 0;      // the client window (the top-level itself without a window manager)
     PixelRect frame;          // including the window manager's decorations
+    PixelRect client;         // what the client draws, without the shadows GTK draws around it
+    PixelRect outer;          // the client's X window, shadows included
     int layer = X11WindowLayer::normal;
     std::optional<ProcessID> ownerPID;
 };

@@ -9,6 +9,7 @@
 #include "app/core/UserDefaults.h"
 #include "app/core/UUID.h"
 #include "app/gesture/MotionGestureMonitor.h"
+#include "app/model/BrowserSelection.h"
 #include "app/platform/AccessibilityTree.h"
 #include "app/platform/ApplicationWindows.h"
 #include "app/platform/AudioInput.h"
@@ -34,6 +35,7 @@
 #include "app/voice/SpeechInputService.h"
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,7 +66,7 @@ struct AppPlatform {
     std::shared_ptr<OnboardingWindowController> onboardingWindow;
 
     CodexServiceOptions codexOptions;
-    std::uint16_t bridgePort = BridgeProtocol::port;
+    std::filesystem::path bridgeSocketPath = BridgeProtocol::socketPath();
     // Where the browsers keep their profiles; none: the current user's.
     std::optional<std::filesystem::path> homeDirectory;
     std::optional<std::filesystem::path> configHome;
@@ -119,13 +121,16 @@ public:
     void toggleVoice();
     void closeComposer();
 
-    // Where a selection runs, and the browser's reports.
+    // Where a selection runs, and the browsers' reports, each from the host that sent it.
     void handleActivationGesture();
     void cancelSelection();
-    void beginBrowserSelection(const BrowserBridgeService::SelectionStarted& started);
-    void acceptBrowserSelection(const BrowserBridgeService::Selection& selection);
-    void handleBrowserCancel();
-    void handleBrowserConnectionChange(bool connected);
+    void beginBrowserSelection(BrowserSelection::HostID host, const BrowserBridgeService::SelectionStarted& started);
+    void acceptBrowserSelection(BrowserSelection::HostID host, const BrowserBridgeService::Selection& selection);
+    void handleBrowserPickerShown(BrowserSelection::HostID host);
+    void handleBrowserCancel(BrowserSelection::HostID host);
+    void handleBrowserHostConnected(const BrowserBridgeService::Host& host);
+    void handleBrowserHostDisconnected(BrowserSelection::HostID host);
+    void handleBrowserListenerChange(const std::optional<std::string>& failure);
 
     // Start-up, permissions, system.
     void start();
@@ -163,6 +168,10 @@ private:
     void captureWhenPanelsSettle(const UUID& contextID, const Rect& rect, double waitingSince);
     void startCapture(const UUID& contextID, const Rect& rect, std::optional<std::int64_t> windowNumber);
     void onMain(std::function<void(AppModel&)> task, double afterSeconds = 0);
+    std::optional<BrowserSelection::HostID> hostOfFrontmostBrowser();
+    void expireBrowserActivation(std::uint64_t attempt);
+    // Back to idle from wherever the page's selection stood, for a reason that needs nothing sent.
+    void endBrowserSelection();
 
     AppPlatform platform_;
 
@@ -180,8 +189,10 @@ private:
     std::int64_t composerFocusRequest_ = 0;
 
     bool hasStarted_ = false;
-    bool browserSelectionActive_ = false;
-    std::optional<UUID> pendingBrowserSelectionID_;
+    BrowserSelection::State browserSelection_;
+    std::uint64_t browserActivations_ = 0;
+    std::map<BrowserSelection::HostID, BrowserBridgeService::Host> browserHosts_; // connected, oldest first
+    std::optional<std::string> bridgeFailure_; // the listener's, while it is shown as lastError
 
     std::shared_ptr<SpeechInputService> speech_;
     std::shared_ptr<UpdateService> updates_;

@@ -281,31 +281,10 @@ void AppModel::endBrowserSelection()
     if (awaitingCrop) publish(isPreparingSelectionImage_, false);
 }
 
-std::optional<BrowserSelection::HostID> AppModel::hostOfFrontmostBrowser()
-{
-    if (browserHosts_.empty()) return std::nullopt;
-    // The newest host first: of two profiles in one browser, the one heard from last.
-    const auto frontmostPID = platform_.workspace->frontmostApplicationProcessID();
-    if (frontmostPID) {
-        for (auto it = browserHosts_.rbegin(); it != browserHosts_.rend(); ++it)
-            if (it->second.browserProcessID == frontmostPID) return it->first;
-        // Another process is in front: a browser behind it would pick where nobody looks.
-        return std::nullopt;
-    }
-    // A window that does not say its process: the same browser will do.
-    const auto frontmost = platform_.workspace->frontmostApplicationIdentifier();
-    if (!frontmost || !BrowserBridgeService::supportsBrowser(*frontmost)) return std::nullopt;
-    for (auto it = browserHosts_.rbegin(); it != browserHosts_.rend(); ++it) {
-        const auto pid = it->second.browserProcessID;
-        if (pid && platform_.workspace->applicationIdentifierOfProcess(*pid) == frontmost) return it->first;
-    }
-    return std::nullopt;
-}
-
 void AppModel::handleActivationGesture()
 {
     if (isSelecting_) return;
-    const auto host = hostOfFrontmostBrowser();
+    const auto host = BrowserSelection::hostInFront(browserHosts_, *platform_.workspace);
     if (host && browserBridge_->requestActivation(*host)) {
         if (std::holds_alternative<BrowserSelection::AwaitingCrop>(browserSelection_)) publish(isPreparingSelectionImage_, false);
         const std::uint64_t attempt = ++browserActivations_;

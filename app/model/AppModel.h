@@ -35,7 +35,6 @@
 #include "app/voice/SpeechInputService.h"
 
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -168,7 +167,6 @@ private:
     void captureWhenPanelsSettle(const UUID& contextID, const Rect& rect, double waitingSince);
     void startCapture(const UUID& contextID, const Rect& rect, std::optional<std::int64_t> windowNumber);
     void onMain(std::function<void(AppModel&)> task, double afterSeconds = 0);
-    std::optional<BrowserSelection::HostID> hostOfFrontmostBrowser();
     void expireBrowserActivation(std::uint64_t attempt);
     // Back to idle from wherever the page's selection stood, for a reason that needs nothing sent.
     void endBrowserSelection();
@@ -191,7 +189,7 @@ private:
     bool hasStarted_ = false;
     BrowserSelection::State browserSelection_;
     std::uint64_t browserActivations_ = 0;
-    std::map<BrowserSelection::HostID, BrowserBridgeService::Host> browserHosts_; // connected, oldest first
+    BrowserSelection::Hosts browserHosts_;
     std::optional<std::string> bridgeFailure_; // the listener's, while it is shown as lastError
 
     std::shared_ptr<SpeechInputService> speech_;

@@ -2,8 +2,10 @@
 
 #include "app/bridge/BrowserBridgeService.h"
 #include "app/core/UUID.h"
+#include "app/platform/Workspace.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <variant>
 
@@ -52,6 +54,29 @@ inline std::optional<HostID> hostOf(const State& state)
 inline bool isSelectingInPage(const State& state)
 {
     return std::holds_alternative<Requested>(state) || std::holds_alternative<Picking>(state);
+}
+
+using Hosts = std::map<HostID, BrowserBridgeService::Host>; // connected, oldest first
+
+// The host serving the browser in front: the one whose browser process owns the frontmost window
+// (the newest, when profiles of one browser each have a host); when the window does not say its
+// process, a host of the same browser. None when no connected browser is in front.
+inline std::optional<HostID> hostInFront(const Hosts& hosts, Workspace& workspace)
+{
+    if (hosts.empty()) return std::nullopt;
+    if (const auto frontmostPID = workspace.frontmostApplicationProcessID()) {
+        for (auto it = hosts.rbegin(); it != hosts.rend(); ++it)
+            if (it->second.browserProcessID == frontmostPID) return it->first;
+        // Another process is in front: a browser behind it would pick where nobody looks.
+        return std::nullopt;
+    }
+    const auto frontmost = workspace.frontmostApplicationIdentifier();
+    if (!frontmost || !BrowserBridgeService::supportsBrowser(*frontmost)) return std::nullopt;
+    for (auto it = hosts.rbegin(); it != hosts.rend(); ++it) {
+        const auto pid = it->second.browserProcessID;
+        if (pid && workspace.applicationIdentifierOfProcess(*pid) == frontmost) return it->first;
+    }
+    return std::nullopt;
 }
 
 } // namespace zorvane::BrowserSelection

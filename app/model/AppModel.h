@@ -106,6 +106,7 @@ public:
     const std::string& codexStatus() const { return codexStatus_; }
     bool launchAtLoginEnabled() const { return launchAtLoginEnabled_; }
     bool browserExtensionConnected() const { return browserExtensionConnected_; }
+    const BrowserSelection::Hosts& browserHosts() const { return browserHosts_; } // one per connected browser profile
     std::int64_t composerFocusRequest() const { return composerFocusRequest_; }
     bool hasStarted() const { return hasStarted_; }
 

@@ -89,6 +89,18 @@ public:
         std::lock_guard lock(mutex_);
         return tasks_.size();
     }
+    // Tasks posted so far; waitForPosted blocks (real time, bounded) until `count` have been, so a
+    // test can run a report another thread owes it before it moves the clock.
+    std::uint64_t postedCount() const
+    {
+        std::lock_guard lock(mutex_);
+        return sequence_;
+    }
+    bool waitForPosted(std::uint64_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    {
+        std::unique_lock lock(mutex_);
+        return posted_.wait_for(lock, timeout, [&] { return sequence_ >= count; });
+    }
 
 private:
     bool due(double time) const { return !tasks_.empty() && tasks_.begin()->first.first <= time; }

@@ -1,7 +1,6 @@
 // The whole web path with a real browser: Debian's Chromium, headless, with the shipped extension,
-// the real ZorvaneBrowserHost found through the manifest the installer wrote, and the real bridge
-// service, beside a second, scripted host. The application's side is driven here (which browser is
-// in front is said by a fake workspace); the user's click and key come through DevTools.
+// the real ZorvaneBrowserHost found through the manifest the installer wrote, the real bridge service
+// and a second, scripted host. The application's side is driven here; the user's through DevTools.
 #include "app/bridge/BrowserBridgeInstaller.h"
 #include "app/bridge/BrowserBridgeService.h"
 #include "app/model/BrowserSelection.h"
@@ -37,9 +36,7 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     std::vector<std::string> events;
     std::optional<UUID> startedID;
     std::optional<BrowserBridgeService::Selection> selection;
-    // The browser finds the application where its own runtime folder says.
-    const fs::path runtime = temporary / "run";
-    fs::create_directories(runtime);
+    const fs::path runtime = temporary.path();
     auto service = BrowserBridgeService::create(queue, runtime / "zorvane/browser-bridge");
     service->onHostConnected = [&](const auto& host) { hosts[host.id] = host; };
     service->onHostDisconnected = [&](auto id) { hosts.erase(id); };
@@ -48,7 +45,6 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     service->onPickerShown = [&](auto) { events.push_back("shown"); };
     service->onCancel = [&](auto) { events.push_back("cancel"); };
     service->start();
-    ASSERT_TRUE(service->isListening());
 
     testing::HttpServer server;
     server.put("/index.html", "<!doctype html><html lang=\"es\"><head><meta charset=\"utf-8\"><title>Página de prueba</title></head>"
@@ -74,7 +70,7 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     fakes::FakeWorkspace workspace;
     workspace.frontmostPID = browser.pid();
     const auto chromiumHost = BrowserSelection::hostInFront(hosts, workspace);
-    ASSERT_TRUE(chromiumHost) << "the host did not name its browser";
+    ASSERT_TRUE(chromiumHost && hosts[*chromiumHost].browserProcessID == browser.pid()) << "the host did not name its browser";
 
     // The extension hears of a tab's loading well after the page is done (the browser gathers tab
     // updates). So a page is opened in a new active tab, and is ready once the extension's worker
@@ -94,10 +90,8 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     const std::string tab = open(server.url("/"));
     const auto pickerShown = [&] { return browser.evaluate(tab, "!!document.querySelector('[data-zorvane-picker]')") == true; };
     const auto activateAndWaitForThePicker = [&] {
-        const std::size_t before = events.size();
         ASSERT_TRUE(service->requestActivation(*chromiumHost));
         ASSERT_TRUE(queue.runUntil(pickerShown, 10s)) << "no picker appeared in the page";
-        ASSERT_TRUE(queue.runUntil([&] { return events.size() > before && events.back() == "shown"; })) << "the page did not say its picker shows";
     };
 
     // Pick: the application asks, the user clicks the element.
@@ -119,12 +113,6 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
         EXPECT_TRUE(std::abs(pixel[0] - 0x22) <= 6 && std::abs(pixel[1] - 0xaa) <= 6 && std::abs(pixel[2] - 0x77) <= 6) << x << "," << y;
     }
     EXPECT_TRUE(queue.runUntil([&] { return !pickerShown(); }, 5s));
-
-    // The other browser in front: only its host is asked.
-    workspace.frontmostPID = ::getpid();
-    ASSERT_TRUE(service->requestActivation(*BrowserSelection::hostInFront(hosts, workspace)));
-    EXPECT_EQ(other.receiveLine(), std::string(BridgeProtocol::activateLine));
-    EXPECT_FALSE(pickerShown());
 
     // Cancel in the page with Escape, then from the application: the picker goes, and only the
     // page's cancel reaches the application.

@@ -121,8 +121,7 @@ public:
     std::optional<ProcessID> frontmostApplicationProcessID() override { return frontmostPID; }
     std::optional<std::string> applicationIdentifierOfProcess(ProcessID pid) override
     {
-        const auto found = processes.find(pid);
-        return found == processes.end() ? std::nullopt : std::optional(found->second);
+        return processes.contains(pid) ? std::optional(processes.at(pid)) : std::nullopt;
     }
     bool openURL(const std::string& url) override { return openedURLs.push_back(url), true; }
     bool openURLWithApplication(const std::string& url, const std::string& app) override

@@ -89,17 +89,16 @@ public:
         std::lock_guard lock(mutex_);
         return tasks_.size();
     }
-    // Tasks posted so far; waitForPosted blocks (real time, bounded) until `count` have been, so a
-    // test can run a report another thread owes it before it moves the clock.
+    // Tasks ever posted, and a bounded wait for that many: for reports other threads owe a test.
     std::uint64_t postedCount() const
     {
         std::lock_guard lock(mutex_);
         return sequence_;
     }
-    bool waitForPosted(std::uint64_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    bool waitForPosted(std::uint64_t count)
     {
         std::unique_lock lock(mutex_);
-        return posted_.wait_for(lock, timeout, [&] { return sequence_ >= count; });
+        return posted_.wait_for(lock, std::chrono::seconds(10), [&] { return sequence_ >= count; });
     }
 
 private:

@@ -95,9 +95,7 @@ TEST_F(MenuTest, BindsTheShakeSwitchAndTheModeToTheSettingsAndSaysWhenTheBrowser
     std::filesystem::create_directories(home / "zorvane/browser-bridge"); // where the bridge's socket goes
     startedModel();
     open();
-    auto* error = item<QLabel>("errorLabel");
-    ASSERT_TRUE(waitFor([&] { return shown(error); }));
-    EXPECT_TRUE(error->text().startsWith(QStringLiteral("La extensión del navegador no puede conectar con Zorvane: "))) << error->text().toStdString();
+    ASSERT_TRUE(waitFor([&] { return item<QLabel>("errorLabel")->text().startsWith(QStringLiteral("La extensión del navegador")); }));
     keepScreenshot(&menu(), "menu-bridge-error");
     auto* picker = item<ui::SegmentedControl>("modePicker");
     EXPECT_EQ(picker->currentTag(), QString());

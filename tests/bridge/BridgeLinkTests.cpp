@@ -96,7 +96,7 @@ TEST_F(BrowserBridgeServiceTest, OnlyThisUsersHostsPastTheirHelloAreHeardEachOnI
         if (child == 0) {
             if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
             BridgeSocket peer = BridgeSocket::connectTo(socketPath);
-            ::_exit(!peer.isOpen() || (peer.send(hello + started) && peer.readToEnd()) ? 0 : 1);
+            ::_exit(!peer.isOpen() || (peer.send(hello + started), peer.readToEnd()) ? 0 : 1); // refused: closed
         }
         int status = -1;
         ::waitpid(child, &status, 0);

@@ -1,17 +1,18 @@
 // ZorvaneBrowserHost: started by the browser when the Zorvane extension opens its native port.
-// Relays the extension's frames to the application over loopback TCP and the application's lines
-// back, adding only its own hello. It reports nothing but its exit status.
+// Relays the extension's frames to the application over the user's private Unix socket and the
+// application's lines back, adding only its own hello, which names the browser process that
+// started it. It reports nothing but its exit status.
 
 #include "app/bridge/BridgeProtocol.h"
 #include "browser-host/HostRelay.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -28,16 +29,34 @@ constexpr int pipeSize = 1024 * 1024;
     ::_exit(status);
 }
 
+// Only an application of our own user may hear what the page sends.
+bool serverIsThisUser(int socket)
+{
+#ifdef SO_PEERCRED
+    ucred peer {};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer && peer.uid == ::geteuid();
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    return ::getpeereid(socket, &uid, &gid) == 0 && uid == ::geteuid();
+#endif
+}
+
 int connectToApplication()
 {
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(zorvane::BridgeProtocol::port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const std::string path = zorvane::BridgeProtocol::socketPath();
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) finish(1);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
     for (int attempt = 0; attempt < connectionAttempts; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) finish(1);
-        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) return fd;
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            if (!serverIsThisUser(fd)) finish(1);
+            return fd;
+        }
         ::close(fd);
         ::usleep(retryDelayMicroseconds);
     }
@@ -59,11 +78,13 @@ int main()
 #endif
 
     static std::mutex outputLock;
+    // The browser starts us itself; a parent that is already gone leaves us with init, no browser.
+    const pid_t browser = ::getppid();
     const int socket = connectToApplication();
 
     zorvane::host::DescriptorWriter application(socket, true);
-    if (!application.writeAll(zorvane::BridgeProtocol::helloLine.data(), zorvane::BridgeProtocol::helloLine.size()))
-        finish(1);
+    const std::string hello = zorvane::BridgeProtocol::helloLine(browser > 1 ? std::optional<std::int32_t>(browser) : std::nullopt);
+    if (!application.writeAll(hello.data(), hello.size())) finish(1);
 
     try {
         std::thread([socket] {

@@ -6,6 +6,7 @@
 #include <sodium.h>
 
 #include <cstring>
+#include <limits>
 
 namespace zorvane::BridgeMessages {
 
@@ -18,19 +19,28 @@ using json = nlohmann::json;
 class TopLevelMembers final : public nlohmann::json_sax<json> {
 public:
     std::optional<std::string> type, token, selectionID, title, imageBase64;
+    std::optional<std::uint64_t> browserProcessID;
 
     bool isObject() const { return isObject_; }
 
     bool null() override { return scalar(); }
     bool boolean(bool) override { return scalar(); }
     bool number_integer(number_integer_t) override { return scalar(); }
-    bool number_unsigned(number_unsigned_t) override { return scalar(); }
+    bool number_unsigned(number_unsigned_t value) override
+    {
+        if (depth_ == 1 && key_ == BridgeProtocol::Member::browserProcessID) {
+            browserProcessID = value;
+            return true;
+        }
+        return scalar();
+    }
     bool number_float(number_float_t, const string_t&) override { return scalar(); }
     bool binary(binary_t&) override { return scalar(); }
 
     bool string(string_t& value) override
     {
         if (depth_ == 1) {
+            forget();
             if (auto* slot = member()) *slot = std::move(value);
         }
         return true;
@@ -73,18 +83,19 @@ private:
     bool scalar()
     {
         if (depth_ == 0) return false;
-        if (depth_ == 1) {
-            if (auto* slot = member()) slot->reset();
-        }
+        if (depth_ == 1) forget();
         return true;
     }
     bool open()
     {
-        if (depth_ == 1) {
-            if (auto* slot = member()) slot->reset();
-        }
+        if (depth_ == 1) forget();
         ++depth_;
         return true;
+    }
+    void forget()
+    {
+        if (auto* slot = member()) slot->reset();
+        if (key_ == BridgeProtocol::Member::browserProcessID) browserProcessID.reset();
     }
     bool close()
     {
@@ -125,10 +136,16 @@ std::optional<Message> parse(std::string_view line)
     const std::string& type = *members.type;
 
     if (type == T::hello) {
-        if (members.token && *members.token == BridgeProtocol::token) return Hello {};
-        return std::nullopt;
+        if (!members.token || *members.token != BridgeProtocol::token) return std::nullopt;
+        Hello hello;
+        // Process 0 and 1 are never a browser that started a host.
+        if (members.browserProcessID && *members.browserProcessID > 1
+            && *members.browserProcessID <= std::uint64_t(std::numeric_limits<std::int32_t>::max()))
+            hello.browserProcessID = std::int32_t(*members.browserProcessID);
+        return hello;
     }
     if (type == T::cancel) return Cancel {};
+    if (type == T::pickerShown) return PickerShown {};
     if (type != T::selectionStarted && type != T::selection) return std::nullopt;
 
     if (!members.selectionID) return std::nullopt;

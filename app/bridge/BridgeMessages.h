@@ -19,6 +19,7 @@ inline constexpr std::string_view defaultTitle = "Contenido web";
 
 // A hello that carried the bridge token; a hello with any other token is not a message at all.
 struct Hello {
+    std::optional<std::int32_t> browserProcessID; // the browser the host serves, when it said
     friend bool operator==(const Hello&, const Hello&) = default;
 };
 
@@ -39,7 +40,12 @@ struct Cancel {
     friend bool operator==(const Cancel&, const Cancel&) = default;
 };
 
-using Message = std::variant<Hello, SelectionStarted, Selection, Cancel>;
+// The page's picker is showing after an activation: the user is choosing.
+struct PickerShown {
+    friend bool operator==(const PickerShown&, const PickerShown&) = default;
+};
+
+using Message = std::variant<Hello, SelectionStarted, Selection, Cancel, PickerShown>;
 
 // One line without its terminator. None for anything the application ignores: not a JSON
 // object, no text "type", an unknown type, a wrong token, a bad selection ID or image.

@@ -43,7 +43,7 @@ AppModel::AppModel(AppPlatform platform)
     , screenCapture_(std::make_shared<ScreenCaptureService>(platform_.permissions, platform_.windowImages))
     , codex_(std::make_shared<CodexService>(platform_.codexOptions))
     , motionMonitor_(MotionGestureMonitor::create(platform_.eventMonitors, platform_.defaults, platform_.mainQueue))
-    , browserBridge_(BrowserBridgeService::create(*platform_.mainQueue, platform_.bridgePort))
+    , browserBridge_(BrowserBridgeService::create(*platform_.mainQueue, platform_.bridgeSocketPath))
     , browserBridgeInstaller_(makeInstaller(platform_))
     , launchAtLogin_(std::make_unique<LaunchAtLoginService>(platform_.loginItem))
 {
@@ -113,8 +113,7 @@ void AppModel::activateSelection()
         refreshPermissions(0);
         return;
     }
-    browserSelectionActive_ = false;
-    pendingBrowserSelectionID_.reset();
+    endBrowserSelection();
     publish(isSelecting_, true);
     setLastError(std::nullopt);
     hideChatPanel();
@@ -140,9 +139,8 @@ void AppModel::endQuestion()
 void AppModel::acceptSelection(const CapturedContext& context)
 {
     endQuestion();
-    browserSelectionActive_ = false;
+    browserSelection_ = BrowserSelection::Idle {};
     publish(isSelecting_, false);
-    pendingBrowserSelectionID_.reset();
     publish(selectedContext_, std::optional<CapturedContext>(context));
     publish(response_, std::string());
     publish(draft_, std::string());
@@ -277,45 +275,78 @@ void AppModel::closeComposer()
     speech_->stop();
     hideChatPanel();
     publish(selectedContext_, std::optional<CapturedContext>());
-    pendingBrowserSelectionID_.reset();
+    if (std::holds_alternative<BrowserSelection::AwaitingCrop>(browserSelection_)) browserSelection_ = BrowserSelection::Idle {};
     publish(isPreparingSelectionImage_, false);
 }
 
 // MARK: routing and browser selections
+//
+// The page's side of a selection is one state (BrowserSelection): each function below is one
+// transition of it, and the only place that moves it.
+
+void AppModel::endBrowserSelection()
+{
+    const bool asked = BrowserSelection::isSelectingInPage(browserSelection_);
+    const bool awaitingCrop = std::holds_alternative<BrowserSelection::AwaitingCrop>(browserSelection_);
+    browserSelection_ = BrowserSelection::Idle {};
+    if (asked) publish(isSelecting_, false);
+    if (awaitingCrop) publish(isPreparingSelectionImage_, false);
+}
 
 void AppModel::handleActivationGesture()
 {
     if (isSelecting_) return;
-    const auto frontmost = platform_.workspace->frontmostApplicationIdentifier();
-    if (frontmost && BrowserBridgeService::supportsBrowser(*frontmost) && browserBridge_->requestActivation()) {
-        browserSelectionActive_ = true;
+    const auto host = BrowserSelection::hostInFront(browserHosts_, *platform_.workspace);
+    if (host && browserBridge_->requestActivation(*host)) {
+        if (std::holds_alternative<BrowserSelection::AwaitingCrop>(browserSelection_)) publish(isPreparingSelectionImage_, false);
+        const std::uint64_t attempt = ++browserActivations_;
+        browserSelection_ = BrowserSelection::Requested {*host, attempt};
         publish(isSelecting_, true);
         setLastError(std::nullopt);
         hideChatPanel();
+        onMain([attempt](AppModel& self) { self.expireBrowserActivation(attempt); }, BrowserSelection::activationDeadline);
         return;
     }
     activateSelection();
 }
 
+void AppModel::expireBrowserActivation(std::uint64_t attempt)
+{
+    const auto* requested = std::get_if<BrowserSelection::Requested>(&browserSelection_);
+    if (!requested || requested->attempt != attempt) return;
+    // Nothing showed in the page: the user gets the screen's selection instead, and the page no late picker.
+    browserBridge_->requestCancellation(requested->host);
+    endBrowserSelection();
+    activateSelection();
+}
+
 void AppModel::cancelSelection()
 {
-    if (browserSelectionActive_) {
-        browserBridge_->requestCancellation();
-        browserSelectionActive_ = false;
+    if (BrowserSelection::isSelectingInPage(browserSelection_)) {
+        browserBridge_->requestCancellation(*BrowserSelection::hostOf(browserSelection_));
     } else if (overlay_) {
         overlay_->cancel();
     }
-    pendingBrowserSelectionID_.reset();
+    endBrowserSelection();
     publish(isPreparingSelectionImage_, false);
     publish(isSelecting_, false);
 }
 
-void AppModel::beginBrowserSelection(const BrowserBridgeService::SelectionStarted& started)
+void AppModel::handleBrowserPickerShown(BrowserSelection::HostID host)
+{
+    const auto* requested = std::get_if<BrowserSelection::Requested>(&browserSelection_);
+    if (requested && requested->host == host) browserSelection_ = BrowserSelection::Picking {host};
+}
+
+void AppModel::beginBrowserSelection(BrowserSelection::HostID host, const BrowserBridgeService::SelectionStarted& started)
 {
     endQuestion();
-    browserSelectionActive_ = false;
+    // Picked in one page: a picker another page was asked for goes, and so does the screen's overlay.
+    const auto asked = BrowserSelection::hostOf(browserSelection_);
+    if (BrowserSelection::isSelectingInPage(browserSelection_) && asked != host) browserBridge_->requestCancellation(*asked);
+    else if (!asked && isSelecting_ && overlay_) overlay_->cancel();
+    browserSelection_ = BrowserSelection::AwaitingCrop {host, started.id};
     publish(isSelecting_, false);
-    pendingBrowserSelectionID_ = started.id;
     publish(isPreparingSelectionImage_, true);
 
     const Point p = platform_.eventMonitors->currentPointerLocation();
@@ -336,28 +367,53 @@ void AppModel::beginBrowserSelection(const BrowserBridgeService::SelectionStarte
     platform_.chatPanel->show(*this, rect);
 }
 
-void AppModel::acceptBrowserSelection(const BrowserBridgeService::Selection& selection)
+void AppModel::acceptBrowserSelection(BrowserSelection::HostID host, const BrowserBridgeService::Selection& selection)
 {
-    browserSelectionActive_ = false;
-    if (pendingBrowserSelectionID_ != selection.id) return;
-    if (selectedContext_ && selectedContext_->id == selection.id) {
-        CapturedContext updated = *selectedContext_;
-        updated.imageData = selection.imageData;
-        publish(selectedContext_, std::optional<CapturedContext>(std::move(updated)));
-        pendingBrowserSelectionID_.reset();
-        publish(isPreparingSelectionImage_, false);
+    // Only the picture awaited, from the page it was picked in; a late one belongs to nothing shown.
+    const auto* awaiting = std::get_if<BrowserSelection::AwaitingCrop>(&browserSelection_);
+    if (!awaiting || awaiting->host != host || awaiting->id != selection.id) return;
+    if (!selectedContext_ || selectedContext_->id != selection.id) return;
+    CapturedContext updated = *selectedContext_;
+    updated.imageData = selection.imageData;
+    browserSelection_ = BrowserSelection::Idle {};
+    publish(selectedContext_, std::optional<CapturedContext>(std::move(updated)));
+    publish(isPreparingSelectionImage_, false);
+}
+
+void AppModel::handleBrowserCancel(BrowserSelection::HostID host)
+{
+    // A placeholder already shown stays, without its picture. Another page's cancel changes nothing.
+    if (BrowserSelection::hostOf(browserSelection_) == host) endBrowserSelection();
+}
+
+void AppModel::handleBrowserHostConnected(const BrowserBridgeService::Host& host)
+{
+    browserHosts_[host.id] = host;
+    publish(browserExtensionConnected_, true);
+}
+
+void AppModel::handleBrowserHostDisconnected(BrowserSelection::HostID host)
+{
+    browserHosts_.erase(host);
+    publish(browserExtensionConnected_, !browserHosts_.empty());
+    if (BrowserSelection::hostOf(browserSelection_) != host) return;
+    // Nothing shown yet: back to idle, and the next shake works. A panel waiting for its picture says why it will not come.
+    const bool shown = std::holds_alternative<BrowserSelection::AwaitingCrop>(browserSelection_);
+    endBrowserSelection();
+    if (shown) setLastError(std::string(BrowserSelection::connectionLost));
+}
+
+void AppModel::handleBrowserListenerChange(const std::optional<std::string>& failure)
+{
+    if (failure) {
+        // Said when it first fails, and again after each retry if nothing else is being said.
+        if (failure != bridgeFailure_ || !lastError_) setLastError(failure);
+        bridgeFailure_ = failure;
+    } else if (bridgeFailure_) {
+        if (lastError_ == bridgeFailure_) setLastError(std::nullopt);
+        bridgeFailure_.reset();
     }
 }
-
-void AppModel::handleBrowserCancel()
-{
-    browserSelectionActive_ = false;
-    pendingBrowserSelectionID_.reset();
-    publish(isPreparingSelectionImage_, false);
-    publish(isSelecting_, false);
-}
-
-void AppModel::handleBrowserConnectionChange(bool connected) { publish(browserExtensionConnected_, connected); }
 
 // MARK: start-up, permissions, system
 
@@ -370,17 +426,27 @@ void AppModel::start()
     platform_.chatPanel->prepare(*this);
 
     std::weak_ptr<AppModel> weak = weak_from_this();
-    browserBridge_->onSelectionStarted = [weak](const BrowserBridgeService::SelectionStarted& started) {
-        if (auto self = weak.lock()) self->beginBrowserSelection(started);
+    using HostID = BrowserSelection::HostID;
+    browserBridge_->onSelectionStarted = [weak](HostID host, const BrowserBridgeService::SelectionStarted& started) {
+        if (auto self = weak.lock()) self->beginBrowserSelection(host, started);
     };
-    browserBridge_->onSelection = [weak](const BrowserBridgeService::Selection& selection) {
-        if (auto self = weak.lock()) self->acceptBrowserSelection(selection);
+    browserBridge_->onSelection = [weak](HostID host, const BrowserBridgeService::Selection& selection) {
+        if (auto self = weak.lock()) self->acceptBrowserSelection(host, selection);
     };
-    browserBridge_->onCancel = [weak] {
-        if (auto self = weak.lock()) self->handleBrowserCancel();
+    browserBridge_->onPickerShown = [weak](HostID host) {
+        if (auto self = weak.lock()) self->handleBrowserPickerShown(host);
     };
-    browserBridge_->onConnectionChange = [weak](bool connected) {
-        if (auto self = weak.lock()) self->handleBrowserConnectionChange(connected);
+    browserBridge_->onCancel = [weak](HostID host) {
+        if (auto self = weak.lock()) self->handleBrowserCancel(host);
+    };
+    browserBridge_->onHostConnected = [weak](const BrowserBridgeService::Host& host) {
+        if (auto self = weak.lock()) self->handleBrowserHostConnected(host);
+    };
+    browserBridge_->onHostDisconnected = [weak](HostID host) {
+        if (auto self = weak.lock()) self->handleBrowserHostDisconnected(host);
+    };
+    browserBridge_->onListenerChange = [weak](const std::optional<std::string>& failure) {
+        if (auto self = weak.lock()) self->handleBrowserListenerChange(failure);
     };
     browserBridge_->start();
 

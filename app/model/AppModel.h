@@ -9,6 +9,7 @@
 #include "app/core/UserDefaults.h"
 #include "app/core/UUID.h"
 #include "app/gesture/MotionGestureMonitor.h"
+#include "app/model/BrowserSelection.h"
 #include "app/platform/AccessibilityTree.h"
 #include "app/platform/ApplicationWindows.h"
 #include "app/platform/AudioInput.h"
@@ -64,7 +65,7 @@ struct AppPlatform {
     std::shared_ptr<OnboardingWindowController> onboardingWindow;
 
     CodexServiceOptions codexOptions;
-    std::uint16_t bridgePort = BridgeProtocol::port;
+    std::filesystem::path bridgeSocketPath = BridgeProtocol::socketPath();
     // Where the browsers keep their profiles; none: the current user's.
     std::optional<std::filesystem::path> homeDirectory;
     std::optional<std::filesystem::path> configHome;
@@ -113,6 +114,7 @@ public:
     const std::string& codexStatus() const { return codexStatus_; }
     bool launchAtLoginEnabled() const { return launchAtLoginEnabled_; }
     bool browserExtensionConnected() const { return browserExtensionConnected_; }
+    const BrowserSelection::Hosts& browserHosts() const { return browserHosts_; } // one per connected browser profile
     std::int64_t composerFocusRequest() const { return composerFocusRequest_; }
     bool hasStarted() const { return hasStarted_; }
 
@@ -127,13 +129,16 @@ public:
     void toggleVoice();
     void closeComposer();
 
-    // Where a selection runs, and the browser's reports.
+    // Where a selection runs, and the browsers' reports, each from the host that sent it.
     void handleActivationGesture();
     void cancelSelection();
-    void beginBrowserSelection(const BrowserBridgeService::SelectionStarted& started);
-    void acceptBrowserSelection(const BrowserBridgeService::Selection& selection);
-    void handleBrowserCancel();
-    void handleBrowserConnectionChange(bool connected);
+    void beginBrowserSelection(BrowserSelection::HostID host, const BrowserBridgeService::SelectionStarted& started);
+    void acceptBrowserSelection(BrowserSelection::HostID host, const BrowserBridgeService::Selection& selection);
+    void handleBrowserPickerShown(BrowserSelection::HostID host);
+    void handleBrowserCancel(BrowserSelection::HostID host);
+    void handleBrowserHostConnected(const BrowserBridgeService::Host& host);
+    void handleBrowserHostDisconnected(BrowserSelection::HostID host);
+    void handleBrowserListenerChange(const std::optional<std::string>& failure);
 
     // Start-up, permissions, system.
     void start();
@@ -173,6 +178,9 @@ private:
     void onMain(std::function<void(AppModel&)> task, double afterSeconds = 0);
     void endQuestion();
     void readPermissions();
+    void expireBrowserActivation(std::uint64_t attempt);
+    // Back to idle from wherever the page's selection stood, for a reason that needs nothing sent.
+    void endBrowserSelection();
 
     AppPlatform platform_;
 
@@ -190,13 +198,15 @@ private:
     std::int64_t composerFocusRequest_ = 0;
 
     bool hasStarted_ = false;
-    bool browserSelectionActive_ = false;
-    std::optional<UUID> pendingBrowserSelectionID_;
     // The running question's own cancellation, and the number of the latest question asked: an
     // answer is applied only while its number is the latest.
     std::shared_ptr<Cancellation> question_;
     std::uint64_t questionNumber_ = 0;
     std::uint64_t permissionReadNumber_ = 0;
+    BrowserSelection::State browserSelection_;
+    std::uint64_t browserActivations_ = 0;
+    BrowserSelection::Hosts browserHosts_;
+    std::optional<std::string> bridgeFailure_; // the listener's, while it is shown as lastError
 
     std::shared_ptr<SpeechInputService> speech_;
     std::shared_ptr<UpdateService> updates_;

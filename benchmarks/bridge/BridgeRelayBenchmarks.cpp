@@ -1,9 +1,11 @@
-// Throughput of ZorvaneBrowserHost beside a plain loopback copy of the same bytes, and the
-// latency of one small message from the application to the extension's side of the host.
+// Throughput of ZorvaneBrowserHost beside a plain copy of the same bytes over the same kind of
+// socket (a Unix socket, as its link to the application), and the latency of one small message
+// from the application to the extension's side of the host.
 // The host is the real program; this process plays both the browser and the application.
 
 #include "app/bridge/BridgeProtocol.h"
 #include "HostProcess.h"
+#include "fakes/TemporaryDirectory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -19,9 +21,9 @@
 namespace {
 
 using namespace zorvane;
-using fakes::LoopbackSocket;
+using fakes::BridgeSocket;
 using test_support::HostProcess;
-using test_support::LoopbackListener;
+using test_support::SocketListener;
 
 constexpr int smallMessages = 100000;
 const std::string smallMessage =
@@ -46,24 +48,36 @@ void drain(int fd, std::size_t size)
     }
 }
 
-// The real host, connected to this process standing in for the application.
+// A runtime folder of this process's own, where the host it starts looks for the application.
+struct RuntimeFolder {
+    fakes::TemporaryDirectory folder;
+    RuntimeFolder()
+    {
+        ::setenv("XDG_RUNTIME_DIR", folder.path().c_str(), 1);
+        std::filesystem::create_directory(BridgeProtocol::privateFolder());
+    }
+};
+
+// The real host, connected to this process standing in for the application (and the browser).
 struct RelayThroughHost {
-    LoopbackListener application {BridgeProtocol::port};
+    RuntimeFolder runtime;
+    SocketListener application {BridgeProtocol::socketPath()};
     HostProcess host {ZORVANE_BENCHMARK_HOST_EXECUTABLE};
-    LoopbackSocket link = application.accept();
+    BridgeSocket link = application.accept();
 
     RelayThroughHost()
     {
-        if (!link.isOpen() || link.receiveLine() != std::string(BridgeProtocol::helloLine))
+        if (!link.isOpen() || link.receiveLine() != BridgeProtocol::helloLine(::getpid()))
             throw std::runtime_error("the host did not connect");
     }
 };
 
-// A plain loopback connection: the same bytes without a host in between.
-struct PlainLoopback {
-    LoopbackListener listener;
-    LoopbackSocket sender = LoopbackSocket::connectTo(listener.port());
-    LoopbackSocket receiver = listener.accept();
+// A plain connection of the link's kind: the same bytes without a host in between.
+struct PlainSocket {
+    fakes::TemporaryDirectory folder;
+    SocketListener listener {folder / "plain"};
+    BridgeSocket sender = BridgeSocket::connectTo(listener.path());
+    BridgeSocket receiver = listener.accept();
 };
 
 std::string framesOf(const std::string& body, int count)
@@ -92,31 +106,31 @@ void relayFramesThroughHost(benchmark::State& state, const std::string& frames, 
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * frames.size()));
 }
 
-void copyOverLoopback(benchmark::State& state, const std::string& bytes)
+void copyOverSocket(benchmark::State& state, const std::string& bytes)
 {
-    PlainLoopback loopback;
+    PlainSocket plain;
     for (auto _ : state) {
-        std::thread sender([&] { loopback.sender.send(bytes); });
-        drain(loopback.receiver.descriptor(), bytes.size());
+        std::thread sender([&] { plain.sender.send(bytes); });
+        drain(plain.receiver.descriptor(), bytes.size());
         sender.join();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes.size()));
 }
 
-// The two hops a relay cannot avoid, pipe then loopback, joined by a plain bulk copy.
-void copyThroughPipeAndLoopback(benchmark::State& state, const std::string& bytes)
+// The two hops a relay cannot avoid, pipe then socket, joined by a plain bulk copy.
+void copyThroughPipeAndSocket(benchmark::State& state, const std::string& bytes)
 {
-    PlainLoopback loopback;
+    PlainSocket plain;
     int pipe[2];
     if (::pipe(pipe) != 0) throw std::runtime_error("pipe failed");
     std::thread relay([&] {
         std::vector<char> chunk(1 << 20);
         for (ssize_t count; (count = ::read(pipe[0], chunk.data(), chunk.size())) > 0;)
-            loopback.sender.send(std::string_view(chunk.data(), static_cast<std::size_t>(count)));
+            plain.sender.send(std::string_view(chunk.data(), static_cast<std::size_t>(count)));
     });
     for (auto _ : state) {
         std::thread browser([&] { writeAll(pipe[1], bytes); });
-        drain(loopback.receiver.descriptor(), bytes.size());
+        drain(plain.receiver.descriptor(), bytes.size());
         browser.join();
     }
     ::close(pipe[1]);
@@ -131,14 +145,14 @@ void BM_HostLargestFrameToApplication(benchmark::State& state)
     relayFramesThroughHost(state, HostProcess::frame(body), body.size() + 1);
 }
 
-void BM_LoopbackCopyOfLargestFrame(benchmark::State& state)
+void BM_SocketCopyOfLargestFrame(benchmark::State& state)
 {
-    copyOverLoopback(state, HostProcess::frame(std::string(BridgeProtocol::maxFrameBodySize, 'A')));
+    copyOverSocket(state, HostProcess::frame(std::string(BridgeProtocol::maxFrameBodySize, 'A')));
 }
 
-void BM_PipeAndLoopbackCopyOfLargestFrame(benchmark::State& state)
+void BM_PipeAndSocketCopyOfLargestFrame(benchmark::State& state)
 {
-    copyThroughPipeAndLoopback(state, HostProcess::frame(std::string(BridgeProtocol::maxFrameBodySize, 'A')));
+    copyThroughPipeAndSocket(state, HostProcess::frame(std::string(BridgeProtocol::maxFrameBodySize, 'A')));
 }
 
 void BM_HostSmallMessagesToApplication(benchmark::State& state)
@@ -146,14 +160,14 @@ void BM_HostSmallMessagesToApplication(benchmark::State& state)
     relayFramesThroughHost(state, framesOf(smallMessage, smallMessages), (smallMessage.size() + 1) * smallMessages);
 }
 
-void BM_LoopbackCopyOfSmallMessageFrames(benchmark::State& state)
+void BM_SocketCopyOfSmallMessageFrames(benchmark::State& state)
 {
-    copyOverLoopback(state, framesOf(smallMessage, smallMessages));
+    copyOverSocket(state, framesOf(smallMessage, smallMessages));
 }
 
-void BM_PipeAndLoopbackCopyOfSmallMessageFrames(benchmark::State& state)
+void BM_PipeAndSocketCopyOfSmallMessageFrames(benchmark::State& state)
 {
-    copyThroughPipeAndLoopback(state, framesOf(smallMessage, smallMessages));
+    copyThroughPipeAndSocket(state, framesOf(smallMessage, smallMessages));
 }
 
 // Application → browser: lines in on the socket, frames out on standard output.
@@ -169,9 +183,9 @@ void BM_HostSmallMessagesToExtension(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * lines.size()));
 }
 
-void BM_LoopbackCopyOfSmallMessageLines(benchmark::State& state)
+void BM_SocketCopyOfSmallMessageLines(benchmark::State& state)
 {
-    copyOverLoopback(state, linesOf(smallMessage, smallMessages));
+    copyOverSocket(state, linesOf(smallMessage, smallMessages));
 }
 
 // One {"type":"activate"} from the application until its frame leaves the host.
@@ -185,26 +199,26 @@ void BM_HostRoundTripApplicationToExtension(benchmark::State& state)
     }
 }
 
-void BM_LoopbackRoundTripOfTheSameLine(benchmark::State& state)
+void BM_SocketRoundTripOfTheSameLine(benchmark::State& state)
 {
-    PlainLoopback loopback;
+    PlainSocket plain;
     const std::string_view line = BridgeProtocol::activateLine;
     for (auto _ : state) {
-        loopback.sender.send(line);
-        drain(loopback.receiver.descriptor(), line.size());
+        plain.sender.send(line);
+        drain(plain.receiver.descriptor(), line.size());
     }
 }
 
 BENCHMARK(BM_HostLargestFrameToApplication)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_LoopbackCopyOfLargestFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PipeAndLoopbackCopyOfLargestFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SocketCopyOfLargestFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PipeAndSocketCopyOfLargestFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HostSmallMessagesToApplication)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_LoopbackCopyOfSmallMessageFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_PipeAndLoopbackCopyOfSmallMessageFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SocketCopyOfSmallMessageFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PipeAndSocketCopyOfSmallMessageFrames)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HostSmallMessagesToExtension)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_LoopbackCopyOfSmallMessageLines)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SocketCopyOfSmallMessageLines)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_HostRoundTripApplicationToExtension)->Unit(benchmark::kMicrosecond)->UseRealTime();
-BENCHMARK(BM_LoopbackRoundTripOfTheSameLine)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_SocketRoundTripOfTheSameLine)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 } // namespace
 

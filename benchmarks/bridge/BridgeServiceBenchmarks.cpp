@@ -3,6 +3,7 @@
 
 #include "app/bridge/BrowserBridgeService.h"
 #include "fakes/FakeBridgePeers.h"
+#include "fakes/TemporaryDirectory.h"
 #include "fakes/VirtualTime.h"
 
 #include <benchmark/benchmark.h>
@@ -31,14 +32,15 @@ void BM_ServiceSelectionDelivered(benchmark::State& state)
 
     fakes::FakeClock clock;
     fakes::ManualMainQueue queue(clock);
-    auto service = BrowserBridgeService::create(queue, 0);
+    fakes::TemporaryDirectory runtime;
+    auto service = BrowserBridgeService::create(queue, runtime / "zorvane/browser-bridge");
     std::size_t delivered = 0;
-    service->onSelection = [&](const BrowserBridgeService::Selection& s) { delivered += s.imageData.size(); };
+    service->onSelection = [&](auto, const BrowserBridgeService::Selection& s) { delivered += s.imageData.size(); };
     bool connected = false;
-    service->onConnectionChange = [&](bool up) { connected = up; };
+    service->onHostConnected = [&](const auto&) { connected = true; };
     service->start();
-    fakes::LoopbackSocket host = fakes::LoopbackSocket::connectTo(service->listeningPort());
-    host.send(BridgeProtocol::helloLine);
+    fakes::BridgeSocket host = fakes::BridgeSocket::connectTo(service->socketPath());
+    host.send(BridgeProtocol::helloLine(std::nullopt));
     if (!queue.runUntil([&] { return connected; })) throw std::runtime_error("no connection");
 
     for (auto _ : state) {

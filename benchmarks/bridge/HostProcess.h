@@ -1,52 +1,48 @@
 #pragma once
 
 // The real ZorvaneBrowserHost as a child process, with its standard input and output on pipes,
-// the way the browser runs it. The child is killed when this goes. And a listener on 127.0.0.1
+// the way the browser runs it. The child is killed when this goes. And a listener on a Unix socket
 // standing in for the application.
 
 #include "fakes/FakeBridgePeers.h"
 
 #include <fcntl.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <filesystem>
 #include <system_error>
 
 namespace zorvane::test_support {
 
-class LoopbackListener {
+class SocketListener {
 public:
-    // Port 0 picks a free one. Throws when the port cannot be bound.
-    explicit LoopbackListener(std::uint16_t port = 0) : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0))
+    // Throws when nothing can listen at the path.
+    explicit SocketListener(std::filesystem::path path)
+        : path_(std::move(path)), socket_(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0))
     {
-        const int on = 1;
-        ::setsockopt(socket_.descriptor(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sockaddr_un address {AF_UNIX, {}};
+        path_.native().copy(address.sun_path, sizeof address.sun_path - 1);
         if (::bind(socket_.descriptor(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0
             || ::listen(socket_.descriptor(), 8) != 0)
-            throw std::system_error(errno, std::generic_category(), "cannot listen on 127.0.0.1:" + std::to_string(port));
-        socklen_t length = sizeof address;
-        ::getsockname(socket_.descriptor(), reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
+            throw std::system_error(errno, std::generic_category(), "cannot listen on " + path_.string());
     }
 
-    std::uint16_t port() const { return port_; }
+    const std::filesystem::path& path() const { return path_; }
 
     // The next connection, or an unconnected socket when none came within the timeout.
-    fakes::LoopbackSocket accept(std::chrono::milliseconds timeout = std::chrono::seconds(10))
+    fakes::BridgeSocket accept(std::chrono::milliseconds timeout = std::chrono::seconds(10))
     {
         pollfd watched {socket_.descriptor(), POLLIN, 0};
-        if (::poll(&watched, 1, static_cast<int>(timeout.count())) <= 0) return fakes::LoopbackSocket();
-        return fakes::LoopbackSocket(::accept4(socket_.descriptor(), nullptr, nullptr, SOCK_CLOEXEC));
+        if (::poll(&watched, 1, static_cast<int>(timeout.count())) <= 0) return fakes::BridgeSocket();
+        return fakes::BridgeSocket(::accept4(socket_.descriptor(), nullptr, nullptr, SOCK_CLOEXEC));
     }
 
 private:
-    fakes::LoopbackSocket socket_;
-    std::uint16_t port_ = 0;
+    std::filesystem::path path_;
+    fakes::BridgeSocket socket_;
 };
 
 class HostProcess {
@@ -68,8 +64,8 @@ public:
         }
         ::close(toHost[0]);
         ::close(fromHost[1]);
-        input = fakes::LoopbackSocket(toHost[1]);
-        output = fakes::LoopbackSocket(fromHost[0]);
+        input = fakes::BridgeSocket(toHost[1]);
+        output = fakes::BridgeSocket(fromHost[0]);
     }
     ~HostProcess()
     {
@@ -89,7 +85,7 @@ public:
         return std::string(reinterpret_cast<const char*>(&length), 4).append(body);
     }
 
-    fakes::LoopbackSocket input, output; // the host's standard input and output
+    fakes::BridgeSocket input, output; // the host's standard input and output
 
 private:
     pid_t pid_ = -1;

@@ -16,7 +16,7 @@ let port = null;
 let portOpenedAt = 0;
 let retryDelay = FIRST_RETRY_MS;
 let retryTimer = null;
-// The tab whose picker is running: { tabId, windowId, forApplication }.
+// The tab whose picker is running: { tabId, windowId, forApplication, shown }.
 let picking = null;
 
 // --- the native port -------------------------------------------------------------------------
@@ -94,12 +94,20 @@ async function startPicker(tab, forApplication) {
       'Zorvane no está abierto. Ábrelo y vuelve a intentarlo.') });
     return;
   }
-  picking = { tabId: tab.id, windowId: tab.windowId, forApplication };
-  if (!await runInTab(tab.id, { files: ['picker.js'] })) {
+  const attempt = { tabId: tab.id, windowId: tab.windowId, forApplication, shown: false };
+  picking = attempt;
+  const injected = await runInTab(tab.id, { files: ['picker.js'] });
+  // Abandoned or replaced meanwhile: whoever did that has said so already.
+  if (picking !== attempt) return;
+  if (!injected) {
     // Pages the browser keeps for itself (settings, the web store) take no scripts.
     picking = null;
     if (forApplication) post({ type: 'cancel' });
+    return;
   }
+  attempt.shown = true;
+  // The application gives a page a moment to show its picker before it opens its own overlay.
+  if (forApplication) post({ type: 'pickerShown' });
 }
 
 async function stopPicker() {
@@ -136,9 +144,27 @@ chrome.runtime.onMessage.addListener((message, sender) => {
   else if (message.type === 'zorvane-cancelled' && forApplication) post({ type: 'cancel' });
 });
 
+// The browser reports a tab's loading late, at times after the picker came into the loaded page:
+// only a page that has finished loading without a running picker has lost it.
+async function checkPickerAfterLoad(tabId) {
+  const current = picking;
+  if (!current || current.tabId !== tabId || !current.shown) return;
+  let running = false;
+  try {
+    const [result] = await chrome.scripting.executeScript({
+      target: { tabId },
+      func: () => !!(globalThis.__zorvanePicker && globalThis.__zorvanePicker.isRunning()),
+    });
+    running = !!(result && result.result);
+  } catch (error) {
+    running = false;
+  }
+  if (!running && picking === current) abandonPicking(tabId);
+}
+
 chrome.tabs.onRemoved.addListener(tabId => abandonPicking(tabId));
 chrome.tabs.onUpdated.addListener((tabId, change) => {
-  if (change.status === 'loading') abandonPicking(tabId);
+  if (change.status === 'complete') checkPickerAfterLoad(tabId);
 });
 chrome.tabs.onActivated.addListener(({ tabId }) => {
   if (!picking || picking.tabId === tabId) return;

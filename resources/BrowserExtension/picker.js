@@ -173,6 +173,6 @@
     noticeTimer = setTimeout(remove, NOTICE_MS);
   }
 
-  globalThis.__zorvanePicker = { start, stop, notice };
+  globalThis.__zorvanePicker = { start, stop, notice, isRunning: () => running };
   start();
 })();

@@ -188,6 +188,8 @@ TEST_F(AtspiAccessibilityTreeTest, FindsAPictureAndAParagraphInChromiumAndNamesT
     // In front, Chromium is the browser the extension knows; the GTK window is no browser.
     X11Workspace workspace;
     EXPECT_TRUE(waitUntil(20, [&] { return workspace.frontmostApplicationIdentifier() == "org.chromium.Chromium"; }));
+    EXPECT_EQ(workspace.frontmostApplicationProcessID(), chromium) << "the process its extension's hosts name";
+    EXPECT_EQ(workspace.applicationIdentifierOfProcess(chromium), "org.chromium.Chromium");
     session->processes().run({"xdotool", "search", "--name", "Ventana GTK", "windowactivate"}, 10);
     std::optional<std::string> identifier;
     EXPECT_TRUE(waitUntil(10, [&] { return (identifier = workspace.frontmostApplicationIdentifier()) == "local.x11.gtk-window-py"; }))

@@ -1,8 +1,10 @@
 // The whole web path with a real browser: Debian's Chromium, headless, with the shipped extension,
-// the real ZorvaneBrowserHost found through the manifest the installer wrote, and the real bridge
-// service. The application's side is driven here; the user's click and key come through DevTools.
+// the real ZorvaneBrowserHost found through the manifest the installer wrote, the real bridge service
+// and a second, scripted host. The application's side is driven here; the user's through DevTools.
 #include "app/bridge/BrowserBridgeInstaller.h"
 #include "app/bridge/BrowserBridgeService.h"
+#include "app/model/BrowserSelection.h"
+#include "fakes/FakeBridgePeers.h"
 #include "fakes/FakeSystem.h"
 #include "fakes/VirtualTime.h"
 #include "tests/support/DevToolsBrowser.h"
@@ -30,17 +32,19 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
 
     fakes::FakeClock clock;
     fakes::ManualMainQueue queue(clock);
-    bool connected = false;
+    BrowserSelection::Hosts hosts;
     std::vector<std::string> events;
     std::optional<UUID> startedID;
     std::optional<BrowserBridgeService::Selection> selection;
-    auto service = BrowserBridgeService::create(queue);
-    service->onConnectionChange = [&](bool now) { connected = now; };
-    service->onSelectionStarted = [&](const auto& s) { startedID = s.id, events.push_back("started " + s.title); };
-    service->onSelection = [&](const auto& s) { selection = s; events.push_back("selection"); };
-    service->onCancel = [&] { events.push_back("cancel"); };
+    const fs::path runtime = temporary.path();
+    auto service = BrowserBridgeService::create(queue, runtime / "zorvane/browser-bridge");
+    service->onHostConnected = [&](const auto& host) { hosts[host.id] = host; };
+    service->onHostDisconnected = [&](auto id) { hosts.erase(id); };
+    service->onSelectionStarted = [&](auto, const auto& s) { startedID = s.id, events.push_back("started " + s.title); };
+    service->onSelection = [&](auto, const auto& s) { selection = s; events.push_back("selection"); };
+    service->onPickerShown = [&](auto) { events.push_back("shown"); };
+    service->onCancel = [&](auto) { events.push_back("cancel"); };
     service->start();
-    ASSERT_EQ(service->listeningPort(), BridgeProtocol::port) << "127.0.0.1:38473 is taken by another program";
 
     testing::HttpServer server;
     server.put("/index.html", "<!doctype html><html lang=\"es\"><head><meta charset=\"utf-8\"><title>Página de prueba</title></head>"
@@ -54,14 +58,23 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
             "--user-data-dir=" + (home / ".config/chromium").string(), "--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE 127.0.0.1",
             "--window-size=800,600", "--force-device-scale-factor=1", "--load-extension=" + extension,
             "--disable-extensions-except=" + extension, "about:blank"},
-        {{"HOME", home.string()}, {"XDG_CONFIG_HOME", (temporary / "xdg").string()}, {"XDG_CACHE_HOME", (temporary / "cache").string()}});
-    // The extension's worker opens its native port at start; the host authenticates. (runUntil
-    // polls its condition at least every 50 ms, so it also waits for the browser's state.)
-    ASSERT_TRUE(queue.runUntil([&] { return connected; }, 20s)) << "the extension never reached the service through the host";
+        {{"HOME", home.string()}, {"XDG_CONFIG_HOME", (temporary / "xdg").string()}, {"XDG_CACHE_HOME", (temporary / "cache").string()},
+            {"XDG_RUNTIME_DIR", runtime.string()}});
+    // The extension's worker opens its native port at start; the host says hello. (runUntil polls
+    // its condition at least every 50 ms, so it also waits for the browser's state.)
+    ASSERT_TRUE(queue.runUntil([&] { return !hosts.empty(); }, 20s)) << "the extension never reached the service through the host";
+    // Another browser's host, scripted, connected at the same time: this process is its browser.
+    fakes::BridgeSocket other = fakes::BridgeSocket::connectTo(service->socketPath());
+    other.send(BridgeProtocol::helloLine(::getpid()));
+    ASSERT_TRUE(queue.runUntil([&] { return hosts.size() == 2; }));
+    fakes::FakeWorkspace workspace;
+    workspace.frontmostPID = browser.pid();
+    const auto chromiumHost = BrowserSelection::hostInFront(hosts, workspace);
+    ASSERT_TRUE(chromiumHost && hosts[*chromiumHost].browserProcessID == browser.pid()) << "the host did not name its browser";
 
     // The extension hears of a tab's loading well after the page is done (the browser gathers tab
-    // updates); a pick asked for before that counts as abandoned. So a page is opened in a new
-    // active tab, and is ready once the extension's worker has heard it is complete.
+    // updates). So a page is opened in a new active tab, and is ready once the extension's worker
+    // has heard it is complete.
     const auto targets = browser.call("Target.getTargets")["targetInfos"];
     const auto worker = std::find_if(targets.begin(), targets.end(), [](const auto& target) { return target["type"] == "service_worker"; });
     ASSERT_NE(worker, targets.end());
@@ -77,7 +90,7 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     const std::string tab = open(server.url("/"));
     const auto pickerShown = [&] { return browser.evaluate(tab, "!!document.querySelector('[data-zorvane-picker]')") == true; };
     const auto activateAndWaitForThePicker = [&] {
-        ASSERT_TRUE(service->requestActivation());
+        ASSERT_TRUE(service->requestActivation(*chromiumHost));
         ASSERT_TRUE(queue.runUntil(pickerShown, 10s)) << "no picker appeared in the page";
     };
 
@@ -106,17 +119,17 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     ASSERT_NO_FATAL_FAILURE(activateAndWaitForThePicker());
     for (const char* type : {"keyDown", "keyUp"})
         browser.call("Input.dispatchKeyEvent", {{"type", type}, {"key", "Escape"}, {"code", "Escape"}, {"windowsVirtualKeyCode", 27}}, tab);
-    ASSERT_TRUE(queue.runUntil([&] { return events.size() == 3; }, 10s)) << "Escape did not cancel";
+    ASSERT_TRUE(queue.runUntil([&] { return events.back() == "cancel"; }, 10s)) << "Escape did not cancel";
     EXPECT_TRUE(queue.runUntil([&] { return !pickerShown(); }, 5s));
     ASSERT_NO_FATAL_FAILURE(activateAndWaitForThePicker());
-    ASSERT_TRUE(service->requestCancellation());
+    ASSERT_TRUE(service->requestCancellation(*chromiumHost));
     EXPECT_TRUE(queue.runUntil([&] { return !pickerShown(); }, 10s));
 
     // A page that takes no scripts: the extension says so at once instead of leaving the
     // application waiting for a pick that cannot happen.
     open("chrome://version/");
-    ASSERT_TRUE(service->requestActivation());
-    EXPECT_TRUE(queue.runUntil([&] { return events.size() == 4; }, 10s)) << "activation on a browser page was not released";
+    ASSERT_TRUE(service->requestActivation(*chromiumHost));
+    EXPECT_TRUE(queue.runUntil([&] { return events.size() == 7; }, 10s)) << "activation on a browser page was not released";
 
     // The browser quits: the host must notice and leave, closing its link.
     try {
@@ -124,7 +137,7 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
     } catch (const std::runtime_error&) { // it may go before it answers
     }
     EXPECT_TRUE(testing::waitUntil(15, [&] { return processes.hasExited(browser.pid()); })) << "the browser did not quit";
-    EXPECT_TRUE(queue.runUntil([&] { return !connected; }, 10s)) << "the host's link stayed open after the browser quit";
+    EXPECT_TRUE(queue.runUntil([&] { return !hosts.contains(*chromiumHost); }, 10s)) << "the host's link stayed open after the browser quit";
     const fs::path host = fs::canonical(bundle.executablesPath() / "ZorvaneBrowserHost");
     EXPECT_TRUE(queue.runUntil([&] {
         std::error_code unreadable;
@@ -132,7 +145,7 @@ TEST(BrowserEndToEnd, PickingCancellingAndQuittingWithARealBrowser)
             if (fs::read_symlink(process.path() / "exe", unreadable) == host) return false;
         return true;
     }, 5s)) << "a host outlived the browser";
-    EXPECT_EQ(events, (std::vector<std::string> {"started Tarjeta de prueba", "selection", "cancel", "cancel"}));
+    EXPECT_EQ(events, (std::vector<std::string> {"shown", "started Tarjeta de prueba", "selection", "shown", "cancel", "shown", "cancel"}));
 }
 
 } // namespace

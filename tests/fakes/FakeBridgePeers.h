@@ -1,17 +1,18 @@
 #pragma once
 
-// One end of a link of the bridge: a host's connection to the application's service over loopback
-// TCP, or a socket or pipe the test holds. Every wait is bounded.
+// One end of a link of the bridge: a host's connection to the application's Unix socket, or a
+// socket or pipe the test holds. Every wait is bounded.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,29 +20,28 @@
 
 namespace zorvane::fakes {
 
-class LoopbackSocket {
+class BridgeSocket {
 public:
     using Timeout = std::chrono::milliseconds;
 
-    LoopbackSocket() = default;
-    explicit LoopbackSocket(int fd) : fd_(fd) {}
-    LoopbackSocket(LoopbackSocket&& other) noexcept { *this = std::move(other); }
-    LoopbackSocket& operator=(LoopbackSocket&& other) noexcept // the old end closes with `other`
+    BridgeSocket() = default;
+    explicit BridgeSocket(int fd) : fd_(fd) {}
+    BridgeSocket(BridgeSocket&& other) noexcept { *this = std::move(other); }
+    BridgeSocket& operator=(BridgeSocket&& other) noexcept // the old end closes with `other`
     {
         std::swap(fd_, other.fd_);
         std::swap(pending_, other.pending_);
         return *this;
     }
-    ~LoopbackSocket() { close(); }
+    ~BridgeSocket() { close(); }
 
-    // Connects to 127.0.0.1:port; an unconnected socket when nothing listens.
-    static LoopbackSocket connectTo(std::uint16_t port)
+    // Connects to the Unix socket at `path`; an unconnected socket when nothing listens there.
+    static BridgeSocket connectTo(const std::filesystem::path& path)
     {
-        LoopbackSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in address {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        BridgeSocket socket(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        sockaddr_un address {};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
         if (::connect(socket.fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) socket.close();
         return socket;
     }

@@ -110,12 +110,19 @@ public:
 class FakeWorkspace : public Workspace {
 public:
     std::optional<std::string> frontmost;
+    std::optional<ProcessID> frontmostPID;
+    std::map<ProcessID, std::string> processes; // the application identifier of each running process
     std::set<std::string> installed;
     std::vector<std::string> openedURLs;
     std::vector<std::pair<std::string, std::string>> openedWithApplication;
     std::vector<std::filesystem::path> revealed;
 
     std::optional<std::string> frontmostApplicationIdentifier() override { return frontmost; }
+    std::optional<ProcessID> frontmostApplicationProcessID() override { return frontmostPID; }
+    std::optional<std::string> applicationIdentifierOfProcess(ProcessID pid) override
+    {
+        return processes.contains(pid) ? std::optional(processes.at(pid)) : std::nullopt;
+    }
     bool openURL(const std::string& url) override { return openedURLs.push_back(url), true; }
     bool openURLWithApplication(const std::string& url, const std::string& app) override
     {

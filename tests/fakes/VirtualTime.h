@@ -89,6 +89,17 @@ public:
         std::lock_guard lock(mutex_);
         return tasks_.size();
     }
+    // Tasks ever posted, and a bounded wait for that many: for reports other threads owe a test.
+    std::uint64_t postedCount() const
+    {
+        std::lock_guard lock(mutex_);
+        return sequence_;
+    }
+    bool waitForPosted(std::uint64_t count)
+    {
+        std::unique_lock lock(mutex_);
+        return posted_.wait_for(lock, std::chrono::seconds(10), [&] { return sequence_ >= count; });
+    }
 
 private:
     bool due(double time) const { return !tasks_.empty() && tasks_.begin()->first.first <= time; }

@@ -1,12 +1,12 @@
-// Arbitrary bytes from a peer of the real bridge service, over loopback. Whatever arrives, the
-// service must not crash, must report nothing but the connection before a valid hello, and must
-// never hand the model a selection without an image.
+// Arbitrary bytes from a peer of the real bridge service on its socket. Whatever arrives, the service
+// must not crash, must report nothing for a link whose first line is no hello, must report a greeted
+// host's end once and last, and must never hand the model a selection without an image.
 
 #include "app/bridge/BrowserBridgeService.h"
 #include "fakes/FakeBridgePeers.h"
+#include "fakes/TemporaryDirectory.h"
 #include "fakes/VirtualTime.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -16,21 +16,24 @@ namespace {
 using namespace zorvane;
 
 struct Session {
+    fakes::TemporaryDirectory runtime;
     fakes::FakeClock clock;
     fakes::ManualMainQueue queue {clock};
-    std::shared_ptr<BrowserBridgeService> service = BrowserBridgeService::create(queue, 0);
+    std::shared_ptr<BrowserBridgeService> service = BrowserBridgeService::create(queue, runtime / "zorvane/browser-bridge");
     std::vector<std::string> events;
 
     Session()
     {
-        service->onConnectionChange = [this](bool up) { events.push_back(up ? "up" : "down"); };
-        service->onSelectionStarted = [this](const BrowserBridgeService::SelectionStarted&) { events.push_back("started"); };
-        service->onSelection = [this](const BrowserBridgeService::Selection& s) {
+        service->onHostConnected = [this](const BrowserBridgeService::Host&) { events.push_back("up"); };
+        service->onHostDisconnected = [this](BrowserBridgeService::HostID) { events.push_back("down"); };
+        service->onSelectionStarted = [this](auto, const BrowserBridgeService::SelectionStarted&) { events.push_back("started"); };
+        service->onSelection = [this](auto, const BrowserBridgeService::Selection& s) {
             events.push_back(s.imageData.empty() ? "empty selection" : "selection");
         };
-        service->onCancel = [this] { events.push_back("cancel"); };
+        service->onCancel = [this](auto) { events.push_back("cancel"); };
+        service->onPickerShown = [this](auto) { events.push_back("shown"); };
         service->start();
-        if (service->listeningPort() == 0) std::abort();
+        if (!service->isListening()) std::abort();
     }
 };
 
@@ -42,22 +45,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2) return 0;
     session.events.clear();
 
-    fakes::LoopbackSocket peer = fakes::LoopbackSocket::connectTo(session.service->listeningPort());
+    fakes::BridgeSocket peer = fakes::BridgeSocket::connectTo(session.service->socketPath());
     if (!peer.isOpen()) std::abort();
-    if (data[0] & 1) peer.send(BridgeProtocol::helloLine);
+    if (data[0] & 1) peer.send(BridgeProtocol::helloLine(data[0] & 2 ? std::optional<std::int32_t>(4242) : std::nullopt));
     const std::string_view bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
     const std::size_t step = 1 + data[1] % 64;
-    for (std::size_t at = 0; at < bytes.size(); at += step) peer.send(bytes.substr(at, step));
+    for (std::size_t at = 0; at < bytes.size(); at += step)
+        if (!peer.send(bytes.substr(at, step))) break; // refused: the service has closed the link
     peer.shutdownWrite();
+    if (!peer.readToEnd()) std::abort(); // the service always lets go of a link that has ended
 
-    // Its arrival and its end are both reported as "down", the end last, after everything it sent.
-    if (!session.queue.runUntil([&] { return std::count(session.events.begin(), session.events.end(), "down") == 2; }))
-        std::abort();
-    bool authenticated = false;
-    for (const std::string& event : session.events) {
-        if (event == "up") authenticated = true;
-        else if (event == "down") authenticated = false;
-        else if (!authenticated || event == "empty selection") std::abort();
+    // Everything but a greeted host's end is reported before the link is closed.
+    session.queue.runPending();
+    const bool greeted = !session.events.empty() && session.events.front() == "up";
+    if (greeted && !session.queue.runUntil([&] { return session.events.back() == "down"; })) std::abort();
+    if (!greeted && !session.events.empty()) std::abort();
+    for (std::size_t i = 1; i < session.events.size(); ++i) {
+        const std::string& event = session.events[i];
+        if (event == "up" || event == "empty selection" || (event == "down" && i + 1 != session.events.size())) std::abort();
     }
     return 0;
 }

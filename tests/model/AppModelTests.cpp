@@ -52,33 +52,59 @@ TEST_F(ModelTest, AShakeAClickAndAQuestionEndInARenderedAnswer)
     EXPECT_TRUE(codexSandbox.temporaryEntries().empty());
 }
 
-TEST_F(ModelTest, ABrowserInFrontSelectsInThePageOnceItsExtensionIsConnected)
+TEST_F(ModelTest, TheBrowserInFrontSelectsInItsPageAndTheScreenTakesOverWhenThePageCannot)
 {
+    constexpr ProcessID chromePID = 300, chromiumPID = 400;
+    const std::string activate(BridgeProtocol::activateLine), cancel(BridgeProtocol::cancelLine);
     AppModel& app = startedModel();
-    workspace->frontmost = "com.google.Chrome";
+    workspace->frontmostPID = chromePID;
     app.handleActivationGesture();
     EXPECT_EQ(panels->onScreen().size(), 1u) << "without the extension the overlay must open";
-    auto host = connectHost();
     app.cancelSelection();
-    EXPECT_TRUE(panels->onScreen().empty());
+    auto chrome = connectHost(chromePID), chromium = connectHost(chromiumPID);
+    // Lets the model see what a host has just sent before the clock moves.
+    const auto hostSays = [&](fakes::BridgeSocket& host, const std::string& line) {
+        const auto posted = queue->postedCount() + 1;
+        host.send(line);
+        ASSERT_TRUE(queue->waitForPosted(posted));
+        queue->runPending();
+    };
 
-    events->setPointerLocation({700, 400});
+    // Chrome is in front and is asked; its page shows no picker in time: the picker is called off
+    // and the overlay opens instead.
     chatPanel->isVisible = true;
     app.handleActivationGesture();
-    EXPECT_EQ(host.receiveLine(), std::string(BridgeProtocol::activateLine)) << "the overlay's cancel must not reach the page";
+    EXPECT_EQ(chrome.receiveLine(), activate) << "the overlay's cancel must not reach the page";
     EXPECT_EQ(panels->shown().size(), 1u) << "no overlay while the page selects";
     EXPECT_FALSE(chatPanel->isVisible);
+    queue->advance(BrowserSelection::activationDeadline);
+    EXPECT_EQ(chrome.receiveLine(), cancel);
+    EXPECT_EQ(panels->onScreen().size(), 1u);
+    app.cancelSelection();
 
+    // Chromium in front (the one window that does not say its process): its picker shows in time,
+    // and the user picks there.
+    workspace->frontmostPID.reset();
+    workspace->frontmost = workspace->processes[chromiumPID] = "org.chromium.Chromium";
+    events->setPointerLocation({700, 400});
+    app.handleActivationGesture();
+    EXPECT_EQ(chromium.receiveLine(), activate);
+    hostSays(chromium, "{\"type\":\"pickerShown\"}\n");
+    queue->advance(BrowserSelection::activationDeadline);
+    EXPECT_EQ(panels->shown().size(), 2u);
+    hostSays(chrome, cancel); // another browser's cancel is not this selection's
+    EXPECT_TRUE(app.isSelecting());
     const UUID id;
-    host.send(selectionStartedLine(id, "Precio del producto"));
+    chromium.send(selectionStartedLine(id, "Precio del producto"));
     ASSERT_TRUE(waitUntil([&] { return app.selectedContext().has_value(); }));
-    EXPECT_FALSE(app.isSelecting());
-    EXPECT_TRUE(app.isPreparingSelectionImage());
+    EXPECT_TRUE(!app.isSelecting() && app.isPreparingSelectionImage());
     const CapturedContext& placeholder = *app.selectedContext();
     EXPECT_EQ(placeholder.appName + " · " + placeholder.role + " · " + placeholder.title, "Navegador · Elemento web · Precio del producto");
     EXPECT_EQ(chatPanel->shownNear.back(), Rect(698, 398, 4, 4));
-    host.send(selectionLine(UUID(), {9, 9, 9})); // a stale crop first
-    host.send(selectionLine(id, cropPNG));
+    hostSays(chrome, selectionLine(id, {9, 9, 9})); // the right id from the wrong browser
+    EXPECT_TRUE(app.isPreparingSelectionImage());
+    chromium.send(selectionLine(UUID(), {9, 9, 9})); // a stale crop
+    chromium.send(selectionLine(id, cropPNG));
     ASSERT_TRUE(waitUntil([&] { return !app.isPreparingSelectionImage(); }));
     EXPECT_EQ(app.selectedContext()->imageData, cropPNG);
     app.send();
@@ -86,21 +112,29 @@ TEST_F(ModelTest, ABrowserInFrontSelectsInThePageOnceItsExtensionIsConnected)
     EXPECT_NE(fakes::readFile(codexSandbox.file("prompt")).find(AppModel::defaultQuestion), std::string::npos);
     EXPECT_EQ(fakes::readFile(codexSandbox.file("image")), text(cropPNG));
 
-    // Begun in the page, the selection opens the panel too; cancelled there, it is asked about without an image.
+    // Begun in the page, a selection opens the panel too. Cancelled there, it stays without its
+    // picture however late that comes; its browser gone, the panel says why.
     const UUID second;
-    host.send(selectionStartedLine(second, "Tabla"));
+    chromium.send(selectionStartedLine(second, "Tabla"));
     ASSERT_TRUE(waitUntil([&] { return app.isPreparingSelectionImage(); }));
-    EXPECT_EQ(chatPanel->shownNear.size(), 2u);
-    host.send("{\"type\":\"cancel\"}\n");
+    chromium.send(cancel);
     ASSERT_TRUE(waitUntil([&] { return !app.isPreparingSelectionImage(); }));
-    host.send(selectionLine(second, cropPNG)); // too late
-    app.setDraft("¿Qué muestra?");
-    app.send();
-    ASSERT_TRUE(waitUntil([&] { return !app.isLoading(); }));
-    EXPECT_EQ(app.response(), "**Es** un botón.");
+    hostSays(chromium, selectionLine(second, cropPNG));
     EXPECT_FALSE(app.selectedContext()->imageData);
-    for (const auto& arg : codexSandbox.lines(codexSandbox.file("args"))) EXPECT_EQ(arg.rfind("--image", 0), std::string::npos) << arg;
-    EXPECT_EQ(fakes::readFile(codexSandbox.file("prompt")).find("La imagen adjunta"), std::string::npos);
+    chrome.send(selectionStartedLine(UUID(), "Tabla"));
+    ASSERT_TRUE(waitUntil([&] { return app.isPreparingSelectionImage(); }));
+    chrome.close();
+    ASSERT_TRUE(waitUntil([&] { return !app.isPreparingSelectionImage(); }));
+    EXPECT_EQ(app.lastError(), "Se perdió la conexión con el navegador.");
+    // Asked and not yet picking when its browser goes: back to idle, and the next shake works.
+    app.handleActivationGesture();
+    EXPECT_EQ(chromium.receiveLine(), activate);
+    chromium.close();
+    ASSERT_TRUE(waitUntil([&] { return !app.isSelecting(); }));
+    EXPECT_EQ(app.lastError(), std::nullopt);
+    EXPECT_FALSE(app.browserExtensionConnected());
+    shake();
+    EXPECT_EQ(panels->onScreen().size(), 1u);
 }
 
 TEST_F(ModelTest, ThePictureWaitsForTheOverlayToGoAndIsKeptOnlyForTheSelectionShown)
@@ -274,16 +308,21 @@ TEST_F(ModelTest, DictationFollowsTheSettingAndFillsTheDraft)
 
 TEST_F(ModelTest, StartBringsEveryServiceUpOnceOnboardingOpensUntilFinishedAndAFailedSetupIsReported)
 {
+    const auto socket = home / "zorvane/browser-bridge";
+    std::filesystem::create_directories(socket); // something else where the bridge's socket goes
     AppModel& app = makeModel();
     app.start();
     EXPECT_EQ(onboarding->showCount, 0) << "shown only after start() has returned";
     waitUntil([&] { return app.codexStatus() != AppModel::checkingCodexStatus; });
-    const std::uint16_t port = app.browserBridge()->listeningPort();
     app.start();
     queue->runPending();
     EXPECT_EQ(events->installedMonitorCount(), 2u) << "one global and one local pointer monitor";
-    EXPECT_EQ(app.browserBridge()->listeningPort(), port);
     EXPECT_EQ(onboarding->showCount, 1);
+    EXPECT_EQ(app.lastError(), "La extensión del navegador no puede conectar con Zorvane: " + socket.string()
+                                   + " está ocupado por otro archivo. Zorvane lo volverá a intentar.");
+    std::filesystem::remove(socket);
+    queue->advance(BrowserBridgeService::listenRetryInterval);
+    EXPECT_TRUE(app.browserBridge()->isListening());
     EXPECT_EQ(app.lastError(), std::nullopt);
 
     // Finished onboarding, and a browser host that cannot be set up: said, and the start goes on.

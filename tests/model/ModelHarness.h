@@ -24,7 +24,7 @@ inline const Rect saveButton(100, 100, 200, 40);
 
 // The whole application with every service real over a faked platform: everything permitted, one
 // 1440 × 900 screen filled by a notes window with a "Guardar" button, a bundle with its browser
-// host, the bridge on a free loopback port, and a fake `codex` that is signed in and answers at
+// host, the bridge's socket in the temporary home, and a fake `codex` that is signed in and answers at
 // once. Each harness gives the main queue and the chat panel, and waits its own way.
 class FakedPlatform {
 protected:
@@ -57,7 +57,7 @@ protected:
             .screens = screens, .windowList = windowList, .accessibilityTree = tree, .windowImages = windowImages, .overlayPanels = panels,
             .eventMonitors = events, .audioInput = audio, .speechRecognizers = recognizers, .workspace = workspace,
             .applicationWindows = windows, .loginItem = loginItem, .updater = updater, .chatPanel = chatPanelPort(),
-            .onboardingWindow = onboarding, .codexOptions = codexSandbox.options(), .bridgePort = 0, .homeDirectory = home.path(),
+            .onboardingWindow = onboarding, .codexOptions = codexSandbox.options(), .bridgeSocketPath = home / "zorvane/browser-bridge", .homeDirectory = home.path(),
             .configHome = home / ".config", .ownProcessID = 100, .speechLocale = "es_ES"};
         model = AppModel::create(std::move(platform));
         return *model;
@@ -80,12 +80,13 @@ protected:
         context.imageData = std::move(image);
         return context;
     }
-    // The browser host, connected and greeted.
-    fakes::LoopbackSocket connectHost()
+    // A browser's host, connected and greeted, serving the browser process `browser`.
+    fakes::BridgeSocket connectHost(ProcessID browser = 300)
     {
-        auto socket = fakes::LoopbackSocket::connectTo(model->browserBridge()->listeningPort());
-        socket.send(BridgeProtocol::helloLine);
-        waitUntil([&] { return model->browserExtensionConnected(); });
+        auto socket = fakes::BridgeSocket::connectTo(model->browserBridge()->socketPath());
+        socket.send(BridgeProtocol::helloLine(browser));
+        const std::size_t known = model->browserHosts().size();
+        waitUntil([&] { return model->browserHosts().size() > known; });
         return socket;
     }
 

@@ -89,11 +89,14 @@ TEST_F(MenuTest, ShowsTheNoticeFirstOnlyWithoutAccessibilityAndTogglesSelectAndC
     EXPECT_EQ(quits, 1);
 }
 
-TEST_F(MenuTest, BindsTheShakeSwitchAndTheModeToTheSettings)
+TEST_F(MenuTest, BindsTheShakeSwitchAndTheModeToTheSettingsAndSaysWhenTheBrowserCannotConnect)
 {
     defaults->setString(Defaults::aiResponseMode, "Thinking"); // not a mode's spelling
+    std::filesystem::create_directories(home / "zorvane/browser-bridge"); // where the bridge's socket goes
     startedModel();
     open();
+    ASSERT_TRUE(waitFor([&] { return item<QLabel>("errorLabel")->text().startsWith(QStringLiteral("La extensión del navegador")); }));
+    keepScreenshot(&menu(), "menu-bridge-error");
     auto* picker = item<ui::SegmentedControl>("modePicker");
     EXPECT_EQ(picker->currentTag(), QString());
     QTest::mouseClick(item<QPushButton>("segment:thinking"), Qt::LeftButton);

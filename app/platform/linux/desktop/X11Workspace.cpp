@@ -181,7 +181,7 @@ xcb_connection_t* X11Workspace::connection()
     return xcb_connection_has_error(connection_) ? nullptr : connection_;
 }
 
-std::optional<std::string> X11Workspace::frontmostApplicationIdentifier()
+std::optional<X11Workspace::ActiveWindow> X11Workspace::activeWindow()
 {
     xcb_connection_t* c = connection();
     if (!c) return std::nullopt;
@@ -189,18 +189,37 @@ std::optional<std::string> X11Workspace::frontmostApplicationIdentifier()
     const auto active = cardinal(c, screen->root, internAtom(c, "_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW);
     if (!active || *active == 0) return std::nullopt;
 
+    ActiveWindow window;
     // WM_CLASS holds the instance name and then the class name, each ending in a NUL.
-    std::string windowClass;
     if (const auto classes = property(c, *active, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING)) {
         const auto end = classes->find('\0');
-        if (end != std::string::npos) windowClass = classes->substr(end + 1, classes->find('\0', end + 1) - end - 1);
+        if (end != std::string::npos) window.windowClass = classes->substr(end + 1, classes->find('\0', end + 1) - end - 1);
     }
-    std::string executable;
-    if (const auto pid = cardinal(c, *active, internAtom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL)) {
-        if (*pid == std::uint32_t(::getpid())) return std::string("com.quenvar.Zorvane");
-        executable = executableOf(*pid);
-    }
-    return applicationIdentifier(windowClass, executable);
+    window.pid = cardinal(c, *active, internAtom(c, "_NET_WM_PID"), XCB_ATOM_CARDINAL);
+    return window;
+}
+
+std::optional<std::string> X11Workspace::frontmostApplicationIdentifier()
+{
+    const auto window = activeWindow();
+    if (!window) return std::nullopt;
+    if (window->pid && *window->pid == std::uint32_t(::getpid())) return std::string("com.quenvar.Zorvane");
+    return applicationIdentifier(window->windowClass, window->pid ? executableOf(*window->pid) : std::string());
+}
+
+std::optional<ProcessID> X11Workspace::frontmostApplicationProcessID()
+{
+    const auto window = activeWindow();
+    if (!window || !window->pid || *window->pid == 0) return std::nullopt;
+    return ProcessID(*window->pid);
+}
+
+std::optional<std::string> X11Workspace::applicationIdentifierOfProcess(ProcessID process)
+{
+    if (process == ::getpid()) return std::string("com.quenvar.Zorvane");
+    const std::string executable = process > 0 ? executableOf(std::uint32_t(process)) : std::string();
+    if (executable.empty()) return std::nullopt;
+    return applicationIdentifier(std::string(), executable);
 }
 
 std::optional<std::string> X11Workspace::applicationIdentifier(const std::string& windowClass, const std::string& executable)

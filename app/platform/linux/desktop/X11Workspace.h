@@ -3,6 +3,7 @@
 #include "app/platform/Workspace.h"
 
 #include <filesystem>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,8 @@ public:
     X11Workspace& operator=(const X11Workspace&) = delete;
 
     std::optional<std::string> frontmostApplicationIdentifier() override;
+    std::optional<ProcessID> frontmostApplicationProcessID() override;
+    std::optional<std::string> applicationIdentifierOfProcess(ProcessID process) override;
     bool openURL(const std::string& url) override;
     bool openURLWithApplication(const std::string& url, const std::string& applicationIdentifier) override;
     bool revealFile(const std::filesystem::path& path) override;
@@ -42,6 +45,11 @@ public:
     static std::optional<std::vector<std::string>> execArguments(const std::string& exec, const std::string& url);
 
 private:
+    struct ActiveWindow {
+        std::string windowClass;
+        std::optional<std::uint32_t> pid;
+    };
+    std::optional<ActiveWindow> activeWindow();
     xcb_connection_t* connection();
     xcb_connection_t* connection_ = nullptr;
 };

@@ -1,0 +1,154 @@
+#include "app/ui/DictationMessageLine.h"
+
+#include "app/core/Defaults.h"
+#include "app/model/AppModel.h"
+#include "app/ui/ModelObserver.h"
+#include "app/ui/SpeechModelProgress.h"
+#include "app/ui/Theme.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace zorvane::ui {
+
+using Remedy = SpeechInputService::Remedy;
+using Phase = SpeechModels::Phase;
+
+DictationMessageLine::DictationMessageLine(AppModel& model, QWidget* parent) : QWidget(parent), model_(model.weak_from_this())
+{
+    setObjectName(QStringLiteral("dictationMessageLine"));
+    auto* column = new QVBoxLayout(this);
+    // The text lines up with the question's text above it.
+    column->setContentsMargins(18, 0, 12, 10);
+    column->setSpacing(6);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(10);
+    text_ = new QLabel(this);
+    text_->setObjectName(QStringLiteral("dictationMessage"));
+    text_->setFont(Theme::font(TextStyle::caption));
+    text_->setWordWrap(true);
+    text_->setTextFormat(Qt::PlainText);
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    row->addWidget(text_, 1);
+    action_ = new QPushButton(this);
+    action_->setObjectName(QStringLiteral("dictationAction"));
+    action_->setProperty("kind", QStringLiteral("borderless"));
+    action_->setFont(Theme::font(TextStyle::caption));
+    action_->setCursor(Qt::PointingHandCursor);
+    connect(action_, &QPushButton::clicked, this, &DictationMessageLine::perform);
+    row->addWidget(action_, 0, Qt::AlignTop);
+    column->addLayout(row);
+    bar_ = new DownloadProgressBar(this);
+    column->addWidget(bar_);
+
+    observer_ = new ModelObserver([this] { refresh(); }, this);
+    if (auto shared = model_.lock()) {
+        observer_->watchObservable(shared->speech());
+        if (shared->speechModels()) observer_->watchObservable(shared->speechModels());
+    }
+    connect(&Theme::shared(), &Theme::changed, this, [this] { applyTheme(); });
+    applyTheme();
+    refresh();
+}
+
+DictationMessageLine::~DictationMessageLine() = default;
+
+void DictationMessageLine::refresh()
+{
+    auto model = model_.lock();
+    if (!model) return;
+    const auto& speech = *model->speech();
+    const std::optional<std::string>& message = speech.authorizationMessage();
+    if (!message) {
+        downloadFor_.reset();
+        hide();
+        return;
+    }
+    const QString failure = QString::fromStdString(*message);
+    const auto& models = model->speechModels();
+    if (speech.remedy() == Remedy::speechRecognition && models) {
+        const SpeechModels::Status status = models->status();
+        const auto offer = models->offer();
+        const QString language = offer ? QString::fromStdString(offer->languageName) : QString();
+        if (status.phase == Phase::downloading || status.phase == Phase::installing) {
+            downloadFor_ = *message;
+            bar_->setProgress(status.receivedBytes, status.totalBytes);
+            present(status.phase == Phase::installing
+                    ? QStringLiteral("Comprobando e instalando el modelo de voz en %1…").arg(language)
+                    : QStringLiteral("Descargando el modelo de voz en %1: %2")
+                          .arg(language, SpeechModelTexts::progress(status.receivedBytes, status.totalBytes)),
+                false, Action::cancelDownload, QStringLiteral("Cancelar"));
+            return;
+        }
+        if (downloadFor_ != *message) downloadFor_.reset();
+        if (status.phase == Phase::installed && downloadFor_) {
+            present(QStringLiteral("El modelo de voz en %1 está listo: pulsa el micrófono para dictar.").arg(language), false, Action::none);
+        } else if (status.failure && offer) {
+            present(QString::fromStdString(*status.failure), true, Action::download,
+                status.receivedBytes > 0 ? QStringLiteral("Reanudar la descarga") : QStringLiteral("Reintentar"));
+        } else if (offer && status.phase != Phase::installed) {
+            present(failure, true, Action::download, SpeechModelTexts::downloadAction(*offer));
+        } else {
+            // No model to offer (or one there that does not work): the folder is where the user fixes it.
+            present(failure, true, Action::modelFolder, QStringLiteral("Abrir la carpeta de modelos"));
+        }
+        return;
+    }
+    downloadFor_.reset();
+    switch (speech.remedy()) {
+    case Remedy::microphone: present(failure, true, Action::soundSettings, QStringLiteral("Abrir los ajustes de sonido")); break;
+    case Remedy::enableDictation: present(failure, true, Action::enableDictation, QStringLiteral("Activar el dictado")); break;
+    default: present(failure, true, Action::none); break;
+    }
+}
+
+void DictationMessageLine::present(const QString& text, bool isError, Action action, const QString& actionText)
+{
+    text_->setText(text);
+    if (isError != isError_) {
+        isError_ = isError;
+        applyTheme();
+    }
+    current_ = action;
+    action_->setText(actionText);
+    action_->setAccessibleName(actionText);
+    action_->setVisible(action != Action::none);
+    bar_->setVisible(action == Action::cancelDownload);
+    setVisible(true);
+}
+
+void DictationMessageLine::perform()
+{
+    auto model = model_.lock();
+    if (!model) return;
+    switch (current_) {
+    case Action::download:
+        if (model->speechModels()) model->speechModels()->download();
+        break;
+    case Action::cancelDownload:
+        if (model->speechModels()) model->speechModels()->cancelDownload();
+        break;
+    case Action::soundSettings: model->requestMicrophonePermission(); break;
+    case Action::modelFolder: model->requestSpeechRecognitionPermission(); break;
+    case Action::enableDictation:
+        // What the user pressed the button for: dictation, switched on and started.
+        model->defaults().setBool(Defaults::voiceEnabled, true);
+        model->toggleVoice();
+        break;
+    case Action::none: break;
+    }
+}
+
+void DictationMessageLine::applyTheme()
+{
+    const ThemeColors& colors = Theme::shared().colors();
+    text_->setStyleSheet(QStringLiteral("color: %1;").arg((isError_ ? colors.orange : colors.secondaryText).name()));
+    action_->setStyleSheet(QStringLiteral("QPushButton { color: %1; padding: 0 2px; min-height: 0; }"
+                                          "QPushButton:hover { text-decoration: underline; background: transparent; }")
+                               .arg(colors.link.name()));
+    bar_->update();
+}
+
+} // namespace zorvane::ui

@@ -6,9 +6,7 @@
 #include "app/ui/SpeechModelProgress.h"
 #include "app/ui/Theme.h"
 
-#include <QHBoxLayout>
 #include <QLabel>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace zorvane::ui {
@@ -23,23 +21,15 @@ DictationMessageLine::DictationMessageLine(AppModel& model, QWidget* parent) : Q
     // The text lines up with the question's text above it.
     column->setContentsMargins(18, 0, 12, 10);
     column->setSpacing(6);
-    auto* row = new QHBoxLayout;
-    row->setSpacing(10);
+    // The action is a link at the end of the sentence, so a long reason and its fix read as one.
     text_ = new QLabel(this);
     text_->setObjectName(QStringLiteral("dictationMessage"));
     text_->setFont(Theme::font(TextStyle::caption));
     text_->setWordWrap(true);
-    text_->setTextFormat(Qt::PlainText);
-    text_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    row->addWidget(text_, 1);
-    action_ = new QPushButton(this);
-    action_->setObjectName(QStringLiteral("dictationAction"));
-    action_->setProperty("kind", QStringLiteral("borderless"));
-    action_->setFont(Theme::font(TextStyle::caption));
-    action_->setCursor(Qt::PointingHandCursor);
-    connect(action_, &QPushButton::clicked, this, &DictationMessageLine::perform);
-    row->addWidget(action_, 0, Qt::AlignTop);
-    column->addLayout(row);
+    text_->setTextFormat(Qt::RichText);
+    text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    connect(text_, &QLabel::linkActivated, this, [this] { perform(); });
+    column->addWidget(text_);
     bar_ = new DownloadProgressBar(this);
     column->addWidget(bar_);
 
@@ -49,7 +39,6 @@ DictationMessageLine::DictationMessageLine(AppModel& model, QWidget* parent) : Q
         if (shared->speechModels()) observer_->watchObservable(shared->speechModels());
     }
     connect(&Theme::shared(), &Theme::changed, this, [this] { applyTheme(); });
-    applyTheme();
     refresh();
 }
 
@@ -106,15 +95,14 @@ void DictationMessageLine::refresh()
 
 void DictationMessageLine::present(const QString& text, bool isError, Action action, const QString& actionText)
 {
-    text_->setText(text);
-    if (isError != isError_) {
-        isError_ = isError;
-        applyTheme();
-    }
     current_ = action;
-    action_->setText(actionText);
-    action_->setAccessibleName(actionText);
-    action_->setVisible(action != Action::none);
+    const ThemeColors& colors = Theme::shared().colors();
+    QString html = QStringLiteral("<span style=\"color: %1;\">%2</span>")
+                       .arg((isError ? colors.orange : colors.secondaryText).name(), text.toHtmlEscaped());
+    if (action != Action::none)
+        html += QStringLiteral("&nbsp;&nbsp;<a href=\"fix\" style=\"color: %1; text-decoration: none;\">%2</a>")
+                    .arg(colors.link.name(), actionText.toHtmlEscaped());
+    if (text_->text() != html) text_->setText(html);
     bar_->setVisible(action == Action::cancelDownload);
     setVisible(true);
 }
@@ -143,11 +131,8 @@ void DictationMessageLine::perform()
 
 void DictationMessageLine::applyTheme()
 {
-    const ThemeColors& colors = Theme::shared().colors();
-    text_->setStyleSheet(QStringLiteral("color: %1;").arg((isError_ ? colors.orange : colors.secondaryText).name()));
-    action_->setStyleSheet(QStringLiteral("QPushButton { color: %1; padding: 0 2px; min-height: 0; }"
-                                          "QPushButton:hover { text-decoration: underline; background: transparent; }")
-                               .arg(colors.link.name()));
+    text_->clear(); // drawn again in this appearance's colours
+    refresh();
     bar_->update();
 }
 

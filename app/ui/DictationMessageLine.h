@@ -7,7 +7,6 @@
 #include <string>
 
 class QLabel;
-class QPushButton;
 
 namespace zorvane {
 class AppModel;
@@ -39,11 +38,9 @@ private:
 
     std::weak_ptr<AppModel> model_;
     ModelObserver* observer_ = nullptr;
-    QLabel* text_ = nullptr;
-    QPushButton* action_ = nullptr;
+    QLabel* text_ = nullptr; // the reason, and the action as a link after it
     DownloadProgressBar* bar_ = nullptr;
     Action current_ = Action::none;
-    bool isError_ = false;
     // The failure a download started from; once that download has installed the model, the line
     // says so until the next attempt.
     std::optional<std::string> downloadFor_;

@@ -115,7 +115,11 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* conte
 
 int onProgress(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t)
 {
-    return static_cast<Transfer*>(context)->cancelled->load() ? 1 : 0;
+    auto& transfer = *static_cast<Transfer*>(context);
+    if (transfer.cancelled->load()) return 1;
+    // Also called while nothing arrives: the last bytes of a burst are reported here.
+    transfer.report(false);
+    return 0;
 }
 
 std::string hexDigest(const fs::path& file, const std::string& name, const std::atomic<bool>& cancelled)

@@ -18,6 +18,7 @@ LinuxSpeechModels::LinuxSpeechModels(LinuxSpeechModelsOptions options)
 
 LinuxSpeechModels::~LinuxSpeechModels()
 {
+    closing_ = true;
     cancelled_ = true;
     if (worker_.joinable()) worker_.join();
 }
@@ -83,7 +84,7 @@ void LinuxSpeechModels::download()
                     self->phase_ = progress.downloaded ? Phase::installing : Phase::downloading;
                     self->objectDidChange();
                 });
-            });
+            }, &closing_);
         } catch (const SpeechModelError& error) {
             // A cancel is what the user asked for: nothing to explain.
             if (!cancelled_)

@@ -24,7 +24,7 @@ struct LinuxSpeechModelsOptions {
 // The user's language's speech model on this desktop: Vosk's official model from the catalogue,
 // downloaded on a thread of its own into the folder the recognisers read, so the next dictation
 // uses it. Main thread only; the download reports back through the main queue. Destroying it
-// stops a download and waits for its thread.
+// stops a download (keeping what it fetched) and waits for its thread.
 class LinuxSpeechModels final : public SpeechModels, public std::enable_shared_from_this<LinuxSpeechModels> {
 public:
     static std::shared_ptr<LinuxSpeechModels> create(LinuxSpeechModelsOptions options);
@@ -60,6 +60,7 @@ private:
     std::uint64_t generation_ = 0;
 
     std::atomic<bool> cancelled_ {false};
+    std::atomic<bool> closing_ {false}; // a download stopped by closing is resumed next time
     std::thread worker_;
 };
 

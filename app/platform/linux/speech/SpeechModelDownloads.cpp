@@ -203,7 +203,8 @@ std::uint64_t SpeechModelDownloads::partialBytes(const SpeechModelEntry& entry) 
     return error ? 0 : size;
 }
 
-void SpeechModelDownloads::install(const SpeechModelEntry& entry, const std::atomic<bool>& cancelled, const ProgressHandler& progress) const
+void SpeechModelDownloads::install(const SpeechModelEntry& entry, const std::atomic<bool>& cancelled, const ProgressHandler& progress,
+    const std::atomic<bool>* keepOnCancel) const
 {
     try {
         fetch(entry, cancelled, progress);
@@ -212,7 +213,8 @@ void SpeechModelDownloads::install(const SpeechModelEntry& entry, const std::ato
         unpackAndPlace(entry, cancelled);
     } catch (const SpeechModelError& error) {
         if (cancelled) {
-            discard(entry);
+            if (keepOnCancel && *keepOnCancel) fs::remove_all(modelsFolder_ / (".staging-" + entry.language));
+            else discard(entry);
             throw SpeechModelError(cancelledText);
         }
         if (!error.resumable() || partialBytes(entry) == 0) discard(entry);

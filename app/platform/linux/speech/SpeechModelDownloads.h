@@ -42,8 +42,11 @@ public:
     // nothing in the program sets it, whatever the environment says.
     explicit SpeechModelDownloads(std::filesystem::path modelsFolder, bool allowPlainHttpToLoopback = false);
 
-    // Throws SpeechModelError with the reason the user is shown (a cancel says so too).
-    void install(const SpeechModelEntry& entry, const std::atomic<bool>& cancelled, const ProgressHandler& progress) const;
+    // Throws SpeechModelError with the reason the user is shown (a cancel says so too). A cancel
+    // deletes what was fetched, unless `keepOnCancel` is set by then (the program is closing: the
+    // next start resumes).
+    void install(const SpeechModelEntry& entry, const std::atomic<bool>& cancelled, const ProgressHandler& progress,
+        const std::atomic<bool>* keepOnCancel = nullptr) const;
     // What an interrupted download of the entry kept.
     std::uint64_t partialBytes(const SpeechModelEntry& entry) const;
     // Deletes the language's model and any partial download of `entry`. Throws SpeechModelError.

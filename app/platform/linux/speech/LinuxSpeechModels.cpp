@@ -86,9 +86,11 @@ void LinuxSpeechModels::download()
                 });
             }, &closing_);
         } catch (const SpeechModelError& error) {
-            // A cancel is what the user asked for: nothing to explain.
+            // A cancel is what the user asked for: nothing to explain. Only a download that kept
+            // something was interrupted; one that never started simply failed.
+            const bool interrupted = error.resumable() && downloads_.partialBytes(entry) > 0;
             if (!cancelled_)
-                failure = (error.resumable() ? "La descarga del modelo de voz se interrumpió: " : "No se pudo instalar el modelo de voz: ")
+                failure = (interrupted ? "La descarga del modelo de voz se interrumpió: " : "No se pudo descargar el modelo de voz: ")
                     + error.localizedDescription();
         }
         mainQueue->post([weak, generation, failure] {

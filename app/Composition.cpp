@@ -22,6 +22,7 @@
 #include "app/platform/linux/desktop/LinuxUpdater.h"
 #include "app/platform/linux/desktop/X11Workspace.h"
 #include "app/platform/linux/desktop/XdgLoginItem.h"
+#include "app/platform/linux/speech/LinuxSpeechModels.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
 #include "app/platform/linux/x11/X11DisplayWatch.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
@@ -116,10 +117,18 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
 
     // Sound and speech.
     auto audio = std::make_shared<linux_platform::PulseAudioInput>();
-    auto speech = std::make_shared<linux_platform::LinuxSpeechRecognizers>(
-        linux_platform::SpeechRecognizerPlaces::standard(p.bundle->bundlePath()), p.workspace, *p.speechLocale);
+    const auto speechPlaces = linux_platform::SpeechRecognizerPlaces::standard(p.bundle->bundlePath());
+    auto speech = std::make_shared<linux_platform::LinuxSpeechRecognizers>(speechPlaces, p.workspace, *p.speechLocale);
+    auto speechModels = linux_platform::LinuxSpeechModels::create({.modelsFolder = speechPlaces.modelsFolder,
+        .language = linux_platform::LinuxSpeechRecognizers::language(*p.speechLocale), .recognizers = speech, .mainQueue = p.mainQueue});
+    // Allowing speech recognition means getting the language's model.
+    speech->setModelInstaller([weak = std::weak_ptr(speechModels)] {
+        const auto models = weak.lock();
+        return models && models->installIfOffered();
+    });
     p.audioInput = audio;
     p.speechRecognizers = speech;
+    p.speechModels = speechModels;
 
     // The four permissions, each from the adapter that knows it.
     auto accessibility = std::make_shared<AtspiAccessibilityStatus>();

@@ -256,7 +256,8 @@ void AppModel::send()
 void AppModel::toggleVoice()
 {
     if (!platform_.defaults->boolForKey(Defaults::voiceEnabled)) {
-        setLastError(std::string(dictationDisabled));
+        // Shown under the dictation button like every other dictation failure, not as an answer's error.
+        speech_->refuse(dictationDisabled, SpeechInputService::Remedy::enableDictation);
         return;
     }
     if (speech_->isListening()) {

@@ -22,6 +22,7 @@
 #include "app/platform/OverlayPanels.h"
 #include "app/platform/Permissions.h"
 #include "app/platform/Screens.h"
+#include "app/platform/SpeechModels.h"
 #include "app/platform/SpeechRecognizer.h"
 #include "app/platform/Updater.h"
 #include "app/platform/WindowImages.h"
@@ -57,6 +58,7 @@ struct AppPlatform {
     std::shared_ptr<EventMonitors> eventMonitors;
     std::shared_ptr<AudioInput> audioInput;
     std::shared_ptr<SpeechRecognizers> speechRecognizers;
+    std::shared_ptr<SpeechModels> speechModels = nullptr; // none where models cannot be installed
     std::shared_ptr<Workspace> workspace;
     std::shared_ptr<ApplicationWindows> applicationWindows;
     std::shared_ptr<LoginItem> loginItem;
@@ -159,6 +161,7 @@ public:
 
     // The services, for the views.
     const std::shared_ptr<SpeechInputService>& speech() const { return speech_; }
+    const std::shared_ptr<SpeechModels>& speechModels() const { return platform_.speechModels; }
     const std::shared_ptr<UpdateService>& updates() const { return updates_; }
     const std::shared_ptr<CodexService>& codex() const { return codex_; }
     const std::shared_ptr<BrowserBridgeService>& browserBridge() const { return browserBridge_; }

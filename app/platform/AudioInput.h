@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace zorvane {
@@ -47,6 +49,9 @@ public:
     // Asks the user for microphone access if the platform has such a prompt. `completion` runs once
     // the user has answered, on any thread; the answer is read back from Permissions.
     virtual void requestAccess(std::function<void()> completion) = 0;
+    // Why the last look for an input found none, in Spanish for the user ("No hay un micrófono
+    // disponible."); none when it found one or the platform has no reason to give.
+    virtual std::optional<std::string> unavailableReason() { return std::nullopt; }
 };
 
 } // namespace zorvane

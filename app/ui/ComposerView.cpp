@@ -3,6 +3,7 @@
 #include "app/model/AppModel.h"
 #include "app/core/Text.h"
 #include "app/ui/Controls.h"
+#include "app/ui/DictationMessageLine.h"
 #include "app/ui/ModelObserver.h"
 #include "app/ui/RichText.h"
 #include "app/ui/Symbols.h"
@@ -337,6 +338,7 @@ void ComposerView::buildInputRow()
     });
     row->addWidget(sendButton_, 0, Qt::AlignBottom);
     layout()->addWidget(inputRow);
+    if (auto model = model_.lock()) layout()->addWidget(new DictationMessageLine(*model, this));
 
     // Return sends from anywhere in the panel, as the send button's shortcut; in the question field
     // the field itself takes it (and Shift+Return breaks the line there).

@@ -19,13 +19,15 @@ public:
         if (service_.changeDepth_++ == 0) {
             service_.listeningBeforeChange_ = service_.isListening_;
             service_.messageBeforeChange_ = service_.authorizationMessage_;
+            service_.remedyBeforeChange_ = service_.remedy_;
         }
     }
     ~ChangeScope()
     {
         if (--service_.changeDepth_ != 0) return;
         if (service_.listeningBeforeChange_ != service_.isListening_
-            || service_.messageBeforeChange_ != service_.authorizationMessage_)
+            || service_.messageBeforeChange_ != service_.authorizationMessage_
+            || service_.remedyBeforeChange_ != service_.remedy_)
             service_.notifyObservers();
     }
     ChangeScope(const ChangeScope&) = delete;
@@ -52,8 +54,8 @@ SpeechInputService::SpeechInputService(Token, std::shared_ptr<AudioInput> audioI
     , clock_(std::move(clock))
     , mainQueue_(std::move(mainQueue))
     , recognizers_(std::move(recognizers))
+    , localeIdentifier_(localeIdentifier)
 {
-    if (recognizers_) recognizer_ = recognizers_->recognizerForLocale(localeIdentifier);
 }
 
 SpeechInputService::~SpeechInputService()
@@ -105,34 +107,43 @@ bool SpeechInputService::containsVoice(const AudioBuffer& buffer, float threshol
 void SpeechInputService::start(TranscriptHandler onTranscript)
 {
     ChangeScope scope(*this);
-    const bool speechAuthorized = permissions_->isSpeechRecognitionAuthorized();
-    if (!permissions_->isMicrophoneAuthorized() || !speechAuthorized) {
-        // Where the platform knows what keeps recognition off (no model for the language, say),
-        // that is more use to the user than pointing at the settings.
-        std::optional<std::string> reason = !speechAuthorized && recognizers_ ? recognizers_->unavailableReason() : std::nullopt;
-        authorizationMessage_ = reason && !reason->empty() ? std::move(*reason) : std::string(permissionMessage);
+    // Where the platform knows what is missing (no model for the language, no sound server), that
+    // is more use to the user than pointing at the settings. Recognition is asked about first:
+    // without it nothing else matters, and it is the bigger step to fix.
+    const auto reasonOr = [](std::optional<std::string> reason, const char* fallback) {
+        return reason && !reason->empty() ? std::move(*reason) : std::string(fallback);
+    };
+    if (!permissions_->isSpeechRecognitionAuthorized()) {
+        recognizer_.reset(); // lets a model that went away leave memory
+        fail(reasonOr(recognizers_ ? recognizers_->unavailableReason() : std::nullopt, permissionMessage), Remedy::speechRecognition);
+        return;
+    }
+    if (!permissions_->isMicrophoneAuthorized()) {
+        fail(reasonOr(audioInput_->unavailableReason(), permissionMessage), Remedy::microphone);
         return;
     }
     stop();
     authorizationMessage_.reset();
+    remedy_ = Remedy::none;
     const std::uint64_t dictation = ++dictation_;
+    recognizer_ = recognizers_ ? recognizers_->recognizerForLocale(localeIdentifier_) : nullptr;
     request_ = recognizer_ ? recognizer_->makeRequest(true) : nullptr;
 
     const AudioFormat format = audioInput_->inputFormat();
     if (!(format.sampleRate > 0)) {
-        authorizationMessage_ = noInputMessage;
+        fail(reasonOr(audioInput_->unavailableReason(), noInputMessage), Remedy::microphone);
         return;
     }
 
-    const auto fail = [this] {
+    const auto failToCapture = [this] {
         std::string description = describe(std::current_exception());
-        authorizationMessage_ = description.empty() ? "No se pudo iniciar la entrada de audio." : std::move(description);
+        fail(description.empty() ? "No se pudo iniciar la entrada de audio." : std::move(description), Remedy::microphone);
         stop();
     };
     try {
         audioInput_->installTap(tapBufferSize, format, makeTap(dictation));
     } catch (...) {
-        fail();
+        failToCapture();
         return;
     }
     hasInstalledTap_ = true;
@@ -141,7 +152,7 @@ void SpeechInputService::start(TranscriptHandler onTranscript)
         audioInput_->prepare();
         audioInput_->start();
     } catch (...) {
-        fail();
+        failToCapture();
         return;
     }
     isListening_ = true;
@@ -172,14 +183,14 @@ SpeechRecognizer::ResultHandler SpeechInputService::makeResultHandler(std::uint6
 {
     return [weak = weak_from_this(), mainQueue = mainQueue_, dictation, onTranscript = std::move(onTranscript)](
                const std::optional<SpeechRecognitionResult>& result, const std::optional<std::string>& error) {
-        mainQueue->post([weak, dictation, onTranscript, result, failed = error.has_value()] {
-            if (const auto self = weak.lock()) self->handleRecognition(dictation, onTranscript, result, failed);
+        mainQueue->post([weak, dictation, onTranscript, result, error] {
+            if (const auto self = weak.lock()) self->handleRecognition(dictation, onTranscript, result, error);
         });
     };
 }
 
 void SpeechInputService::handleRecognition(std::uint64_t dictation, const TranscriptHandler& onTranscript,
-    const std::optional<SpeechRecognitionResult>& result, bool failed)
+    const std::optional<SpeechRecognitionResult>& result, const std::optional<std::string>& error)
 {
     // A task that was cancelled, superseded or abandoned has no say any more: its text would
     // overwrite the newer question, its end would end the newer dictation.
@@ -187,7 +198,10 @@ void SpeechInputService::handleRecognition(std::uint64_t dictation, const Transc
     if (!isCurrent()) return;
     ChangeScope scope(*this);
     if (result && onTranscript) onTranscript(result->bestTranscription);
-    if (!failed && (!result || !result->isFinal)) return;
+    if (!error && (!result || !result->isFinal)) return;
+    // A recogniser that fails (a model that does not load, say) is a failure the user must see,
+    // or the button seems to do nothing. The question keeps the text it had.
+    if (error) fail(error->empty() ? "El reconocimiento de voz falló." : *error, Remedy::none);
     // The callback may itself have stopped or restarted dictation.
     if (isCurrent()) finishRecognition();
 }
@@ -257,6 +271,18 @@ void SpeechInputService::stop()
     task_.reset();
     isListening_ = false;
     endpointer_.reset();
+}
+
+void SpeechInputService::refuse(std::string message, Remedy remedy)
+{
+    ChangeScope scope(*this);
+    fail(std::move(message), remedy);
+}
+
+void SpeechInputService::fail(std::string message, Remedy remedy)
+{
+    authorizationMessage_ = std::move(message);
+    remedy_ = remedy;
 }
 
 void SpeechInputService::stopAudio()

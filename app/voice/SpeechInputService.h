@@ -24,6 +24,14 @@ public:
     using TranscriptHandler = std::function<void(const std::string& transcript)>;
     using ObserverToken = std::uint64_t;
 
+    // What fixes the failure in authorizationMessage, for the view that offers it.
+    enum class Remedy {
+        none,
+        microphone,        // the microphone: its permission, or the sound settings where there is none
+        speechRecognition, // a recogniser: its permission, or a speech model for the language
+        enableDictation,   // the dictation setting is off
+    };
+
     static constexpr const char* permissionMessage = "Activa Micrófono y Reconocimiento de voz en Ajustes del Sistema.";
     static constexpr const char* noInputMessage = "No hay una entrada de audio disponible.";
     static constexpr std::uint32_t tapBufferSize = 1024; // frames
@@ -31,7 +39,7 @@ public:
     static constexpr double silenceCheckInterval = 0.15;
     static constexpr double finalResultGrace = 1.0; // how long a final text may take once audio has ended
 
-    // `localeIdentifier` picks the recogniser once, for the life of the service ("es_ES"; by
+    // `localeIdentifier` is the language dictated, for the life of the service ("es_ES"; by
     // default the process's locale).
     static std::shared_ptr<SpeechInputService> create(std::shared_ptr<AudioInput> audioInput,
         std::shared_ptr<SpeechRecognizers> recognizers, std::shared_ptr<Permissions> permissions,
@@ -46,9 +54,10 @@ public:
     bool isListening() const { return isListening_; }
     // Why the last start attempt could not capture audio; cleared by the next attempt that has permission.
     const std::optional<std::string>& authorizationMessage() const { return authorizationMessage_; }
+    Remedy remedy() const { return remedy_; }
     bool hasRecognizer() const { return recognizer_ != nullptr; }
 
-    // Observers run on the main thread after isListening or authorizationMessage has changed.
+    // Observers run on the main thread after isListening, authorizationMessage or remedy has changed.
     ObserverToken addObserver(std::function<void()> observer);
     void removeObserver(ObserverToken token);
 
@@ -57,6 +66,9 @@ public:
     void start(TranscriptHandler onTranscript);
     // Ends the current dictation at once and discards its recognition. Harmless when idle.
     void stop();
+    // A start refused before it reached the service (dictation switched off), shown like the
+    // service's own refusals until the next attempt. A running dictation goes on.
+    void refuse(std::string message, Remedy remedy);
 
     // Ask the user for access; `completion` runs on the main thread once answered (re-read Permissions).
     void requestMicrophonePermission(std::function<void()> completion);
@@ -84,7 +96,7 @@ private:
     SpeechRecognizer::ResultHandler makeResultHandler(std::uint64_t dictation, TranscriptHandler onTranscript);
     void handleVoice(std::uint64_t dictation);
     void handleRecognition(std::uint64_t dictation, const TranscriptHandler& onTranscript,
-        const std::optional<SpeechRecognitionResult>& result, bool failed);
+        const std::optional<SpeechRecognitionResult>& result, const std::optional<std::string>& error);
 
     void startSilenceMonitor();
     void scheduleSilenceCheck(std::uint64_t monitor);
@@ -94,16 +106,21 @@ private:
     void finishRecognition();
     void stopAudio();
     void notifyObservers();
+    void fail(std::string message, Remedy remedy);
 
     std::shared_ptr<AudioInput> audioInput_;
     std::shared_ptr<Permissions> permissions_;
     std::shared_ptr<Clock> clock_;
     std::shared_ptr<MainQueue> mainQueue_;
     std::shared_ptr<SpeechRecognizers> recognizers_;
-    std::shared_ptr<SpeechRecognizer> recognizer_; // none when the locale has no recogniser
+    const std::string localeIdentifier_;
+    // Looked up again at every start, so that a model installed meanwhile is used at once; none
+    // when the locale has no recogniser.
+    std::shared_ptr<SpeechRecognizer> recognizer_;
 
     bool isListening_ = false;
     std::optional<std::string> authorizationMessage_;
+    Remedy remedy_ = Remedy::none;
     std::shared_ptr<SpeechRecognitionRequest> request_;
     std::shared_ptr<SpeechRecognitionTask> task_;
     bool hasInstalledTap_ = false;
@@ -120,6 +137,7 @@ private:
     int changeDepth_ = 0;
     bool listeningBeforeChange_ = false;
     std::optional<std::string> messageBeforeChange_;
+    Remedy remedyBeforeChange_ = Remedy::none;
 };
 
 } // namespace zorvane

@@ -9,6 +9,7 @@
 #include "tests/support/SoundServer.h"
 
 #include <algorithm>
+#include <fstream>
 #include <atomic>
 #include <cstdio>
 #include <numeric>
@@ -109,24 +110,34 @@ int main()
     }
 
     const fs::path spanishModels = userPlaces.modelsFolder / "es";
-    const Vosk::ModelLookup model = Vosk::findModel(spanishModels);
+    Vosk::ModelLookup model = Vosk::findModel(spanishModels);
+    const char* vosk = model.model ? "vosk" : "vosk stand-in";
     if (!model.model) {
         const double before = residentMiB();
         const auto libraryProblem = Vosk::checkLibrary(userPlaces.voskLibrary);
-        std::printf("vosk: no Spanish model (%s); the library alone, opened: %s, +%.1f MiB\n", model.reason.c_str(),
-            libraryProblem ? libraryProblem->c_str() : "yes", residentMiB() - before);
-        return 0;
+        std::printf("vosk: no Spanish model (%s); the library alone, opened: %s, +%.1f MiB; the stand-in follows\n",
+            model.reason.c_str(), libraryProblem ? libraryProblem->c_str() : "yes", residentMiB() - before);
+        // Vosk's stand-in with a model's files: the same path through the service and the engine.
+        userPlaces.modelsFolder = server.directory() / "speech";
+        userPlaces.voskLibrary = FAKE_VOSK_LIBRARY;
+        const fs::path hollow = userPlaces.modelsFolder / "es" / "vosk-model-small-es-0.42";
+        for (const char* file : {"am/final.mdl", "graph/HCLG.fst", "conf/mfcc.conf", "conf/model.conf"}) fs::create_directories((hollow / file).parent_path());
+        std::ofstream(hollow / "am/final.mdl", std::ios::binary) << std::string("\0B<TransitionModel>", 19);
+        std::ofstream(hollow / "graph/HCLG.fst", std::ios::binary) << "\xd6\xfd\xb2\x7e";
+        std::ofstream(hollow / "conf/mfcc.conf") << "--sample-frequency=16000\n";
+        std::ofstream(hollow / "conf/model.conf") << "\n";
+        model = Vosk::findModel(userPlaces.modelsFolder / "es");
     }
     auto recognizers = std::make_shared<LinuxSpeechRecognizers>(userPlaces, nullptr, "es_ES");
     auto service = SpeechInputService::create(input, recognizers, permissions, clock, queue, "es_ES");
-    std::printf("vosk (%s), service made, nothing dictated: %.1f MiB\n", model.model->c_str(), residentMiB());
+    std::printf("%s (%s), service made, nothing dictated: %.1f MiB\n", vosk, model.model->c_str(), residentMiB());
     std::vector<double> gaps;
     for (int run = 0; run < 3; ++run) {
         const Dictation dictation = dictate(server, service, *queue, *input, *clock, spanish);
         gaps.push_back(dictation.silenceBeforeEnd);
         if (run == 0)
-            std::printf("vosk, after the first dictation: %.1f MiB; heard \"%s\"\n", residentMiB(), dictation.text.c_str());
+            std::printf("%s, after the first dictation: %.1f MiB; heard \"%s\"\n", vosk, residentMiB(), dictation.text.c_str());
     }
-    report("vosk", gaps);
+    report(vosk, gaps);
     return 0;
 }

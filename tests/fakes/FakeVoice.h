@@ -47,8 +47,10 @@ public:
     TapBlock tap;
     bool running = false;
     std::size_t starts = 0;
+    std::optional<std::string> reason; // why there is no usable input, as the sound server says
 
     AudioFormat inputFormat() override { return format; }
+    std::optional<std::string> unavailableReason() override { return reason; }
     void installTap(std::uint32_t, const AudioFormat& requested, TapBlock block) override
     {
         if (tapError) std::rethrow_exception(std::exchange(tapError, nullptr));
@@ -129,7 +131,7 @@ public:
     std::vector<std::shared_ptr<FakeSpeechRecognitionTask>> tasks; // every one started, in order
 };
 
-// The recogniser the test installs for one locale (before the service is made); none for others.
+// The recogniser the test installs for one locale (the service asks at every start); none for others.
 class FakeSpeechRecognizers : public SpeechRecognizers {
 public:
     std::optional<std::string> reason; // why there is none, as the platform says

@@ -50,6 +50,8 @@ protected:
     virtual bool waitUntil(const std::function<bool()>& done) = 0;
 
     void answerWith(const std::string& execBody) { codexSandbox.installFakeCodex(fakes::CodexSandbox::signedInStatus(), execBody); }
+    // Puts real adapters in place of fakes before the model is made.
+    virtual void adjust(AppPlatform&) {}
 
     AppModel& makeModel()
     {
@@ -59,6 +61,7 @@ protected:
             .applicationWindows = windows, .loginItem = loginItem, .updater = updater, .chatPanel = chatPanelPort(),
             .onboardingWindow = onboarding, .codexOptions = codexSandbox.options(), .bridgeSocketPath = home / "zorvane/browser-bridge", .homeDirectory = home.path(),
             .configHome = home / ".config", .ownProcessID = 100, .speechLocale = "es_ES"};
+        adjust(platform);
         model = AppModel::create(std::move(platform));
         return *model;
     }

@@ -1,12 +1,22 @@
 #include "UiHarness.h"
 
+#include "app/core/SystemClock.h"
+#include "app/platform/linux/LinuxPermissions.h"
+#include "app/platform/linux/audio/MicrophoneAccess.h"
+#include "app/platform/linux/audio/PulseAudioInput.h"
+#include "app/platform/linux/speech/LinuxSpeechModels.h"
+#include "app/system/SystemPrivacySettings.h"
 #include "app/ui/ComposerView.h"
 #include "app/ui/RichText.h"
+#include "app/ui/settings/SettingsView.h"
+#include "tests/support/HttpServer.h"
+#include "tests/support/SoundServer.h"
 
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -125,6 +135,114 @@ TEST_F(ComposerTest, ShowsEachStateOfAQuestionBesideTheSelectionAndCopiesTheRawA
     QApplication::processEvents();
     EXPECT_FALSE(panel()->isVisible());
     EXPECT_FALSE(chatPanel->isOnScreen());
+}
+
+
+// Dictation through the desktop's own sound and speech adapters (a private sound server, models from
+// a loopback server, Vosk's stand-in): each failure said under the input row with its fix until the
+// next press, the model downloaded from there, then the spoken words filling the question.
+class DictationTest : public ComposerTest {
+protected:
+    void adjust(AppPlatform& platform) override
+    {
+        using namespace linux_platform;
+        SpeechRecognizerPlaces places;
+        places.modelsFolder = home / "speech";
+        places.voskLibrary = FAKE_VOSK_LIBRARY;
+        places.downloadable = {"es"};
+        auto speech = std::make_shared<LinuxSpeechRecognizers>(places, nullptr, "es_ES");
+        PermissionHalves halves;
+        halves.isAccessibilityEnabled = halves.isScreenCaptureGranted = [] { return true; };
+        halves.microphoneStatus = [input = input] { return MicrophoneAccess::status(*input); };
+        halves.speechRecognitionStatus = [speech] { return speech->authorizationStatus(); };
+        platform.permissions = std::make_shared<LinuxPermissions>(halves);
+        platform.clock = std::make_shared<SystemClock>(); // silence is measured on Qt's real-time loop
+        platform.audioInput = input;
+        platform.speechRecognizers = speech;
+        platform.speechModels = LinuxSpeechModels::create({.modelsFolder = places.modelsFolder, .language = "es",
+            .catalog = {offered}, .recognizers = speech, .mainQueue = queue, .allowPlainHttpToLoopback = true});
+    }
+
+    std::optional<SoundServer> world {std::in_place, SoundServerOptions {.running = false}}; // before any audio object
+    std::shared_ptr<linux_platform::PulseAudioInput> input = std::make_shared<linux_platform::PulseAudioInput>();
+    HttpServer server;
+    linux_platform::SpeechModelEntry offered;
+};
+
+TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFillTheQuestion)
+{
+    const std::filesystem::path zip = world->directory() / "model.zip";
+    world->run({"python3", "-c",
+        "import sys, zipfile\n"
+        "with zipfile.ZipFile(sys.argv[1], 'w') as z:\n"
+        "    for path, data in [('am/final.mdl', b'\\0B<TransitionModel> ' + bytes(3000000)), ('graph/HCLG.fst', b'\\xd6\\xfd\\xb2\\x7e'),\n"
+        "            ('conf/mfcc.conf', b''), ('conf/model.conf', b'')]:\n"
+        "        z.writestr('vosk-model-small-es-0.42/' + path, data)\n", zip.string()});
+    server.put("/model.zip", fakes::readFile(zip));
+    offered = {"es", "vosk-model-small-es-0.42", server.url("/model.zip"), std::filesystem::file_size(zip), "", "", {"am/final.mdl"}};
+    defaults->setBool(Defaults::voiceEnabled, false);
+    AppModel& m = startedModel();
+    m.acceptSelection(selection(Rect(2840, 400, 30, 20)));
+    ASSERT_TRUE(waitFor([&] { return showing("promptField"); }));
+    auto* dictate = find<QToolButton>(panel(), "dictationButton");
+    auto* line = find<QLabel>(panel(), "dictationMessage");
+    const auto says = [&](const char* text, const char* fix) {
+        return waitFor([&] { return showing("dictationMessageLine") && line->text().contains(QString::fromUtf8(text)) && line->text().contains(QString::fromUtf8(fix)); });
+    };
+    const auto fix = [&] { // from the keyboard, as Return must not send the question instead
+        panel()->activateWindow();
+        line->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(waitFor([&] { return !line->selectedText().isEmpty(); })) << "the keyboard is not on the link";
+        QTest::keyClick(line, Qt::Key_Return);
+    };
+
+    // Switched off: the fix switches dictation on and dictates, which needs the Spanish model.
+    dictate->click();
+    ASSERT_TRUE(says("Activa Dictado en los ajustes de Zorvane.", "Activar el dictado")) << line->text().toStdString();
+    fix();
+    ASSERT_TRUE(says("Para dictar en español hace falta un modelo de voz.", "Descargar el modelo de voz en español (3 MB)"));
+    keepScreenshot(panel(), "dictation-no-model");
+
+    // Downloaded from the line, its progress there and in the Voz tab, then ready.
+    server.hold(offered.bytes / 3);
+    fix();
+    ASSERT_TRUE(says("Descargando el modelo de voz en español: 1,0 MB de 3,0 MB (33 %)", "Cancelar")) << line->text().toStdString();
+    keepScreenshot(panel(), "dictation-downloading");
+    ui::SettingsWindowController settings(onboarding);
+    settings.show(m, 2);
+    find<QScrollArea>(settings.window(), "voiceTab")->ensureWidgetVisible(find(settings.window(), "speechModelSection"));
+    EXPECT_EQ(find<QLabel>(settings.window(), "speechModelDetail")->text(), QStringLiteral("Descargando: 1,0 MB de 3,0 MB (33 %)"));
+    keepScreenshot(settings.window(), "voice-tab-downloading");
+    server.release();
+    ASSERT_TRUE(says("El modelo de voz en español está listo: pulsa el micrófono para dictar.", ""));
+    keepScreenshot(panel(), "dictation-model-ready");
+
+    // No sound server, then one without a microphone; the fix is the sound settings.
+    dictate->click();
+    ASSERT_TRUE(says("No hay un servidor de sonido disponible.", "Abrir los ajustes de sonido")) << line->text().toStdString();
+    keepScreenshot(panel(), "dictation-no-sound-server");
+    fix();
+    EXPECT_EQ(workspace->openedURLs, std::vector {SystemPrivacySettings::url(SystemPrivacySettings::Pane::microphone)});
+    world.reset();
+    world.emplace(SoundServerOptions {.microphone = false});
+    dictate->click();
+    ASSERT_TRUE(says("No hay un micrófono disponible.", "Abrir los ajustes de sonido")) << line->text().toStdString();
+
+    // With a microphone the line goes, and the words fill the question as they are said.
+    world.reset();
+    world.emplace();
+    const std::filesystem::path wav = testing::speak(*world, "es", "Explica esta imagen, por favor.", 0.5, 1.5);
+    dictate->click();
+    ASSERT_TRUE(m.speech()->isListening()) << m.speech()->authorizationMessage().value_or("");
+    EXPECT_TRUE(waitFor([&] { return !showing("dictationMessageLine"); }));
+    bool heardWhileSpeaking = false;
+    const auto token = m.addChangeObserver([&] { heardWhileSpeaking = heardWhileSpeaking || (m.speech()->isListening() && !m.draft().empty()); });
+    ASSERT_TRUE(world->waitForCapture());
+    world->waitFor(world->startPlaying(wav));
+    EXPECT_TRUE(waitFor([&] { return !m.speech()->isListening(); }, 15));
+    m.removeChangeObserver(token);
+    EXPECT_TRUE(heardWhileSpeaking);
+    EXPECT_TRUE(find<ui::PromptField>(panel(), "promptField")->toPlainText().startsWith(QStringLiteral("explica esta")));
 }
 
 TEST_F(ComposerTest, WithoutASelectionSendingNeedsAQuestionAndReturnSendsFromAnywhere)

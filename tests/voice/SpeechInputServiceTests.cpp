@@ -79,7 +79,7 @@ TEST(SpeechInputVoiceLevel, ABlockHoldsVoiceWhenItsFirstChannelReachesTheThresho
 
 // Streaming, partial and final texts through a real sound server are the dictation test's
 // (tests/voice_linux); here are the rules around them.
-TEST_F(SpeechInputServiceTest, ARecognitionErrorEndsTheDictationAndKeepsTheLastText)
+TEST_F(SpeechInputServiceTest, ARecognitionErrorEndsTheDictationKeepsTheLastTextAndSaysWhy)
 {
     audio->format = AudioFormat {44100, 2};
     service->start(into(transcripts));
@@ -92,40 +92,48 @@ TEST_F(SpeechInputServiceTest, ARecognitionErrorEndsTheDictationAndKeepsTheLastT
     EXPECT_FALSE(service->isListening());
     EXPECT_FALSE(audio->running);
     EXPECT_EQ(transcripts, Texts {"otra"});
+    EXPECT_EQ(service->authorizationMessage(), "el reconocimiento falló");
 }
 
 TEST_F(SpeechInputServiceTest, WhatStopsADictationFromStartingIsShownAndLeavesNothingRunning)
 {
+    using Remedy = SpeechInputService::Remedy;
     const std::string settings = SpeechInputService::permissionMessage;
-    const std::string noModel = "No hay un modelo de reconocimiento de voz en /home/ana/.local/share/zorvane/speech/es.";
+    const std::string noModel = "Para dictar en español hace falta un modelo de voz.";
+    const std::string noMicrophone = "No hay un micrófono disponible.";
     const std::system_error busy(std::make_error_code(std::errc::device_or_resource_busy), "abrir el micrófono");
     const struct {
         bool microphone, speech;
-        std::optional<std::string> reason;
+        std::optional<std::string> reason, audioReason;
         double sampleRate;
         std::exception_ptr startError, tapError;
         std::string message;
+        Remedy remedy; // what the composer offers
     } cases[] = {
-        {false, true, std::nullopt, 48000, nullptr, nullptr, settings},
-        {true, false, std::nullopt, 48000, nullptr, nullptr, settings},
-        {true, false, noModel, 48000, nullptr, nullptr, noModel},
-        {false, true, noModel, 48000, nullptr, nullptr, settings}, // the reason is about recognition only
-        {true, true, std::nullopt, 0, nullptr, nullptr, SpeechInputService::noInputMessage},
-        {true, true, std::nullopt, 48000, std::make_exception_ptr(busy), nullptr, busy.what()},
-        {true, true, std::nullopt, 48000, nullptr, std::make_exception_ptr(std::runtime_error("formato no admitido")),
-         "formato no admitido"},
+        {false, true, std::nullopt, std::nullopt, 48000, nullptr, nullptr, settings, Remedy::microphone},
+        {false, true, noModel, noMicrophone, 48000, nullptr, nullptr, noMicrophone, Remedy::microphone},
+        {true, false, std::nullopt, std::nullopt, 48000, nullptr, nullptr, settings, Remedy::speechRecognition},
+        // Without a model nothing else matters, and it is the bigger thing to fix.
+        {false, false, noModel, noMicrophone, 48000, nullptr, nullptr, noModel, Remedy::speechRecognition},
+        {true, true, std::nullopt, std::nullopt, 0, nullptr, nullptr, SpeechInputService::noInputMessage, Remedy::microphone},
+        {true, true, std::nullopt, noMicrophone, 0, nullptr, nullptr, noMicrophone, Remedy::microphone},
+        {true, true, std::nullopt, std::nullopt, 48000, std::make_exception_ptr(busy), nullptr, busy.what(), Remedy::microphone},
+        {true, true, std::nullopt, std::nullopt, 48000, nullptr, std::make_exception_ptr(std::runtime_error("formato no admitido")),
+         "formato no admitido", Remedy::microphone},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         permissions->microphone = c.microphone;
         permissions->speechRecognition = c.speech;
         recognizers->reason = c.reason;
+        audio->reason = c.audioReason;
         audio->format.sampleRate = c.sampleRate;
         audio->startError = c.startError;
         audio->tapError = c.tapError;
         audio->starts = 0;
         service->start(into(transcripts));
         EXPECT_EQ(service->authorizationMessage(), c.message);
+        EXPECT_EQ(service->remedy(), c.remedy);
         EXPECT_FALSE(service->isListening());
         EXPECT_EQ(audio->starts, c.startError ? 1u : 0u);
         EXPECT_FALSE(audio->tap);
@@ -143,6 +151,12 @@ TEST_F(SpeechInputServiceTest, WhatStopsADictationFromStartingIsShownAndLeavesNo
     EXPECT_TRUE(service->isListening());
     EXPECT_FALSE(task()->cancelled);
     EXPECT_EQ(service->authorizationMessage(), settings);
+
+    // A recogniser that arrived meanwhile (a model just downloaded) serves the next start.
+    const auto downloaded = recognizers->install("es_ES");
+    permissions->grantAll();
+    service->start(into(transcripts));
+    EXPECT_EQ(downloaded->tasks.size(), 1u);
 }
 
 TEST_F(SpeechInputServiceTest, SilenceAfterVoiceEndsCaptureAndTheRecogniserGetsOneSecondMore)

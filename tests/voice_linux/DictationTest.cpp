@@ -1,12 +1,15 @@
 // Dictation on the desktop's real audio path: a private PulseAudio, PulseAudioInput, pocketsphinx,
-// and Vosk's interface (the stand-in in FakeVosk.cpp, since no Spanish model can be installed here).
+// speech models from a loopback server, and Vosk's interface (the stand-in in FakeVosk.cpp, since no
+// Spanish model can be had here).
 #include "app/core/LocalizedError.h"
 #include "app/platform/linux/LinuxPermissions.h"
 #include "app/platform/linux/audio/MicrophoneAccess.h"
 #include "app/platform/linux/audio/PulseAudioInput.h"
+#include "app/platform/linux/speech/LinuxSpeechModels.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
 #include "app/voice/SpeechInputService.h"
 #include "fakes/FakeSystem.h"
+#include "tests/support/HttpServer.h"
 #include "tests/support/SoundServer.h"
 
 #include <gtest/gtest.h>
@@ -143,8 +146,9 @@ TEST(Dictation, WithoutAUsableMicrophoneTheUserIsToldWhyAndNothingHangs)
         server.pause(frozen);
         PulseAudioInput input;
         const auto before = std::chrono::steady_clock::now();
-        // No format is what makes dictation say there is no input.
+        // No format is what makes dictation say there is no input, and this is why.
         EXPECT_EQ(input.inputFormat().sampleRate, 0);
+        EXPECT_EQ(input.unavailableReason(), why);
         EXPECT_EQ(status(input), Permissions::Status::denied);
         try {
             input.start();
@@ -168,15 +172,85 @@ void writeHollowModel(const fs::path& folder)
     writeFile(folder / "conf/model.conf", "--min-active=200\n");
 }
 
-TEST(VoskRecognizer, WithALibraryAndAModelSpeechBecomesTextAcrossPauses)
+// The language's model one click away, from a loopback server (plain HTTP through the test-only
+// switch): only an archive that passes every check is installed, the others leave nothing behind
+// and say why; one cut off by closing resumes where it stopped; the recognisers that had no model
+// hear through the new one at once (Vosk's stand-in), and "Eliminar" takes it away again.
+TEST(SpeechModels, OnlyAnArchiveThatPassesEveryCheckIsInstalledAndHeardThroughAtOnce)
 {
+    using linux_platform::LinuxSpeechModels;
+    using linux_platform::SpeechModelEntry;
+    SoundServer world {{.running = false}};
+    testing::HttpServer server;
+    const fs::path site = world.directory() / "site", speech = world.directory() / "speech";
+    fs::create_directory(site);
+    const std::string md5 = world.run({"python3", "-c",
+        "import hashlib, sys, zipfile\n"
+        "def archive(name, extra=[]):\n"
+        "    with zipfile.ZipFile(sys.argv[1] + '/' + name, 'w') as z:\n"
+        "        for path, data in [('am/final.mdl', b'\\0B<TransitionModel> ' + bytes(3000000)), ('graph/HCLG.fst', b'\\xd6\\xfd\\xb2\\x7e'),\n"
+        "                ('conf/mfcc.conf', b''), ('conf/model.conf', b'')] + extra:\n"
+        "            z.writestr(path if path.startswith('..') else 'vosk-model-small-es-0.42/' + path, data)\n"
+        "archive('good.zip')\narchive('escapes.zip', [('../../outside.txt', b'')])\n"
+        "good = open(sys.argv[1] + '/good.zip', 'rb').read()\n"
+        "open(sys.argv[1] + '/cut.zip', 'wb').write(good[:len(good) // 3])\n"
+        "print(hashlib.md5(good).hexdigest(), end='')\n", site.string()});
+    for (const auto& file : fs::directory_iterator(site)) server.put("/" + file.path().filename().string(), fakes::readFile(file.path()));
+    const auto entry = [&](const char* file, std::int64_t moreBytes = 0, const std::string& sum = "") {
+        return SpeechModelEntry {"es", "vosk-model-small-es-0.42", server.url(std::string("/") + file),
+            fs::file_size(site / file) + moreBytes, sum.empty() ? "" : "MD5", sum, {"am/final.mdl", "conf/model.conf"}};
+    };
+    SpeechRecognizerPlaces places = placesIn(speech, FAKE_VOSK_LIBRARY);
+    places.downloadable = {"es"};
+    auto recognizers = std::make_shared<LinuxSpeechRecognizers>(places, nullptr, "es_ES");
+    auto clock = std::make_shared<fakes::FakeClock>();
+    auto queue = std::make_shared<fakes::ManualMainQueue>(*clock);
+    const auto modelsFor = [&](const SpeechModelEntry& offered) {
+        return LinuxSpeechModels::create({.modelsFolder = speech, .language = "es", .catalog = {offered}, .recognizers = recognizers,
+            .mainQueue = queue, .allowPlainHttpToLoopback = true});
+    };
+    const auto settled = [&](const std::shared_ptr<LinuxSpeechModels>& models) {
+        using Phase = SpeechModels::Phase;
+        return testing::runInRealTime(*queue, [&] { return models->status().phase != Phase::downloading && models->status().phase != Phase::installing; }, 30);
+    };
+
+    const std::tuple<SpeechModelEntry, std::string> refused[] = {
+        {entry("cut.zip"), "el archivo del modelo de voz está dañado o incompleto."},
+        {entry("good.zip", 1), "el archivo descargado no tiene el tamaño que anuncia su publicador."},
+        {entry("good.zip", 0, "00000000000000000000000000000000"), "el archivo descargado no es el que se publicó"},
+        {entry("escapes.zip"), "el archivo del modelo de voz contiene rutas que salen de su carpeta."},
+    };
+    for (const auto& [offered, why] : refused) {
+        SCOPED_TRACE(why);
+        auto models = modelsFor(offered);
+        models->download();
+        ASSERT_TRUE(settled(models));
+        EXPECT_NE(models->status().failure.value_or("").find(why), std::string::npos) << models->status().failure.value_or("(none)");
+        EXPECT_TRUE(!fs::exists(speech) || fs::is_empty(speech)) << "something was left behind";
+    }
+    EXPECT_EQ(recognizers->unavailableReason(), "Para dictar en español hace falta un modelo de voz.");
+
+    // Asking for speech recognition downloads the model; closing Zorvane a third of the way keeps
+    // what came, and the next download asks only for the rest.
+    server.hold(fs::file_size(site / "good.zip") / 3);
+    auto models = modelsFor(entry("good.zip", 0, md5));
+    recognizers->setModelInstaller([&] { return models->installIfOffered(); });
+    recognizers->requestAuthorization({});
+    ASSERT_TRUE(testing::runInRealTime(*queue, [&] { return models->status().receivedBytes == fs::file_size(site / "good.zip") / 3; }, 20));
+    models.reset();
+    server.release();
+    models = modelsFor(entry("good.zip", 0, md5));
+    EXPECT_EQ(models->status().receivedBytes, fs::file_size(site / "good.zip") / 3);
+    models->download();
+    ASSERT_TRUE(settled(models));
+    EXPECT_EQ(models->status().installedModel, "vosk-model-small-es-0.42") << models->status().failure.value_or("");
+    EXPECT_EQ(server.requests("/good.zip", "206"), 1);
+    EXPECT_EQ(models->engine().description, "Dictado usa Vosk con el modelo vosk-model-small-es-0.42.");
+
     // The stand-in hears one word per burst of sound, on the 16-bit scale Vosk expects, and closes
     // a segment after 0.3 s of quiet, as Vosk does at a pause.
-    fakes::TemporaryDirectory folder;
-    writeHollowModel(folder / "models/es/vosk-model-small-es-0.42"); // as the archive unpacks
-    LinuxSpeechRecognizers recognizers(placesIn(folder / "models", FAKE_VOSK_LIBRARY), nullptr, "es_ES");
-    auto recognizer = recognizers.recognizerForLocale("es_ES");
-    ASSERT_NE(recognizer, nullptr) << recognizers.unavailableReason().value_or("");
+    auto recognizer = recognizers->recognizerForLocale("es_ES");
+    ASSERT_NE(recognizer, nullptr) << recognizers->unavailableReason().value_or("");
     auto request = recognizer->makeRequest(true);
     std::mutex mutex;
     std::condition_variable changed;
@@ -203,6 +277,10 @@ TEST(VoskRecognizer, WithALibraryAndAModelSpeechBecomesTextAcrossPauses)
     say({0.1, 0.1});
     request->endAudio();
     EXPECT_TRUE(reported("final explica esta imagen por favor\n")) << reports;
+
+    models->removeModel();
+    EXPECT_FALSE(fs::exists(speech / "es"));
+    EXPECT_EQ(recognizers->recognizerForLocale("es_ES"), nullptr);
 }
 
 TEST(VoskRecognizer, WithoutALibraryOrAModelThereIsNoRecognizerAndTheReasonIsReadable)
@@ -211,21 +289,33 @@ TEST(VoskRecognizer, WithoutALibraryOrAModelThereIsNoRecognizerAndTheReasonIsRea
     const SpeechRecognizerPlaces vosk = placesIn(folder / "models");
     const std::tuple<fs::path, std::function<void(const fs::path& es)>, std::string> cases[] = { // library, model, why
         {folder / "nowhere/libvosk.so", writeHollowModel, "Falta la biblioteca"},
-        {PULSE_LIBRARY_FOR_TESTS, writeHollowModel, "no es de una versión compatible"},
-        {vosk.voskLibrary, [](const fs::path&) {}, "No hay un modelo"},
+        {vosk.voskLibrary, [](const fs::path&) {}, "descomprímelo en " + (vosk.modelsFolder / "es").string()},
         {vosk.voskLibrary, [](const fs::path& es) { writeFile(es / "vosk-model-small-es/am/final.mdl", "garbage"); }, "está incompleto o dañado"},
+        // Opened only by the first recognition, off the main thread: from then on it is the reason.
+        {PULSE_LIBRARY_FOR_TESTS, writeHollowModel, "no es de una versión compatible"},
     };
     for (const auto& [library, install, why] : cases) {
         SCOPED_TRACE(why);
         fs::remove_all(vosk.modelsFolder);
         install(vosk.modelsFolder / "es");
         LinuxSpeechRecognizers recognizers(placesIn(vosk.modelsFolder, library), nullptr, "es_ES");
+        if (auto recognizer = recognizers.recognizerForLocale("es_ES")) {
+            std::atomic<bool> failed = false;
+            auto task = recognizer->recognitionTask(recognizer->makeRequest(false), [&](const auto&, const auto& error) { failed = error.has_value(); });
+            ASSERT_TRUE(testing::waitUntil(10, [&] { return failed.load(); }));
+        }
         EXPECT_EQ(recognizers.recognizerForLocale("es_ES"), nullptr);
         EXPECT_EQ(recognizers.authorizationStatus(), Permissions::Status::notDetermined);
         EXPECT_NE(recognizers.unavailableReason().value_or("").find(why), std::string::npos) << recognizers.unavailableReason().value_or("(none)");
     }
 
-    // Asking for access makes the folder a model goes in and shows it.
+    // English has Debian's pocketsphinx without a download, and Vosk once its model is there.
+    LinuxSpeechRecognizers english(placesIn(vosk.modelsFolder, FAKE_VOSK_LIBRARY), nullptr, "en_US");
+    EXPECT_EQ(english.engineInUse()->engine, "pocketsphinx");
+    writeHollowModel(vosk.modelsFolder / "en/vosk-model-small-en-us-0.15");
+    EXPECT_EQ(english.engineInUse()->engine, "Vosk");
+
+    // Without an installer, asking for access makes the folder a model goes in and shows it.
     fs::remove_all(vosk.modelsFolder);
     auto workspace = std::make_shared<fakes::FakeWorkspace>();
     LinuxSpeechRecognizers recognizers(vosk, workspace, "es_ES");

@@ -7,6 +7,7 @@
 #include "app/ui/Language.h"
 #include "app/ui/Symbols.h"
 #include "app/ui/settings/SettingsForm.h"
+#include "app/ui/settings/SpeechModelSection.h"
 
 #include <QButtonGroup>
 #include <QGuiApplication>
@@ -354,7 +355,8 @@ QWidget* SettingsView::makeVoiceTab()
         [this] { if (auto model = model_.lock()) model->requestSpeechRecognitionPermission(); });
     speechRecognition_->setObjectName(QStringLiteral("speechRecognitionRow"));
     permissions->addRow(speechRecognition_);
-    return page(QStringLiteral("voice"), {dictation, permissions});
+    if (!model_->speechModels()) return page(QStringLiteral("voice"), {dictation, permissions});
+    return page(QStringLiteral("voice"), {dictation, permissions, new SpeechModelSection(model_)});
 }
 
 QWidget* SettingsView::makeWebTab()

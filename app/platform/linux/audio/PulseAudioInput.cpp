@@ -166,11 +166,23 @@ AudioFormat PulseAudioInput::inputFormat()
 {
     MainloopLock lock(mainloop_);
     const Deadline deadline = std::chrono::steady_clock::now() + timeout_;
-    if (connect(deadline)) return {};
-    const std::optional<Source> source = defaultSource(deadline);
-    // The connection is kept only while capturing: an idle application holds nothing of the server.
-    if (!stream_) releaseContext();
+    const char* failure = connect(deadline);
+    std::optional<Source> source;
+    if (!failure) {
+        source = defaultSource(deadline);
+        if (!source) failure = noMicrophoneText;
+        // The connection is kept only while capturing: an idle application holds nothing of the server.
+        if (!stream_) releaseContext();
+    }
+    std::lock_guard reasonLock(reasonMutex_);
+    reason_ = failure ? std::optional<std::string>(failure) : std::nullopt;
     return source ? source->format : AudioFormat {};
+}
+
+std::optional<std::string> PulseAudioInput::unavailableReason()
+{
+    std::lock_guard reasonLock(reasonMutex_);
+    return reason_;
 }
 
 void PulseAudioInput::installTap(std::uint32_t bufferSize, const AudioFormat& format, TapBlock block)

@@ -37,6 +37,8 @@ public:
     void stop() override;
     // There is no prompt for the microphone on this desktop: the answer is immediate.
     void requestAccess(std::function<void()> completion) override;
+    // What the last inputFormat found missing: the server, its answer, or a microphone.
+    std::optional<std::string> unavailableReason() override;
 
 private:
     struct Source {
@@ -69,6 +71,9 @@ private:
     std::uint32_t bufferSize_ = 1024;
     AudioFormat tapFormat_;
     std::vector<float> pending_; // interleaved frames not yet delivered
+
+    std::mutex reasonMutex_;
+    std::optional<std::string> reason_;
 };
 
 } // namespace zorvane::linux_platform

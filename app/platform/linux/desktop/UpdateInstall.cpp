@@ -20,9 +20,6 @@ namespace {
 constexpr std::uint64_t maxUnpackedBytes = 2ull << 30;
 constexpr std::size_t maxEntries = 200000;
 
-const UpdateError escapes("el archivo de la actualización contiene rutas que salen de su carpeta.");
-const UpdateError damaged("el archivo de la actualización está dañado o incompleto.");
-
 // A path inside the archive, made relative and normal; none when it would leave the folder.
 std::optional<std::filesystem::path> insidePath(const std::string& name)
 {
@@ -53,12 +50,12 @@ struct ArchiveWriter {
     ~ArchiveWriter() { archive_write_free(handle); }
 };
 
-[[noreturn]] void failWriting(archive* writer)
+[[noreturn]] void failWriting(archive* writer, const ArchiveTexts& texts)
 {
     const int errnum = archive_errno(writer);
     if (errnum == ENOSPC || errnum == EDQUOT || errnum == EROFS || errnum == EACCES || errnum == EPERM)
         throw UpdateError(fileReason(errnum) + ".");
-    throw damaged;
+    throw UpdateError(texts.damaged);
 }
 
 } // namespace
@@ -110,8 +107,11 @@ void verifySignature(const std::filesystem::path& file, const std::string& signa
     if (!valid) throw UpdateError("la firma de la actualización no es válida.");
 }
 
-void unpackArchive(const std::filesystem::path& archivePath, const std::filesystem::path& folder, const std::atomic<bool>& cancelled)
+void unpackArchive(const std::filesystem::path& archivePath, const std::filesystem::path& folder, const std::atomic<bool>& cancelled,
+    const ArchiveTexts& texts)
 {
+    const UpdateError escapes(texts.escapes);
+    const UpdateError damaged(texts.damaged);
     // First pass: read every header and refuse the archive before a byte reaches the disk.
     {
         ArchiveReader reader;
@@ -125,7 +125,7 @@ void unpackArchive(const std::filesystem::path& archivePath, const std::filesyst
         std::uint64_t total = 0;
         int status = ARCHIVE_OK;
         while ((status = archive_read_next_header(reader.handle, &entry)) == ARCHIVE_OK) {
-            if (cancelled) throw UpdateError("se canceló la actualización.");
+            if (cancelled) throw UpdateError(texts.cancelled);
             const char* name = archive_entry_pathname(entry);
             const auto path = insidePath(name ? name : "");
             if (!path) throw escapes;
@@ -136,10 +136,10 @@ void unpackArchive(const std::filesystem::path& archivePath, const std::filesyst
                 const char* target = archive_entry_symlink(entry);
                 if (!linkStaysInside(*path, target ? target : "")) throw escapes;
             } else if (type != AE_IFREG && type != AE_IFDIR) {
-                throw UpdateError("el archivo de la actualización contiene archivos especiales.");
+                throw UpdateError(texts.special);
             }
             total += static_cast<std::uint64_t>(std::max<la_int64_t>(archive_entry_size(entry), 0));
-            if (++count > maxEntries || total > maxUnpackedBytes) throw UpdateError("la actualización es demasiado grande.");
+            if (++count > maxEntries || total > maxUnpackedBytes) throw UpdateError(texts.tooLarge);
         }
         if (status != ARCHIVE_EOF || count == 0) throw damaged;
     }
@@ -159,7 +159,7 @@ void unpackArchive(const std::filesystem::path& archivePath, const std::filesyst
     archive_entry* entry = nullptr;
     int status = ARCHIVE_OK;
     while ((status = archive_read_next_header(reader.handle, &entry)) == ARCHIVE_OK) {
-        if (cancelled) throw UpdateError("se canceló la actualización.");
+        if (cancelled) throw UpdateError(texts.cancelled);
         const auto path = insidePath(archive_entry_pathname(entry));
         if (!path) throw escapes;
         archive_entry_set_pathname(entry, (folder / *path).c_str());
@@ -168,19 +168,19 @@ void unpackArchive(const std::filesystem::path& archivePath, const std::filesyst
             if (!target) throw escapes;
             archive_entry_set_hardlink(entry, (folder / *target).c_str());
         }
-        if (archive_write_header(writer.handle, entry) != ARCHIVE_OK) failWriting(writer.handle);
+        if (archive_write_header(writer.handle, entry) != ARCHIVE_OK) failWriting(writer.handle, texts);
         const void* block = nullptr;
         std::size_t size = 0;
         la_int64_t offset = 0;
         int read = ARCHIVE_OK;
         while ((read = archive_read_data_block(reader.handle, &block, &size, &offset)) == ARCHIVE_OK) {
-            if (archive_write_data_block(writer.handle, block, size, offset) != ARCHIVE_OK) failWriting(writer.handle);
+            if (archive_write_data_block(writer.handle, block, size, offset) != ARCHIVE_OK) failWriting(writer.handle, texts);
         }
         if (read != ARCHIVE_EOF) throw damaged;
-        if (archive_write_finish_entry(writer.handle) != ARCHIVE_OK) failWriting(writer.handle);
+        if (archive_write_finish_entry(writer.handle) != ARCHIVE_OK) failWriting(writer.handle, texts);
     }
     if (status != ARCHIVE_EOF) throw damaged;
-    if (archive_write_close(writer.handle) != ARCHIVE_OK) failWriting(writer.handle);
+    if (archive_write_close(writer.handle) != ARCHIVE_OK) failWriting(writer.handle, texts);
 }
 
 std::filesystem::path checkUnpackedBundle(

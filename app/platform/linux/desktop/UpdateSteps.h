@@ -59,9 +59,19 @@ void downloadToFile(const std::string& url, const std::filesystem::path& file, s
 // Checks the Ed25519 signature (Base64) of the file with the public key (Base64).
 void verifySignature(const std::filesystem::path& file, const std::string& signatureBase64, const std::string& publicKeyBase64);
 
+// What unpackArchive's refusals say; the update's wording unless another archive is unpacked.
+struct ArchiveTexts {
+    std::string escapes = "el archivo de la actualización contiene rutas que salen de su carpeta.";
+    std::string damaged = "el archivo de la actualización está dañado o incompleto.";
+    std::string special = "el archivo de la actualización contiene archivos especiales.";
+    std::string tooLarge = "la actualización es demasiado grande.";
+    std::string cancelled = "se canceló la actualización.";
+};
+
 // Unpacks a tar (optionally compressed) or zip archive into `folder`, refusing absolute paths,
 // "..", links that point outside and special files before anything is written.
-void unpackArchive(const std::filesystem::path& archive, const std::filesystem::path& folder, const std::atomic<bool>& cancelled);
+void unpackArchive(const std::filesystem::path& archive, const std::filesystem::path& folder, const std::atomic<bool>& cancelled,
+    const ArchiveTexts& texts = {});
 
 // The one bundle unpacked into `folder`, checked to be a Zorvane bundle with the item's version and
 // the same identifier as the installed one. Returns its path.

@@ -1,6 +1,10 @@
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
 
+#include "app/platform/linux/speech/SpeechModelCatalog.h"
 #include "app/platform/linux/speech/VoskRecognizer.h"
+
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
 
 #include <algorithm>
 #include <cctype>
@@ -18,6 +22,7 @@ SpeechRecognizerPlaces SpeechRecognizerPlaces::standard(const fs::path& bundlePa
     SpeechRecognizerPlaces places;
     places.modelsFolder = dataHome / "zorvane" / "speech";
     places.voskLibrary = bundlePath / "Contents" / "Frameworks" / "libvosk.so";
+    for (const SpeechModelEntry& entry : SpeechModelCatalog::official()) places.downloadable.insert(entry.language);
     return places;
 }
 
@@ -38,6 +43,15 @@ std::string LinuxSpeechRecognizers::language(const std::string& localeIdentifier
     return language;
 }
 
+std::string LinuxSpeechRecognizers::languageName(const std::string& language)
+{
+    icu::UnicodeString name;
+    icu::Locale(language.c_str()).getDisplayLanguage(icu::Locale("es"), name);
+    std::string text;
+    name.toUTF8String(text);
+    return text.empty() ? language : text;
+}
+
 fs::path LinuxSpeechRecognizers::modelFolder(const std::string& localeIdentifier) const
 {
     return places_.modelsFolder / language(localeIdentifier);
@@ -51,31 +65,37 @@ std::string LinuxSpeechRecognizers::modelInstructions() const
 
 LinuxSpeechRecognizers::Choice LinuxSpeechRecognizers::choose(const std::string& localeIdentifier)
 {
+    const std::string lang = language(localeIdentifier);
     Choice choice;
-    if (language(localeIdentifier) == "en" && places_.english.isInstalled()) {
-        choice.engineKey = "pocketsphinx";
-        choice.loader = [model = places_.english] { return loadPocketSphinx(model); };
-    } else {
-        std::error_code error;
-        if (!fs::is_regular_file(places_.voskLibrary, error)) {
-            choice.reason = Vosk::checkLibrary(places_.voskLibrary);
-            return choice;
-        }
-        const Vosk::ModelLookup lookup = Vosk::findModel(modelFolder(localeIdentifier));
-        if (!lookup.model) {
-            choice.reason = lookup.reason;
-            return choice;
-        }
-        if (auto reason = Vosk::checkLibrary(places_.voskLibrary)) {
-            choice.reason = std::move(reason);
-            return choice;
-        }
+    std::error_code error;
+    // Only the file is looked at here: opening the library (25 MB) waits for the first recognition.
+    const bool hasLibrary = fs::is_regular_file(places_.voskLibrary, error);
+    const Vosk::ModelLookup lookup = Vosk::findModel(modelFolder(localeIdentifier));
+    if (lookup.model && hasLibrary) {
         // A model replaced in place is a new model: its own engine, its own chance to load.
         const auto changed = fs::last_write_time(*lookup.model / "am" / "final.mdl", error);
         choice.engineKey = "vosk:" + lookup.model->string() + ":" + std::to_string(changed.time_since_epoch().count());
+        choice.inUse = {"Vosk", lookup.model->filename().string()};
         choice.loader = [library = places_.voskLibrary, model = *lookup.model] { return Vosk::load(library, model); };
+    } else if (lang == "en" && places_.english.isInstalled()) {
+        // Debian's model needs no download; a Vosk model, once there, recognises far better.
+        choice.engineKey = "pocketsphinx";
+        choice.inUse = {"pocketsphinx", "inglés de EE. UU. de Debian"};
+        choice.loader = [model = places_.english] { return loadPocketSphinx(model); };
+    } else if (!hasLibrary) {
+        choice.reason = "Falta la biblioteca de reconocimiento de voz (" + places_.voskLibrary.filename().string()
+            + ") en la instalación de Zorvane.";
+    } else if (lookup.problem == Vosk::ModelLookup::Problem::missing) {
+        choice.reason = places_.downloadable.contains(lang)
+            ? "Para dictar en " + languageName(lang) + " hace falta un modelo de voz."
+            : modelInstructions();
+    } else {
+        choice.reason = lookup.reason;
     }
-    if (const auto it = engines_.find(choice.engineKey); it != engines_.end()) choice.reason = it->second->failure();
+
+    const auto it = engines_.find(lang);
+    if (it != engines_.end() && (choice.reason || it->second.key != choice.engineKey)) engines_.erase(it);
+    else if (it != engines_.end()) choice.reason = it->second.engine->failure();
     return choice;
 }
 
@@ -84,13 +104,36 @@ std::shared_ptr<SpeechRecognizer> LinuxSpeechRecognizers::recognizerForLocale(co
     std::lock_guard lock(mutex_);
     Choice choice = choose(localeIdentifier);
     if (choice.reason) return nullptr;
-    auto& engine = engines_[choice.engineKey];
-    if (!engine) engine = std::make_shared<RecognitionEngine>(std::move(choice.loader));
-    return std::make_shared<EngineSpeechRecognizer>(engine);
+    Engine& slot = engines_[language(localeIdentifier)];
+    if (!slot.engine) slot = {choice.engineKey, std::make_shared<RecognitionEngine>(std::move(choice.loader))};
+    return std::make_shared<EngineSpeechRecognizer>(slot.engine);
+}
+
+std::optional<LinuxSpeechRecognizers::EngineInUse> LinuxSpeechRecognizers::engineInUse()
+{
+    std::lock_guard lock(mutex_);
+    Choice choice = choose(localeIdentifier_);
+    if (choice.reason) return std::nullopt;
+    return choice.inUse;
+}
+
+void LinuxSpeechRecognizers::setModelInstaller(std::function<bool()> installer)
+{
+    std::lock_guard lock(mutex_);
+    installModel_ = std::move(installer);
 }
 
 void LinuxSpeechRecognizers::requestAuthorization(std::function<void()> completion)
 {
+    std::function<bool()> install;
+    {
+        std::lock_guard lock(mutex_);
+        install = installModel_;
+    }
+    if (install && install()) {
+        if (completion) completion();
+        return;
+    }
     const fs::path folder = modelFolder(localeIdentifier_);
     std::error_code error;
     fs::create_directories(folder, error);

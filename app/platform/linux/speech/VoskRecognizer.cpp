@@ -189,21 +189,23 @@ private:
 
 ModelLookup findModel(const fs::path& folder)
 {
-    const std::string missing = "No hay un modelo de reconocimiento de voz en " + folder.string() + ".";
+    using Problem = ModelLookup::Problem;
+    const ModelLookup missing {std::nullopt, "No hay un modelo de reconocimiento de voz en " + folder.string() + ".", Problem::missing};
+    const auto damaged = [](const fs::path& model) {
+        return ModelLookup {std::nullopt, "El modelo de reconocimiento de voz de " + model.string() + " está incompleto o dañado.",
+            Problem::damaged};
+    };
     std::error_code error;
-    if (!fs::is_directory(folder, error)) return {std::nullopt, missing};
-    if (hasModelFiles(folder)) {
-        if (looksLikeModel(folder)) return {folder, {}};
-        return {std::nullopt, "El modelo de reconocimiento de voz de " + folder.string() + " está incompleto o dañado."};
-    }
+    if (!fs::is_directory(folder, error)) return missing;
+    if (hasModelFiles(folder)) return looksLikeModel(folder) ? ModelLookup {folder, {}} : damaged(folder);
     std::vector<fs::path> candidates;
     for (const auto& entry : fs::directory_iterator(folder, error))
         if (entry.is_directory(error) && hasModelFiles(entry.path())) candidates.push_back(entry.path());
-    if (candidates.empty()) return {std::nullopt, missing};
+    if (candidates.empty()) return missing;
     if (candidates.size() > 1)
-        return {std::nullopt, "Hay más de un modelo de reconocimiento de voz en " + folder.string() + "; deja solo uno."};
-    if (!looksLikeModel(candidates.front()))
-        return {std::nullopt, "El modelo de reconocimiento de voz de " + candidates.front().string() + " está incompleto o dañado."};
+        return {std::nullopt, "Hay más de un modelo de reconocimiento de voz en " + folder.string() + "; deja solo uno.",
+            Problem::ambiguous};
+    if (!looksLikeModel(candidates.front())) return damaged(candidates.front());
     return {candidates.front(), {}};
 }
 

@@ -18,14 +18,19 @@ namespace Vosk {
 struct ModelLookup {
     std::optional<std::filesystem::path> model;
     std::string reason; // Spanish, when there is no model
+    enum class Problem { none, missing, damaged, ambiguous } problem = Problem::none;
 };
 ModelLookup findModel(const std::filesystem::path& folder);
 
 // Whether the library is there and has every function used here; the reason when not. Opens the
-// library (cheap: nothing of a model) and keeps it open.
+// library (a large one: not on the main thread) and keeps it open.
 std::optional<std::string> checkLibrary(const std::filesystem::path& library);
 
-// Loads the model (slow: run off the main thread); throws with a Spanish reason on failure.
+// The files every Vosk model has, besides its graph (HCLG.fst, or HCLr.fst with Gr.fst).
+inline constexpr const char* requiredFiles[] = {"am/final.mdl", "conf/mfcc.conf", "conf/model.conf"};
+
+// Opens the library and loads the model (slow: run off the main thread); throws with a Spanish
+// reason on failure.
 std::unique_ptr<SpeechDecoder> load(const std::filesystem::path& library, const std::filesystem::path& model);
 
 } // namespace Vosk

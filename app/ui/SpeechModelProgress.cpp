@@ -1,5 +1,6 @@
 #include "app/ui/SpeechModelProgress.h"
 
+#include "app/ui/Accessibility.h"
 #include "app/ui/Theme.h"
 
 #include <QPainter>
@@ -35,6 +36,7 @@ QString progress(std::uint64_t received, std::uint64_t total)
 DownloadProgressBar::DownloadProgressBar(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("downloadProgress"));
+    Accessibility::setRole(this, QAccessible::ProgressBar); // read with its percent as its name
     setFixedHeight(4);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }

@@ -1,5 +1,6 @@
 #include "app/CommandLine.h"
 #include "app/platform/linux/LinuxPlatform.h"
+#include "app/platform/linux/wayland/WaylandSession.h"
 #include "app/ui/DesktopApplication.h"
 #include "app/ui/InstanceHandover.h"
 #include "app/ui/QtMainQueue.h"
@@ -34,6 +35,7 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    wayland::choosePlatformBeforeQt();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zorvane"));
     QApplication::setDesktopFileName(QStringLiteral("com.quenvar.Zorvane"));

@@ -2,6 +2,7 @@
 
 // Qt first: Xlib's macros (None, Bool, Status) would break Qt's headers.
 #include "app/ui/ChatPanelController.h"
+#include "app/ui/WaylandChatPanel.h"
 #include "app/ui/QtApplicationWindows.h"
 #include "app/ui/onboarding/OnboardingWindowController.h"
 #include "app/ui/settings/SettingsView.h"
@@ -22,6 +23,7 @@
 #include "app/platform/linux/desktop/X11Workspace.h"
 #include "app/platform/linux/desktop/XdgLoginItem.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
+#include "app/platform/linux/wayland/WaylandAdapters.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
 #include "app/platform/linux/x11/X11OverlayPanels.h"
 #include "app/platform/linux/x11/X11ScreenRecording.h"
@@ -65,19 +67,37 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     p.ownProcessID = static_cast<ProcessID>(::getpid());
     p.speechLocale = speechLocale();
 
-    // Screens, windows, capture: each opens its own connection to the display.
-    auto screens = requireDisplay(X11Screens::create());
-    p.screens = screens;
-    p.windowList = requireDisplay(X11WindowList::create());
-    p.windowImages = requireDisplay(X11WindowImages::create());
+    // Screens, windows, capture, input, the overlay: the session's own, X11's or Wayland's.
+    std::function<bool()> screenCaptureGranted = [] { return X11ScreenRecording::isGranted(); };
+    std::shared_ptr<WaylandOverlayPanels> waylandOverlay;
+    if (wayland::isWaylandSession()) {
+        WaylandAdapters adapters = WaylandAdapters::create(p.clock);
+        p.screens = adapters.screens;
+        p.windowList = adapters.windowList;
+        p.windowImages = adapters.windowImages;
+        p.eventMonitors = adapters.eventMonitors;
+        p.overlayPanels = waylandOverlay = adapters.overlayPanels;
+        screenCaptureGranted = adapters.isCaptureAllowed;
+        // Element lookups need each window's origin, which Wayland keeps from us: the core's area
+        // around the pointer stands in.
+        p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(RootCoordinates::identity());
+    } else {
+        // Screens, windows, capture: each opens its own connection to the display.
+        auto screens = requireDisplay(X11Screens::create());
+        p.screens = screens;
+        p.windowList = requireDisplay(X11WindowList::create());
+        p.windowImages = requireDisplay(X11WindowImages::create());
 
-    // Input, the overlay, the desktop around us.
-    p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock, screens);
-    p.overlayPanels = std::make_shared<X11OverlayPanels>(p.eventMonitors, p.windowImages);
+        // Input, the overlay, the desktop around us.
+        p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock, screens);
+        p.overlayPanels = std::make_shared<X11OverlayPanels>(p.eventMonitors, p.windowImages);
+
+        // Other applications' interfaces.
+        p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens));
+    }
+    // The frontmost application from the window manager: on Wayland, XWayland's (browsers often
+    // run there), else none.
     p.workspace = std::make_shared<X11Workspace>();
-
-    // Other applications' interfaces.
-    p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens));
 
     // Sound and speech.
     auto audio = std::make_shared<linux_platform::PulseAudioInput>();
@@ -91,7 +111,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     PermissionHalves halves;
     halves.isAccessibilityEnabled = [accessibility] { return accessibility->isEnabled(); };
     halves.enableAccessibility = [accessibility] { return accessibility->enable(); };
-    halves.isScreenCaptureGranted = [] { return X11ScreenRecording::isGranted(); };
+    halves.isScreenCaptureGranted = screenCaptureGranted;
     halves.microphoneStatus = [audio] { return linux_platform::MicrophoneAccess::status(*audio); };
     halves.speechRecognitionStatus = [speech] { return speech->authorizationStatus(); };
     p.permissions = std::make_shared<LinuxPermissions>(std::move(halves));
@@ -128,8 +148,22 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
     openSettings_ = [settings](AppModel& model) { settings->show(model); };
 
     // Ours: the chat panel.
-    chatPanel_ = std::make_shared<ui::QtChatPanelController>(p.screens, options.uiTest);
-    p.chatPanel = chatPanel_;
+    if (waylandOverlay) {
+        // Wayland places no window where we ask: the panel opens inside the selection's frozen frame.
+        std::weak_ptr<WaylandOverlayPanels> overlay = waylandOverlay;
+        ui::WaylandChatPanelController::Backdrop backdrop;
+        backdrop.claim = [overlay](const Rect& rect) -> QWidget* {
+            auto o = overlay.lock();
+            return o ? o->claimBackdrop(rect) : nullptr;
+        };
+        backdrop.release = [overlay] {
+            if (auto o = overlay.lock()) o->releaseBackdrop();
+        };
+        p.chatPanel = std::make_shared<ui::WaylandChatPanelController>(p.screens, std::move(backdrop), options.uiTest);
+    } else {
+        chatPanel_ = std::make_shared<ui::QtChatPanelController>(p.screens, options.uiTest);
+        p.chatPanel = chatPanel_;
+    }
 }
 
 LinuxPlatform::~LinuxPlatform() = default;

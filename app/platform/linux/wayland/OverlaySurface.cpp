@@ -1,0 +1,199 @@
+#include "app/platform/linux/wayland/OverlaySurface.h"
+
+#include "app/selection/SelectionCanvasLayout.h"
+
+#include <QApplication>
+#include <QFontDatabase>
+#include <QFontMetricsF>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWindow>
+
+namespace zorvane {
+
+namespace {
+
+namespace Layout = SelectionCanvasLayout;
+
+QFont systemFont(const Layout::Font& spec)
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPixelSize(static_cast<int>(spec.size));
+    font.setWeight(spec.weight == Layout::FontWeight::semibold ? QFont::DemiBold : QFont::Medium);
+    return font;
+}
+
+QRectF toQt(const Rect& r) { return QRectF(r.minX(), r.minY(), r.width(), r.height()); }
+
+} // namespace
+
+OverlaySurface::OverlaySurface(QScreen* screen, Rect quartzBounds, OverlayPanelHandlers handlers)
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+      screen_(screen),
+      quartzBounds_(quartzBounds),
+      handlers_(std::move(handlers)),
+      label_(Layout::defaultLabel)
+{
+    setObjectName(QStringLiteral("selectionOverlayPanel"));
+    setWindowTitle(QStringLiteral("Zorvane"));
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setMouseTracking(true);
+    setCursor(Qt::CrossCursor);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void OverlaySurface::place()
+{
+    // The output is chosen before the window first maps: afterwards the compositor decides.
+    winId();
+    if (screen_) {
+        windowHandle()->setScreen(screen_);
+        setGeometry(screen_->geometry());
+    }
+    showFullScreen();
+    raise();
+    activateWindow();
+}
+
+void OverlaySurface::showFrame(QImage frame)
+{
+    frame_ = std::move(frame);
+    setAttribute(Qt::WA_OpaquePaintEvent, !frame_.isNull());
+    setAttribute(Qt::WA_TranslucentBackground, frame_.isNull());
+    place();
+}
+
+void OverlaySurface::showRefusal(const std::string& message)
+{
+    mode_ = Mode::refused;
+    setCursor(Qt::ArrowCursor);
+    setAttribute(Qt::WA_TranslucentBackground);
+    message_ = new QLabel(QString::fromStdString(message) + QStringLiteral("\n\nEsc o clic: cerrar"));
+    message_->setObjectName(QStringLiteral("captureRefusal"));
+    message_->setWordWrap(true);
+    message_->setMaximumWidth(560);
+    message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message_->setStyleSheet(QStringLiteral("QLabel { background: rgba(0,0,0,200); color: white; border-radius: 14px; padding: 18px; }"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(message_, 0, Qt::AlignCenter);
+    place();
+}
+
+void OverlaySurface::setHighlight(const std::optional<Rect>& highlight, const std::string& label)
+{
+    highlight_ = highlight;
+    label_ = label;
+    update();
+}
+
+void OverlaySurface::becomeBackdrop()
+{
+    reporting_ = false;
+    mode_ = Mode::backdrop;
+    setCursor(Qt::ArrowCursor);
+    update();
+}
+
+void OverlaySurface::paintEvent(QPaintEvent*)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    if (frame_.isNull()) {
+        painter.setCompositionMode(QPainter::CompositionMode_Source);
+        painter.fillRect(rect(), Qt::transparent);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    } else {
+        painter.drawImage(QRectF(rect()), frame_);
+    }
+
+    const QColor accent = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    const auto color = [&accent](const Layout::Fill& fill) {
+        QColor c = fill.paint == Layout::Paint::accent ? accent : fill.paint == Layout::Paint::white ? QColor(Qt::white) : QColor(Qt::black);
+        c.setAlphaF(static_cast<float>(fill.alpha));
+        return c;
+    };
+    const auto rounded = [](const Layout::RoundedRect& r) {
+        QPainterPath path;
+        path.addRoundedRect(toQt(r.rect), r.cornerRadius, r.cornerRadius);
+        return path;
+    };
+    const auto measure = [](const std::string& text, const Layout::Font& font) {
+        return QFontMetricsF(systemFont(font)).horizontalAdvance(QString::fromStdString(text));
+    };
+    const Layout::Drawing drawing = Layout::layout(Size {double(width()), double(height())}, highlight_, label_, measure);
+    painter.fillRect(toQt(drawing.veil), color(drawing.veilFill));
+    if (mode_ == Mode::refused) return;
+
+    if (const auto& h = drawing.highlight) {
+        const QPainterPath outline = rounded(h->outline);
+        painter.fillPath(outline, color(h->fill));
+        painter.strokePath(outline, QPen(color(h->stroke), h->lineWidth));
+        painter.fillPath(rounded(h->labelPill), color(h->labelPillFill));
+        const QFont font = systemFont(h->labelFont);
+        const QRectF textRect = toQt(h->labelTextRect);
+        painter.setFont(font);
+        painter.setPen(color(h->labelTextFill));
+        painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
+            QFontMetricsF(font).elidedText(QString::fromStdString(h->labelText), Qt::ElideRight, textRect.width()));
+    }
+    // The hint is about selecting: the backdrop behind the chat panel has done with it.
+    if (mode_ == Mode::backdrop) return;
+    const Layout::Hint& hint = drawing.hint;
+    painter.fillPath(rounded(hint.pill), color(hint.fill));
+    const QFont hintFont = systemFont(hint.font);
+    painter.setFont(hintFont);
+    painter.setPen(color(hint.textFill));
+    painter.drawText(QPointF(hint.textOrigin.x, hint.textOrigin.y + QFontMetricsF(hintFont).ascent()), QString::fromStdString(hint.text));
+}
+
+Point OverlaySurface::quartzPoint(QPointF local) const
+{
+    // Full screen on its output: Wayland gives no global position, the screen's origin is ours.
+    return {quartzBounds_.minX() + local.x(), quartzBounds_.minY() + local.y()};
+}
+
+void OverlaySurface::report(const std::function<void(Point)>& handler, QPointF local)
+{
+    if (reporting_ && mode_ == Mode::selecting && handler) handler(quartzPoint(local));
+}
+
+void OverlaySurface::enterEvent(QEnterEvent* event) { report(handlers_.onMove, event->position()); }
+
+void OverlaySurface::mouseMoveEvent(QMouseEvent* event)
+{
+    report(pressed_ && (event->buttons() & Qt::LeftButton) ? handlers_.onDrag : handlers_.onMove, event->position());
+}
+
+void OverlaySurface::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) return;
+    pressed_ = true;
+    report(handlers_.onMouseDown, event->position());
+}
+
+void OverlaySurface::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton) return;
+    if (mode_ == Mode::refused) {
+        if (reporting_ && handlers_.onCancel) handlers_.onCancel();
+        return;
+    }
+    if (!pressed_) return;
+    pressed_ = false;
+    report(handlers_.onMouseUp, event->position());
+}
+
+void OverlaySurface::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && reporting_ && mode_ != Mode::backdrop && handlers_.onCancel) {
+        handlers_.onCancel();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace zorvane

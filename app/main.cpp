@@ -54,6 +54,7 @@ int main(int argc, char** argv)
     auto model = AppModel::create(platform.appPlatform());
     ui::DesktopApplication desktop(model, platform.openSettings(), platform.appPlatform().bundle->resourcesPath());
     if (instance.instance) instance.instance->onRequest = [&desktop](Request r) { desktop.handle(r); };
+    platform.startSelectionShortcut([&desktop] { desktop.handle(Request::select); });
     desktop.startOnEventLoop(first);
     return QApplication::exec();
 }

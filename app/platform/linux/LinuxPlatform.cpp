@@ -3,6 +3,7 @@
 // Qt first: Xlib's macros (None, Bool, Status) would break Qt's headers.
 #include "app/ui/ChatPanelController.h"
 #include "app/ui/WaylandChatPanel.h"
+#include "app/ui/settings/DesktopTriggers.h"
 #include "app/ui/QtApplicationWindows.h"
 #include "app/ui/onboarding/OnboardingWindowController.h"
 #include "app/ui/settings/SettingsView.h"
@@ -23,6 +24,8 @@
 #include "app/platform/linux/desktop/X11Workspace.h"
 #include "app/platform/linux/desktop/XdgLoginItem.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
+#include "app/platform/linux/wayland/GnomeCustomShortcut.h"
+#include "app/platform/linux/wayland/PortalGlobalShortcut.h"
 #include "app/platform/linux/wayland/WaylandAdapters.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
 #include "app/platform/linux/x11/X11OverlayPanels.h"
@@ -46,6 +49,33 @@ std::string speechLocale()
     const QString name = QLocale::system().name();
     if (name == QLatin1String("C") || name == QLatin1String("POSIX") || name.isEmpty()) return "es_ES";
     return name.toStdString();
+}
+
+// What the onboarding and settings tell a Wayland user: the shortcut in place of the shake, and
+// how this desktop lets us capture.
+void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::path& program)
+{
+    using wayland::Desktop;
+    ui::DesktopTriggers& t = ui::DesktopTriggers::shared();
+    t.wayland = true;
+    t.shakeUnavailable = QStringLiteral("En Wayland, este escritorio no deja a Zorvane seguir el puntero fuera de sus ventanas: "
+                                        "usa el atajo de teclado.");
+    t.captureNote = QStringLiteral("En Wayland, Zorvane captura el escritorio al empezar cada selección y recorta lo que eliges; "
+                                   "la imagen no se guarda.");
+    if (desktop == Desktop::gnome) {
+        t.captureNote += QStringLiteral(" La primera vez, GNOME pregunta si Zorvane puede hacer capturas de pantalla: elige Permitir.");
+        auto shortcut = std::make_shared<GnomeCustomShortcut>(program);
+        if (GnomeCustomShortcut::isAvailable()) {
+            t.customShortcut = [shortcut] { return shortcut->installed(); };
+            t.addCustomShortcut = [shortcut] { return shortcut->install(); };
+            t.removeCustomShortcut = [shortcut] { shortcut->remove(); };
+        }
+    } else if (desktop == Desktop::kde) {
+        t.shortcutNote = QStringLiteral("Atajo de teclado: Ctrl+Alt+Espacio. Puedes cambiarlo en Preferencias del sistema › Atajos.");
+    } else if (desktop == Desktop::wlroots) {
+        t.shortcutNote = QStringLiteral("Para un atajo de teclado, añade esta línea a la configuración de sway y recárgala:\n"
+                                        "bindsym Ctrl+Alt+space exec '%1' --select").arg(QString::fromStdString(program.string()));
+    }
 }
 
 template <typename T>
@@ -81,6 +111,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
         // Element lookups need each window's origin, which Wayland keeps from us: the core's area
         // around the pointer stands in.
         p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(RootCoordinates::identity());
+        describeWaylandDesktop(adapters.desktop, p.bundle->executablesPath() / "Zorvane");
     } else {
         // Screens, windows, capture: each opens its own connection to the display.
         auto screens = requireDisplay(X11Screens::create());
@@ -167,5 +198,12 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
 }
 
 LinuxPlatform::~LinuxPlatform() = default;
+
+void LinuxPlatform::startSelectionShortcut(std::function<void()> select)
+{
+    if (!wayland::isWaylandSession() || wayland::currentDesktop() != wayland::Desktop::kde || selectionShortcut_) return;
+    selectionShortcut_ = std::make_unique<PortalGlobalShortcut>(std::move(select));
+    selectionShortcut_->start();
+}
 
 } // namespace zorvane

@@ -10,6 +10,7 @@ namespace zorvane {
 namespace ui {
 class QtChatPanelController;
 }
+class PortalGlobalShortcut;
 
 struct LinuxPlatformOptions {
     bool uiTest = false; // "--ui-test": our windows appear in the task bar
@@ -29,11 +30,15 @@ public:
     const std::shared_ptr<ui::QtChatPanelController>& chatPanel() const { return chatPanel_; }
     // Shows the settings window (the menu's "Ajustes" runs it before bringSettingsToFront).
     const std::function<void(AppModel&)>& openSettings() const { return openSettings_; }
+    // The desktop's own global shortcut for the selection, where it has one to register (KDE on
+    // Wayland): `select` runs when the user presses it.
+    void startSelectionShortcut(std::function<void()> select);
 
 private:
     AppPlatform platform_;
     std::shared_ptr<ui::QtChatPanelController> chatPanel_;
     std::function<void(AppModel&)> openSettings_;
+    std::unique_ptr<PortalGlobalShortcut> selectionShortcut_;
 };
 
 } // namespace zorvane

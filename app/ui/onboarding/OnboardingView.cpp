@@ -3,6 +3,7 @@
 #include "app/core/Defaults.h"
 #include "app/ui/Controls.h"
 #include "app/ui/Symbols.h"
+#include "app/ui/settings/DesktopTriggers.h"
 #include "app/ui/settings/SettingsForm.h"
 
 #include <algorithm>
@@ -310,9 +311,7 @@ QWidget* OnboardingView::makePermissions()
     layout->addWidget(rows);
 
     QString note = QStringLiteral("Puede que tengas que cerrar y volver a abrir Zorvane después de conceder un permiso.");
-    if (isWaylandSession())
-        note = QStringLiteral("Esta sesión usa Wayland, que no deja a otras aplicaciones capturar la pantalla. Inicia una sesión "
-                              "X11 para usar Zorvane.");
+    if (!DesktopTriggers::shared().captureNote.isEmpty()) note = DesktopTriggers::shared().captureNote;
     auto* footnote = new QWidget(page);
     auto* footnoteLayout = new QHBoxLayout(footnote);
     footnoteLayout->setContentsMargins(2, 0, 0, 0);
@@ -401,6 +400,14 @@ QWidget* OnboardingView::makeReady()
     hintText->setWordWrap(false);
     hintLayout->addWidget(hintText);
     layout->addWidget(hint, 0, Qt::AlignHCenter);
+    // Without the shake on this desktop, the keyboard shortcut is how to begin.
+    if (!DesktopTriggers::shared().shakeUnavailable.isEmpty()) {
+        hintText->setText(QStringLiteral("Usa el atajo de teclado o «Seleccionar en pantalla» en el menú de Zorvane para empezar."));
+        if (QWidget* shortcut = makeShortcutRow()) {
+            shortcut->setMaximumWidth(540);
+            layout->addWidget(shortcut, 0, Qt::AlignHCenter);
+        }
+    }
     return page;
 }
 

@@ -75,9 +75,10 @@ void OverlaySurface::showRefusal(const std::string& message)
     message_ = new QLabel(QString::fromStdString(message) + QStringLiteral("\n\nEsc o clic: cerrar"));
     message_->setObjectName(QStringLiteral("captureRefusal"));
     message_->setWordWrap(true);
-    message_->setMaximumWidth(560);
+    message_->setFixedWidth(560);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    message_->setStyleSheet(QStringLiteral("QLabel { background: rgba(0,0,0,200); color: white; border-radius: 14px; padding: 18px; }"));
+    message_->setStyleSheet(QStringLiteral("QLabel { background: rgba(0,0,0,215); color: white; border-radius: 16px; padding: 22px; "
+                                           "font-size: 15px; }"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(message_, 0, Qt::AlignCenter);
     place();
@@ -125,7 +126,8 @@ void OverlaySurface::paintEvent(QPaintEvent*)
         return QFontMetricsF(systemFont(font)).horizontalAdvance(QString::fromStdString(text));
     };
     const Layout::Drawing drawing = Layout::layout(Size {double(width()), double(height())}, highlight_, label_, measure);
-    painter.fillRect(toQt(drawing.veil), color(drawing.veilFill));
+    // A refusal over the live desktop: a deeper veil, so the message reads on any background.
+    painter.fillRect(toQt(drawing.veil), mode_ == Mode::refused ? QColor(0, 0, 0, 90) : color(drawing.veilFill));
     if (mode_ == Mode::refused) return;
 
     if (const auto& h = drawing.highlight) {

@@ -62,19 +62,21 @@ PortalGlobalShortcut::PortalGlobalShortcut(std::function<void()> activated) : ac
     qDBusRegisterMetaType<Shortcuts>();
 }
 
-QString PortalGlobalShortcut::requestPath(const QString& token) const
+QString PortalGlobalShortcut::objectPath(const char* kind, const QString& token)
 {
-    return portalPath + QStringLiteral("/request/")
+    return portalPath + QLatin1Char('/') + QLatin1String(kind) + QLatin1Char('/')
         + QDBusConnection::sessionBus().baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_')) + QLatin1Char('/') + token;
 }
 
 void PortalGlobalShortcut::start()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this,
-        SLOT(onActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    bus.connect(portalService, portalPath, shortcutsInterface, QStringLiteral("Activated"), this, SLOT(onActivated(QDBusMessage)));
     const QString token = QStringLiteral("zorvaneshortcuts");
-    bus.connect(portalService, requestPath(token), QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), this,
+    // The portal names the session after our connection and token: activations of other
+    // programs' sessions reach us too and are told apart by it.
+    session_ = objectPath("session", QStringLiteral("zorvane"));
+    bus.connect(portalService, objectPath("request", token), QStringLiteral("org.freedesktop.portal.Request"), QStringLiteral("Response"), this,
         SLOT(onSessionCreated(uint, QVariantMap)));
     QDBusMessage create = QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, QStringLiteral("CreateSession"));
     create << QVariantMap {{QStringLiteral("handle_token"), token}, {QStringLiteral("session_handle_token"), QStringLiteral("zorvane")},
@@ -85,16 +87,19 @@ void PortalGlobalShortcut::start()
 void PortalGlobalShortcut::onSessionCreated(uint code, const QVariantMap& results)
 {
     if (code != 0) return;
-    session_ = results.value(QStringLiteral("session_handle")).toString();
+    session_ = results.value(QStringLiteral("session_handle"), session_).toString();
     QDBusMessage bind = QDBusMessage::createMethodCall(portalService, portalPath, shortcutsInterface, QStringLiteral("BindShortcuts"));
     bind << QVariant::fromValue(QDBusObjectPath(session_)) << QVariant::fromValue(ourShortcuts()) << QString()
          << QVariantMap {{QStringLiteral("handle_token"), QStringLiteral("zorvanebind")}};
     QDBusConnection::sessionBus().asyncCall(bind);
 }
 
-void PortalGlobalShortcut::onActivated(const QDBusObjectPath& session, const QString& id, qulonglong, const QVariantMap&)
+void PortalGlobalShortcut::onActivated(const QDBusMessage& signal)
 {
-    if (session.path() == session_ && id == QLatin1String(shortcutId) && activated_) activated_();
+    const QVariantList arguments = signal.arguments();
+    if (arguments.size() < 2) return;
+    if (arguments[0].value<QDBusObjectPath>().path() == session_ && arguments[1].toString() == QLatin1String(shortcutId) && activated_)
+        activated_();
 }
 
 } // namespace zorvane

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QDBusObjectPath>
+#include <QDBusMessage>
 #include <QObject>
 #include <QVariantMap>
 #include <QString>
@@ -25,10 +25,10 @@ public:
 
 private slots:
     void onSessionCreated(uint code, const QVariantMap& results);
-    void onActivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp, const QVariantMap& options);
+    void onActivated(const QDBusMessage& signal);
 
 private:
-    QString requestPath(const QString& token) const;
+    static QString objectPath(const char* kind, const QString& token);
 
     std::function<void()> activated_;
     QString session_;

@@ -4,6 +4,8 @@
 #include "app/model/ChatPanelPlacement.h"
 
 #include <QGuiApplication>
+#include <QPainterPath>
+#include <QRegion>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -13,6 +15,9 @@
 namespace zorvane::ui {
 
 namespace {
+
+// The panel's own corner radius.
+constexpr double cornerRadius = 20;
 
 QSize qtSize(Size size) { return QSize(int(std::lround(size.width)), int(std::lround(size.height))); }
 
@@ -48,6 +53,10 @@ void WaylandChatPanelController::show(AppModel& model, const Rect& nearQuartzRec
         const QPoint global = quartzOrigin + QPoint(int(std::lround(frame.minX())), int(std::lround(primaryHeight - frame.maxY())));
         window->setParent(host, Qt::Widget);
         window->move(global - host->geometry().topLeft());
+        // Inside another window nothing shows through its rounded corners: they are cut away.
+        QPainterPath outline;
+        outline.addRoundedRect(QRectF(window->rect()), cornerRadius, cornerRadius);
+        window->setMask(QRegion(outline.toFillPolygon().toPolygon()));
         hosted_ = true;
         window->show();
         window->raise();
@@ -98,6 +107,7 @@ void WaylandChatPanelController::leaveBackdrop()
     if (ChatPanelWindow* window = panel_.window()) {
         // Out of the backdrop before it goes: it would take its children with it.
         window->hide();
+        window->clearMask();
         window->setParent(nullptr, windowFlags_);
     }
     if (backdrop_.release) backdrop_.release();

@@ -44,6 +44,8 @@ OverlaySurface::OverlaySurface(QScreen* screen, Rect quartzBounds, OverlayPanelH
     setMouseTracking(true);
     setCursor(Qt::CrossCursor);
     setFocusPolicy(Qt::StrongFocus);
+    // Chosen before the window exists: a refusal shows the live desktop through it.
+    setAttribute(Qt::WA_TranslucentBackground);
 }
 
 void OverlaySurface::place()
@@ -62,8 +64,6 @@ void OverlaySurface::place()
 void OverlaySurface::showFrame(QImage frame)
 {
     frame_ = std::move(frame);
-    setAttribute(Qt::WA_OpaquePaintEvent, !frame_.isNull());
-    setAttribute(Qt::WA_TranslucentBackground, frame_.isNull());
     place();
 }
 
@@ -71,14 +71,15 @@ void OverlaySurface::showRefusal(const std::string& message)
 {
     mode_ = Mode::refused;
     setCursor(Qt::ArrowCursor);
-    setAttribute(Qt::WA_TranslucentBackground);
     message_ = new QLabel(QString::fromStdString(message) + QStringLiteral("\n\nEsc o clic: cerrar"));
     message_->setObjectName(QStringLiteral("captureRefusal"));
     message_->setWordWrap(true);
     message_->setFixedWidth(560);
     message_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    message_->setStyleSheet(QStringLiteral("QLabel { background: rgba(0,0,0,215); color: white; border-radius: 16px; padding: 22px; "
-                                           "font-size: 15px; }"));
+    // Readable whether the desktop shows through (most compositors) or not (GNOME keeps what lies
+    // under a full-screen window black).
+    message_->setStyleSheet(QStringLiteral("QLabel { background: rgba(36,36,38,240); color: white; border: 1px solid rgba(255,255,255,60); "
+                                           "border-radius: 16px; padding: 22px; font-size: 15px; }"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(message_, 0, Qt::AlignCenter);
     place();

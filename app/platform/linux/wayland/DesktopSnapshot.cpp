@@ -63,13 +63,11 @@ std::optional<WindowImage> DesktopSnapshot::crop(const Rect& quartzRect) const
     return image;
 }
 
-QImage DesktopSnapshot::frameOf(const Rect& screenQuartzBounds) const
+DesktopSnapshot::Frame DesktopSnapshot::frameOf(const Rect& screenQuartzBounds) const
 {
     const Part* part = partHoldingMost(parts, screenQuartzBounds);
     if (!part) return {};
-    QImage frame = part->image.copy(pixelRect(screenQuartzBounds, *part));
-    frame.setDevicePixelRatio(part->scale());
-    return frame;
+    return {part->image, QRectF(pixelRect(screenQuartzBounds, *part))};
 }
 
 DesktopSnapshot DesktopSnapshot::ofLayout(QImage picture, const std::vector<Rect>& screenQuartzBounds)

@@ -4,6 +4,7 @@
 #include "app/platform/WindowImages.h"
 
 #include <QImage>
+#include <QRectF>
 
 #include <optional>
 #include <string>
@@ -27,8 +28,13 @@ struct DesktopSnapshot {
 
     // The rectangle at the pixel density of the part holding most of it; none outside every part.
     std::optional<WindowImage> crop(const Rect& quartzRect) const;
-    // What a screen showed, with the device pixel ratio of its pixels; null when no part covers it.
-    QImage frameOf(const Rect& screenQuartzBounds) const;
+    // What a screen showed: the picture holding it (shared, not copied) and where in it; a null
+    // image when no part covers the screen.
+    struct Frame {
+        QImage image;
+        QRectF source;
+    };
+    Frame frameOf(const Rect& screenQuartzBounds) const;
 
     // A picture of the bounding box of the screens (the portals' and KWin's whole workspace).
     static DesktopSnapshot ofLayout(QImage picture, const std::vector<Rect>& screenQuartzBounds);

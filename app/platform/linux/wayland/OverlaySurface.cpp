@@ -61,9 +61,10 @@ void OverlaySurface::place()
     activateWindow();
 }
 
-void OverlaySurface::showFrame(QImage frame)
+void OverlaySurface::showFrame(QImage picture, QRectF source)
 {
-    frame_ = std::move(frame);
+    frame_ = std::move(picture);
+    source_ = source;
     place();
 }
 
@@ -109,7 +110,7 @@ void OverlaySurface::paintEvent(QPaintEvent*)
         painter.fillRect(rect(), Qt::transparent);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     } else {
-        painter.drawImage(QRectF(rect()), frame_);
+        painter.drawImage(QRectF(rect()), frame_, source_);
     }
 
     const QColor accent = QApplication::palette().color(QPalette::Active, QPalette::Highlight);

@@ -20,7 +20,7 @@ public:
     OverlaySurface(QScreen* screen, Rect quartzBounds, OverlayPanelHandlers handlers);
 
     // Shows it on its screen, full screen, with what was captured or why nothing was.
-    void showFrame(QImage frame);
+    void showFrame(QImage picture, QRectF source);
     void showRefusal(const std::string& message);
     void setHighlight(const std::optional<Rect>& highlight, const std::string& label);
     // After this it reports nothing; it stays on the screen as the chat panel's backdrop.
@@ -47,7 +47,8 @@ private:
     QScreen* screen_;
     Rect quartzBounds_;
     OverlayPanelHandlers handlers_;
-    QImage frame_;
+    QImage frame_; // the snapshot's picture, shared; this screen is `source_` of it
+    QRectF source_;
     Mode mode_ = Mode::selecting;
     QLabel* message_ = nullptr;
     std::optional<Rect> highlight_;

@@ -20,7 +20,10 @@ namespace {
 void present(OverlaySurface& surface, const SnapshotOutcome& outcome)
 {
     if (const auto* refusal = std::get_if<CaptureRefusal>(&outcome)) surface.showRefusal(refusal->message);
-    else surface.showFrame(std::get<DesktopSnapshot>(outcome).frameOf(surface.quartzBounds()));
+    else {
+        auto frame = std::get<DesktopSnapshot>(outcome).frameOf(surface.quartzBounds());
+        surface.showFrame(std::move(frame.image), frame.source);
+    }
 }
 
 class WaylandOverlayPanel final : public OverlayPanel {

@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 
 namespace zorvane::ui {
@@ -41,6 +42,7 @@ void WaylandChatPanelController::show(AppModel& model, const Rect& nearQuartzRec
     prepare(model);
     ChatPanelWindow* window = panel_.window();
     leaveBackdrop();
+    lastRect_ = nearQuartzRect;
     window->setFixedSize(qtSize(ChatPanelPlacement::compactSize));
 
     if (QWidget* host = backdrop_.claim ? backdrop_.claim(nearQuartzRect) : nullptr) {
@@ -85,7 +87,14 @@ void WaylandChatPanelController::expandForResponse()
     const bool wasVisible = window->isVisible();
     leaveBackdrop();
     // The compositor places an ordinary window; a fixed size keeps tiling desktops from tiling it.
-    window->setFixedSize(qtSize(ChatPanelPlacement::expandedSize));
+    // It fits the screen of the selection, 12 points inside each edge.
+    Size size = ChatPanelPlacement::expandedSize;
+    for (const auto& screen : screens_->screens()) {
+        if (!screen.quartzBounds.contains({lastRect_.midX(), lastRect_.midY()})) continue;
+        size.width = std::min(size.width, screen.visibleFrame.width() - 24);
+        size.height = std::min(size.height, screen.visibleFrame.height() - 24);
+    }
+    window->setFixedSize(qtSize(size));
     if (wasVisible) {
         window->show();
         window->activateWindow();

@@ -50,6 +50,8 @@ private:
     QtChatPanelController panel_;
     Qt::WindowFlags windowFlags_;
     bool hosted_ = false;
+    Rect lastRect_; // the selection the panel was last shown for
+
 };
 
 } // namespace zorvane::ui

@@ -3,7 +3,7 @@
 // Qt first: Xlib's macros (None, Bool, Status) would break Qt's headers.
 #include "app/ui/ChatPanelController.h"
 #include "app/ui/WaylandChatPanel.h"
-#include "app/ui/settings/DesktopTriggers.h"
+#include "app/ui/DesktopTriggers.h"
 #include "app/ui/QtApplicationWindows.h"
 #include "app/ui/onboarding/OnboardingWindowController.h"
 #include "app/ui/settings/SettingsView.h"

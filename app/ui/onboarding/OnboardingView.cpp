@@ -3,7 +3,8 @@
 #include "app/core/Defaults.h"
 #include "app/ui/Controls.h"
 #include "app/ui/Symbols.h"
-#include "app/ui/settings/DesktopTriggers.h"
+#include "app/ui/DesktopTriggers.h"
+#include "app/ui/settings/ShortcutRow.h"
 #include "app/ui/settings/SettingsForm.h"
 
 #include <algorithm>

@@ -6,7 +6,8 @@
 #include "app/ui/Controls.h"
 #include "app/ui/Language.h"
 #include "app/ui/Symbols.h"
-#include "app/ui/settings/DesktopTriggers.h"
+#include "app/ui/DesktopTriggers.h"
+#include "app/ui/settings/ShortcutRow.h"
 #include "app/ui/settings/SettingsForm.h"
 
 #include <QButtonGroup>

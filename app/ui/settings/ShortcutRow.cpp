@@ -1,16 +1,11 @@
-#include "app/ui/settings/DesktopTriggers.h"
+#include "app/ui/settings/ShortcutRow.h"
 
+#include "app/ui/DesktopTriggers.h"
 #include "app/ui/settings/SettingsForm.h"
 
 #include <QHBoxLayout>
 
 namespace zorvane::ui {
-
-DesktopTriggers& DesktopTriggers::shared()
-{
-    static DesktopTriggers triggers;
-    return triggers;
-}
 
 QWidget* makeShortcutRow()
 {

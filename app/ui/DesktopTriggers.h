@@ -6,8 +6,6 @@
 #include <optional>
 #include <string>
 
-class QWidget;
-
 namespace zorvane::ui {
 
 // What this desktop offers in place of the pointer shake, and what differs on a Wayland session.
@@ -29,9 +27,5 @@ struct DesktopTriggers {
 
     static DesktopTriggers& shared();
 };
-
-// The row that shows or sets up the keyboard shortcut, for the settings and the onboarding; null
-// where the desktop has none to show.
-QWidget* makeShortcutRow();
 
 } // namespace zorvane::ui

@@ -401,11 +401,12 @@ QWidget* OnboardingView::makeReady()
     hintText->setWordWrap(false);
     hintLayout->addWidget(hintText);
     layout->addWidget(hint, 0, Qt::AlignHCenter);
-    // Without the shake on this desktop, the keyboard shortcut is how to begin.
+    // Without the shake on this desktop, the keyboard shortcut is how to begin; GNOME's is added here
+    // on request (the others are described in the settings).
     if (!DesktopTriggers::shared().shakeUnavailable.isEmpty()) {
-        hintText->setText(QStringLiteral("Usa el atajo de teclado o «Seleccionar en pantalla» en el menú de Zorvane para empezar."));
-        if (QWidget* shortcut = makeShortcutRow()) {
-            shortcut->setMaximumWidth(540);
+        hintText->setText(QStringLiteral("Empieza con el atajo de teclado o desde el menú de Zorvane."));
+        if (QWidget* shortcut = DesktopTriggers::shared().customShortcut ? makeShortcutRow() : nullptr) {
+            shortcut->setFixedWidth(560);
             layout->addWidget(shortcut, 0, Qt::AlignHCenter);
         }
     }

@@ -45,7 +45,17 @@ void WaylandChatPanelController::show(AppModel& model, const Rect& nearQuartzRec
     lastRect_ = nearQuartzRect;
     window->setFixedSize(qtSize(ChatPanelPlacement::compactSize));
 
-    if (QWidget* host = backdrop_.claim ? backdrop_.claim(nearQuartzRect) : nullptr) {
+    // A click beside the panel unfreezes the desktop; the panel stays, as an ordinary window.
+    const auto dismissed = [this, weak = model.weak_from_this()] {
+        if (!hosted_) return;
+        leaveBackdrop();
+        if (ChatPanelWindow* w = panel_.window()) {
+            w->show();
+            w->activateWindow();
+        }
+        if (auto model = weak.lock()) model->requestComposerFocus();
+    };
+    if (QWidget* host = backdrop_.claim ? backdrop_.claim(nearQuartzRect, dismissed) : nullptr) {
         // Where ChatPanelPlacement puts the panel, in the backdrop's own coordinates.
         const auto all = screens_->screens();
         const double primaryHeight = all.empty() ? 0 : all.front().appKitFrame.maxY();

@@ -22,8 +22,9 @@ class WaylandChatPanelController final : public ChatPanelController {
 public:
     struct Backdrop {
         // Keeps the selection's frozen frame up and gives the surface holding the most of the
-        // rectangle (Quartz points); null when there is none.
-        std::function<QWidget*(const Rect& quartzRect)> claim;
+        // rectangle (Quartz points); null when there is none. `dismissed` runs when the user
+        // clicks the frozen frame outside the panel.
+        std::function<QWidget*(const Rect& quartzRect, std::function<void()> dismissed)> claim;
         std::function<void()> release;
     };
 

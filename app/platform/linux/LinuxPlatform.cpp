@@ -183,9 +183,9 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformOptions options)
         // Wayland places no window where we ask: the panel opens inside the selection's frozen frame.
         std::weak_ptr<WaylandOverlayPanels> overlay = waylandOverlay;
         ui::WaylandChatPanelController::Backdrop backdrop;
-        backdrop.claim = [overlay](const Rect& rect) -> QWidget* {
+        backdrop.claim = [overlay](const Rect& rect, std::function<void()> dismissed) -> QWidget* {
             auto o = overlay.lock();
-            return o ? o->claimBackdrop(rect) : nullptr;
+            return o ? o->claimBackdrop(rect, std::move(dismissed)) : nullptr;
         };
         backdrop.release = [overlay] {
             if (auto o = overlay.lock()) o->releaseBackdrop();

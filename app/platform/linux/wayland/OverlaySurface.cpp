@@ -93,8 +93,9 @@ void OverlaySurface::setHighlight(const std::optional<Rect>& highlight, const st
     update();
 }
 
-void OverlaySurface::becomeBackdrop()
+void OverlaySurface::becomeBackdrop(std::function<void()> dismissed)
 {
+    dismissed_ = std::move(dismissed);
     reporting_ = false;
     mode_ = Mode::backdrop;
     setCursor(Qt::ArrowCursor);
@@ -182,6 +183,11 @@ void OverlaySurface::mousePressEvent(QMouseEvent* event)
 void OverlaySurface::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton) return;
+    if (mode_ == Mode::backdrop) {
+        // Run once the event is done with: it takes this surface off the screen.
+        if (auto dismissed = std::exchange(dismissed_, {})) QMetaObject::invokeMethod(this, std::move(dismissed), Qt::QueuedConnection);
+        return;
+    }
     if (mode_ == Mode::refused) {
         if (reporting_ && handlers_.onCancel) handlers_.onCancel();
         return;

@@ -23,8 +23,9 @@ public:
     void showFrame(QImage picture, QRectF source);
     void showRefusal(const std::string& message);
     void setHighlight(const std::optional<Rect>& highlight, const std::string& label);
-    // After this it reports nothing; it stays on the screen as the chat panel's backdrop.
-    void becomeBackdrop();
+    // After this it reports nothing; it stays on the screen as the chat panel's backdrop, and a
+    // click on it (outside the panel) calls `dismissed`.
+    void becomeBackdrop(std::function<void()> dismissed);
     void stopReporting() { reporting_ = false; }
 
     Mode mode() const { return mode_; }
@@ -51,6 +52,7 @@ private:
     QRectF source_;
     Mode mode_ = Mode::selecting;
     QLabel* message_ = nullptr;
+    std::function<void()> dismissed_;
     std::optional<Rect> highlight_;
     std::string label_;
     bool reporting_ = true;

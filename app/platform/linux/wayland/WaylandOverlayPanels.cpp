@@ -125,7 +125,7 @@ bool WaylandOverlayPanels::anyPanelOnScreen()
         || (current_ && std::any_of(current_->surfaces.begin(), current_->surfaces.end(), showing));
 }
 
-QWidget* WaylandOverlayPanels::claimBackdrop(const Rect& quartzRect)
+QWidget* WaylandOverlayPanels::claimBackdrop(const Rect& quartzRect, std::function<void()> dismissed)
 {
     releaseBackdrop();
     OverlaySurface* best = nullptr;
@@ -133,7 +133,7 @@ QWidget* WaylandOverlayPanels::claimBackdrop(const Rect& quartzRect)
     for (auto& surface : leaving_) {
         // Only a frozen frame can be a backdrop; a refusal has nothing to show behind the panel.
         if (!surface || !surface->isVisible() || surface->mode() == OverlaySurface::Mode::refused) continue;
-        surface->becomeBackdrop();
+        surface->becomeBackdrop(dismissed);
         backdrop_.push_back(surface);
         const double area = surface->quartzBounds().intersection(quartzRect.standardized()).area();
         if (area > bestArea) {

@@ -31,8 +31,9 @@ public:
     bool anyPanelOnScreen() override;
 
     // Keeps the surfaces of the selection that has just ended on the screen, without the hint,
-    // and gives the one showing most of the rectangle; null when none is left.
-    QWidget* claimBackdrop(const Rect& quartzRect);
+    // and gives the one showing most of the rectangle; null when none is left. A click on the
+    // backdrop calls `dismissed` (the panel then leaves it).
+    QWidget* claimBackdrop(const Rect& quartzRect, std::function<void()> dismissed);
     // Takes the backdrop off the screen.
     void releaseBackdrop();
 

@@ -2,6 +2,8 @@
 
 // Qt first: Xlib's macros (None, Bool, Status) would break Qt's headers.
 #include "app/ui/ChatPanelController.h"
+#include "app/ui/DesktopTriggers.h"
+#include "app/ui/WaylandChatPanel.h"
 #include "app/ui/QtApplicationWindows.h"
 #include "app/ui/onboarding/OnboardingWindowController.h"
 #include "app/ui/settings/SettingsView.h"
@@ -24,6 +26,9 @@
 #include "app/platform/linux/desktop/XdgLoginItem.h"
 #include "app/platform/linux/speech/LinuxSpeechModels.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
+#include "app/platform/linux/wayland/GnomeCustomShortcut.h"
+#include "app/platform/linux/wayland/PortalGlobalShortcut.h"
+#include "app/platform/linux/wayland/WaylandAdapters.h"
 #include "app/platform/linux/x11/X11DisplayWatch.h"
 #include "app/platform/linux/x11/X11EventMonitors.h"
 #include "app/platform/linux/x11/X11OverlayPanels.h"
@@ -51,6 +56,33 @@ std::string speechLocale()
     return name.toStdString();
 }
 
+// What the onboarding and settings tell a Wayland user: the shortcut in place of the shake, and
+// how this desktop lets us capture.
+void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::path& program)
+{
+    using wayland::Desktop;
+    ui::DesktopTriggers& t = ui::DesktopTriggers::shared();
+    t.wayland = true;
+    t.shakeUnavailable = QStringLiteral("En Wayland, este escritorio no deja a Zorvane seguir el puntero fuera de sus ventanas: "
+                                        "usa el atajo de teclado.");
+    t.captureNote = QStringLiteral("En Wayland, Zorvane captura el escritorio al empezar cada selección y recorta lo que eliges; "
+                                   "la imagen no se guarda.");
+    if (desktop == Desktop::gnome) {
+        t.captureNote += QStringLiteral(" La primera vez, GNOME pregunta si Zorvane puede hacer capturas de pantalla: elige Permitir.");
+        auto shortcut = std::make_shared<GnomeCustomShortcut>(program);
+        if (GnomeCustomShortcut::isAvailable()) {
+            t.customShortcut = [shortcut] { return shortcut->installed(); };
+            t.addCustomShortcut = [shortcut] { return shortcut->install(); };
+            t.removeCustomShortcut = [shortcut] { shortcut->remove(); };
+        }
+    } else if (desktop == Desktop::kde) {
+        t.shortcutNote = QStringLiteral("Atajo de teclado: Ctrl+Alt+Espacio. Puedes cambiarlo en Preferencias del sistema › Atajos.");
+    } else if (desktop == Desktop::wlroots) {
+        t.shortcutNote = QStringLiteral("Para un atajo de teclado, añade esta línea a la configuración de sway y recárgala:\n"
+                                        "bindsym Ctrl+Alt+space exec '%1' --select").arg(QString::fromStdString(program.string()));
+    }
+}
+
 template <typename T>
 std::shared_ptr<T> requireDisplay(std::unique_ptr<T> adapter)
 {
@@ -62,8 +94,14 @@ std::shared_ptr<T> requireDisplay(std::unique_ptr<T> adapter)
 
 std::optional<SessionKind> chooseSession()
 {
-    // Until there are Wayland adapters, a Wayland session is served through XWayland: Qt must then
-    // draw on the same X server our adapters read.
+    // A user who asked Qt for X11 in a Wayland session gets the X11 adapters through XWayland.
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const bool x11Chosen = platform && std::string_view(platform).starts_with("xcb");
+    if (!x11Chosen && wayland::isWaylandSession() && wayland::canConnect()) {
+        wayland::choosePlatformBeforeQt();
+        return SessionKind::wayland;
+    }
+    // Qt must draw on the same X server our adapters read.
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display || !x11::openDisplay()) return std::nullopt;
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
@@ -73,7 +111,8 @@ std::optional<SessionKind> chooseSession()
 std::unique_ptr<Composition> Composition::create(SessionKind session, CompositionOptions options)
 {
     switch (session) {
-    case SessionKind::x11: return createX11(std::move(options));
+    case SessionKind::x11:
+    case SessionKind::wayland: return createForSession(session, std::move(options));
     }
     return nullptr;
 }
@@ -85,12 +124,17 @@ void Composition::refreshDesktopEntries() const
     if (refreshDesktopEntries_) refreshDesktopEntries_();
 }
 
+void Composition::startSelectionShortcut(std::function<void()> select)
+{
+    if (startSelectionShortcut_ && !selectionShortcut_) startSelectionShortcut_(std::move(select));
+}
+
 Composition::DisplayWatch Composition::watchDisplay(void (*reportLoss)())
 {
     return watchDisplay_ ? watchDisplay_(reportLoss) : DisplayWatch {};
 }
 
-std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
+std::unique_ptr<Composition> Composition::createForSession(SessionKind session, CompositionOptions options)
 {
     std::unique_ptr<Composition> composition(new Composition);
     AppPlatform& p = composition->platform_;
@@ -101,19 +145,42 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
     p.ownProcessID = static_cast<ProcessID>(::getpid());
     p.speechLocale = speechLocale();
 
-    // Screens, windows, capture: each opens its own connection to the display.
-    auto screens = requireDisplay(X11Screens::create());
-    p.screens = screens;
-    p.windowList = requireDisplay(X11WindowList::create());
-    p.windowImages = requireDisplay(X11WindowImages::create());
-
-    // Input, the overlay, the desktop around us.
-    p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock, screens);
-    p.overlayPanels = std::make_shared<X11OverlayPanels>(p.windowImages);
+    // Screens, windows, capture, input, the overlay: the session's own, X11's or Wayland's.
+    // The session does not change while we run: whether it lets us capture is asked once.
+    std::function<bool()> screenCaptureGranted;
+    std::shared_ptr<WaylandOverlayPanels> waylandOverlay;
+    if (session == SessionKind::wayland) {
+        WaylandAdapters adapters = WaylandAdapters::create(p.clock);
+        p.screens = adapters.screens;
+        p.windowList = adapters.windowList;
+        p.windowImages = adapters.windowImages;
+        p.eventMonitors = adapters.eventMonitors;
+        p.overlayPanels = waylandOverlay = adapters.overlayPanels;
+        screenCaptureGranted = adapters.isCaptureAllowed;
+        // Element lookups need each window's origin, which Wayland keeps from us: the core's area
+        // around the pointer stands in.
+        p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(RootCoordinates::identity());
+        describeWaylandDesktop(adapters.desktop, p.bundle->executablesPath() / "Zorvane");
+        if (adapters.desktop == wayland::Desktop::kde) {
+            composition->startSelectionShortcut_ = [composition = composition.get()](std::function<void()> select) {
+                composition->selectionShortcut_ = std::make_unique<PortalGlobalShortcut>(std::move(select));
+                composition->selectionShortcut_->start();
+            };
+        }
+    } else {
+        // Each opens its own connection to the display.
+        auto screens = requireDisplay(X11Screens::create());
+        p.screens = screens;
+        p.windowList = requireDisplay(X11WindowList::create());
+        p.windowImages = requireDisplay(X11WindowImages::create());
+        p.eventMonitors = X11EventMonitors::create(p.mainQueue, p.clock, screens);
+        p.overlayPanels = std::make_shared<X11OverlayPanels>(p.windowImages);
+        p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens));
+        screenCaptureGranted = [granted = X11ScreenRecording::isGranted()] { return granted; };
+    }
+    // The frontmost application from the window manager: on Wayland, XWayland's (browsers often
+    // run there), else none.
     p.workspace = std::make_shared<X11Workspace>();
-
-    // Other applications' interfaces.
-    p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens));
 
     // Sound and speech.
     auto audio = std::make_shared<linux_platform::PulseAudioInput>();
@@ -135,8 +202,7 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
     PermissionHalves halves;
     halves.isAccessibilityEnabled = [accessibility] { return accessibility->isEnabled(); };
     halves.enableAccessibility = [accessibility] { return accessibility->enable(); };
-    // The session does not change while we run: asked once, not with a connection of its own each time.
-    halves.isScreenCaptureGranted = [granted = X11ScreenRecording::isGranted()] { return granted; };
+    halves.isScreenCaptureGranted = screenCaptureGranted;
     halves.microphoneStatus = [audio] { return linux_platform::MicrophoneAccess::status(*audio); };
     halves.speechRecognitionStatus = [speech] { return speech->authorizationStatus(); };
     p.permissions = std::make_shared<LinuxPermissions>(std::move(halves));
@@ -175,6 +241,20 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
     composition->openSettings_ = [settings](AppModel& model) { settings->show(model); };
 
     // Ours: the chat panel.
+    if (waylandOverlay) {
+        // Wayland places no window where we ask: the panel opens inside the selection's frozen frame.
+        std::weak_ptr<WaylandOverlayPanels> overlay = waylandOverlay;
+        ui::WaylandChatPanelController::Backdrop backdrop;
+        backdrop.claim = [overlay](const Rect& rect, std::function<void()> dismissed) -> QWidget* {
+            auto o = overlay.lock();
+            return o ? o->claimBackdrop(rect, std::move(dismissed)) : nullptr;
+        };
+        backdrop.release = [overlay] {
+            if (auto o = overlay.lock()) o->releaseBackdrop();
+        };
+        p.chatPanel = std::make_shared<ui::WaylandChatPanelController>(p.screens, std::move(backdrop), options.uiTest);
+        return composition;
+    }
     p.chatPanel = std::make_shared<ui::QtChatPanelController>(p.screens, options.uiTest);
 
     composition->watchDisplay_ = [](void (*reportLoss)()) -> DisplayWatch {

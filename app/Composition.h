@@ -8,9 +8,12 @@
 
 namespace zorvane {
 
+class PortalGlobalShortcut;
+
 // The kinds of session we have an adapter set for.
 enum class SessionKind {
-    x11, // an X server, XWayland included
+    x11,     // an X server, XWayland included
+    wayland, // a Wayland compositor: its adapter set follows the desktop
 };
 
 // The adapter set for this session, chosen from its environment before the toolkit starts (it is
@@ -47,15 +50,20 @@ public:
         std::function<bool()> isLost;
     };
     DisplayWatch watchDisplay(void (*reportLoss)());
+    // Step: the desktop's own global shortcut for the selection, where it has one to register (KDE
+    // on Wayland): `select` runs when the user presses it.
+    void startSelectionShortcut(std::function<void()> select);
 
 private:
     Composition() = default;
-    static std::unique_ptr<Composition> createX11(CompositionOptions options);
+    static std::unique_ptr<Composition> createForSession(SessionKind session, CompositionOptions options);
 
     AppPlatform platform_;
     std::function<void(AppModel&)> openSettings_;
     std::function<void()> refreshDesktopEntries_;
     std::function<DisplayWatch(void (*)())> watchDisplay_;
+    std::function<void(std::function<void()>)> startSelectionShortcut_;
+    std::unique_ptr<PortalGlobalShortcut> selectionShortcut_;
 };
 
 } // namespace zorvane

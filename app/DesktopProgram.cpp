@@ -22,6 +22,7 @@ DesktopProgram::~DesktopProgram()
 void DesktopProgram::start(ui::SingleInstance::Request first)
 {
     composition_->refreshDesktopEntries();
+    composition_->startSelectionShortcut([this] { desktop_->handle(ui::SingleInstance::Request::select); });
     desktop_->startOnEventLoop(first);
 }
 

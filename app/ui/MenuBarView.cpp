@@ -4,6 +4,7 @@
 #include "app/core/Defaults.h"
 #include "app/ui/Accessibility.h"
 #include "app/ui/Controls.h"
+#include "app/ui/DesktopTriggers.h"
 #include "app/ui/ModelObserver.h"
 #include "app/ui/Symbols.h"
 #include "app/ui/Theme.h"
@@ -136,6 +137,11 @@ MenuBarView::MenuBarView(AppModel& model, Actions actions, QWidget* parent)
         }
     });
     toggleRow->addWidget(activationToggle_, 0, Qt::AlignVCenter);
+    // Where the desktop hides the pointer from us, the shake cannot be turned on here.
+    if (!DesktopTriggers::shared().shakeUnavailable.isEmpty()) {
+        activationToggle_->setEnabled(false);
+        activationCaption_->setText(QStringLiteral("No disponible en Wayland: usa el atajo de teclado"));
+    }
     optionsColumn->addLayout(toggleRow);
     optionsDivider_ = new QWidget(options_);
     optionsDivider_->setFixedHeight(1);

@@ -3,6 +3,8 @@
 #include "app/core/Defaults.h"
 #include "app/ui/Controls.h"
 #include "app/ui/Symbols.h"
+#include "app/ui/DesktopTriggers.h"
+#include "app/ui/settings/ShortcutRow.h"
 #include "app/ui/settings/SettingsForm.h"
 
 #include <algorithm>
@@ -317,9 +319,7 @@ QWidget* OnboardingView::makePermissions()
     layout->addWidget(rows);
 
     QString note = QStringLiteral("Puede que tengas que cerrar y volver a abrir Zorvane después de conceder un permiso.");
-    if (isWaylandSession())
-        note = QStringLiteral("Esta sesión usa Wayland, que no deja a otras aplicaciones capturar la pantalla. Inicia una sesión "
-                              "X11 para usar Zorvane.");
+    if (!DesktopTriggers::shared().captureNote.isEmpty()) note = DesktopTriggers::shared().captureNote;
     auto* footnote = new QWidget(page);
     auto* footnoteLayout = new QHBoxLayout(footnote);
     footnoteLayout->setContentsMargins(2, 0, 0, 0);
@@ -412,6 +412,15 @@ QWidget* OnboardingView::makeReady()
     hintText->setWordWrap(false);
     hintLayout->addWidget(hintText);
     layout->addWidget(hint, 0, Qt::AlignHCenter);
+    // Without the shake on this desktop, the keyboard shortcut is how to begin; GNOME's is added here
+    // on request (the others are described in the settings).
+    if (!DesktopTriggers::shared().shakeUnavailable.isEmpty()) {
+        hintText->setText(QStringLiteral("Empieza con el atajo de teclado o desde el menú de Zorvane."));
+        if (QWidget* shortcut = DesktopTriggers::shared().customShortcut ? makeShortcutRow() : nullptr) {
+            shortcut->setFixedWidth(560);
+            layout->addWidget(shortcut, 0, Qt::AlignHCenter);
+        }
+    }
     return page;
 }
 

@@ -8,8 +8,6 @@
 #include <QPainter>
 #include <QPointer>
 
-#include <cstdlib>
-#include <cstring>
 
 namespace zorvane::ui {
 namespace {
@@ -262,12 +260,6 @@ QString windowStyleSheet()
                          "QPushButton[kind=\"bordered\"]:disabled { color: %2; }"
                          "QScrollArea, QWidget#qt_scrollarea_viewport, QWidget[formContent=\"true\"] { background: transparent; }")
               .arg(c.text.name(), c.secondaryText.name());
-}
-
-bool isWaylandSession()
-{
-    const char* type = std::getenv("XDG_SESSION_TYPE");
-    return type && std::strcmp(type, "wayland") == 0;
 }
 
 } // namespace zorvane::ui

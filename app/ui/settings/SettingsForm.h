@@ -87,7 +87,4 @@ private:
 // The theme's style sheet plus the text colours of labels, for the windows built from these pieces.
 QString windowStyleSheet();
 
-// Whether this desktop session is Wayland, where other applications' windows cannot be captured.
-bool isWaylandSession();
-
 } // namespace zorvane::ui

@@ -6,6 +6,8 @@
 #include "app/ui/Controls.h"
 #include "app/ui/Language.h"
 #include "app/ui/Symbols.h"
+#include "app/ui/DesktopTriggers.h"
+#include "app/ui/settings/ShortcutRow.h"
 #include "app/ui/settings/SettingsForm.h"
 #include "app/ui/settings/SpeechModelSection.h"
 
@@ -186,6 +188,13 @@ QWidget* SettingsView::makeGeneralTab()
     toggleRow(activation, QStringLiteral("Activar al sacudir el puntero"), activation_);
     connect(activation_, &QAbstractButton::clicked, this,
         [this](bool on) { if (auto model = model_.lock()) model->defaults().setBool(Defaults::activationEnabled, on); });
+    // Where the desktop hides the pointer from us, the keyboard shortcut stands in for the shake.
+    const DesktopTriggers& triggers = DesktopTriggers::shared();
+    if (!triggers.shakeUnavailable.isEmpty()) {
+        activation_->setEnabled(false);
+        activation->addRow(named(textLabel(triggers.shakeUnavailable, TextStyle::caption, true), "shakeUnavailable"));
+    }
+    if (QWidget* shortcut = makeShortcutRow()) activation->addRow(shortcut);
     launchAtLogin_ = toggle("launchAtLoginToggle");
     toggleRow(activation, QStringLiteral("Abrir Zorvane al iniciar sesión"), launchAtLogin_);
     launchAtLoginError_ = named(textLabel({}, TextStyle::caption), "launchAtLoginError");
@@ -355,8 +364,9 @@ QWidget* SettingsView::makeVoiceTab()
         [this] { if (auto model = model_.lock()) model->requestSpeechRecognitionPermission(); });
     speechRecognition_->setObjectName(QStringLiteral("speechRecognitionRow"));
     permissions->addRow(speechRecognition_);
-    if (!model_->speechModels()) return page(QStringLiteral("voice"), {dictation, permissions});
-    return page(QStringLiteral("voice"), {dictation, permissions, new SpeechModelSection(model_)});
+    const auto model = model_.lock();
+    if (!model || !model->speechModels()) return page(QStringLiteral("voice"), {dictation, permissions});
+    return page(QStringLiteral("voice"), {dictation, permissions, new SpeechModelSection(model)});
 }
 
 QWidget* SettingsView::makeWebTab()
@@ -417,10 +427,7 @@ QWidget* SettingsView::makePrivacyTab()
     access->addRow(screenRecording_);
     QString accessNote = QStringLiteral("Las aplicaciones basadas en Chromium (Chrome, Electron) solo muestran sus elementos "
                                         "si se abren con --force-renderer-accessibility.");
-    if (isWaylandSession())
-        accessNote = QStringLiteral("Esta sesión usa Wayland, que no deja a otras aplicaciones capturar la pantalla. Inicia "
-                                    "una sesión X11 para usar Zorvane. ")
-            + accessNote;
+    if (!DesktopTriggers::shared().captureNote.isEmpty()) accessNote = DesktopTriggers::shared().captureNote + QLatin1Char(' ') + accessNote;
     access->addFooter(named(textLabel(accessNote, TextStyle::caption, true), "accessNote"));
 
     auto* codex = new FormSection(QStringLiteral("Codex"));

@@ -9,8 +9,8 @@ namespace zorvane::ui {
 
 using Phase = SpeechModels::Phase;
 
-SpeechModelSection::SpeechModelSection(std::shared_ptr<AppModel> model, QWidget* parent)
-    : FormSection(QStringLiteral("Modelo de voz"), parent), model_(std::move(model))
+SpeechModelSection::SpeechModelSection(const std::shared_ptr<AppModel>& model, QWidget* parent)
+    : FormSection(QStringLiteral("Modelo de voz"), parent), model_(model), models_(model->speechModels())
 {
     setObjectName(QStringLiteral("speechModelSection"));
     auto* engineRow = new QWidget;
@@ -53,7 +53,7 @@ SpeechModelSection::SpeechModelSection(std::shared_ptr<AppModel> model, QWidget*
     addFooter(footer_);
 
     watcher_ = new ChangeWatcher(this, [this] { sync(); });
-    watcher_->watch(model_->speechModels());
+    watcher_->watch(models_);
     sync();
 }
 
@@ -65,7 +65,7 @@ void SpeechModelSection::showEvent(QShowEvent* event)
 
 void SpeechModelSection::sync()
 {
-    SpeechModels& models = *model_->speechModels();
+    SpeechModels& models = *models_;
     const ThemeColors& colors = Theme::shared().colors();
     const SpeechModels::Status status = models.status();
     const auto offer = models.offer();
@@ -116,18 +116,20 @@ void SpeechModelSection::sync()
 
     // A model that arrived makes speech recognition allowed: the permission row above says so now.
     if (status.phase != lastPhase_ && (status.phase == Phase::installed || lastPhase_ == Phase::installed))
-        model_->refreshPermissions(0);
+        if (auto model = model_.lock()) model->refreshPermissions(0);
     lastPhase_ = status.phase;
 }
 
 void SpeechModelSection::perform()
 {
-    SpeechModels& models = *model_->speechModels();
+    SpeechModels& models = *models_;
     switch (action_) {
     case Action::download: models.download(); break;
     case Action::cancel: models.cancelDownload(); break;
     case Action::remove: models.removeModel(); break;
-    case Action::openFolder: model_->requestSpeechRecognitionPermission(); break;
+    case Action::openFolder:
+        if (auto model = model_.lock()) model->requestSpeechRecognitionPermission();
+        break;
     case Action::none: break;
     }
 }

@@ -16,7 +16,7 @@ class SpeechModelSection : public FormSection {
     Q_OBJECT
 public:
     // `models` is the model's SpeechModels (not none).
-    SpeechModelSection(std::shared_ptr<AppModel> model, QWidget* parent = nullptr);
+    SpeechModelSection(const std::shared_ptr<AppModel>& model, QWidget* parent = nullptr);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -26,7 +26,8 @@ private:
     void sync();
     void perform();
 
-    std::shared_ptr<AppModel> model_;
+    std::weak_ptr<AppModel> model_; // views hold the model weakly
+    std::shared_ptr<SpeechModels> models_;
     ChangeWatcher* watcher_ = nullptr;
     QLabel* engineSymbol_ = nullptr;
     QLabel* engine_ = nullptr;

@@ -59,6 +59,8 @@ void LauncherEntry::install() const
           "Categories=Utility;\n"
           "Keywords=pantalla;captura;pregunta;Codex;\n"
           "StartupNotify=false\n"
+          // KWin answers its screenshot interface only to programs whose entry lists it.
+          "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n"
           "Actions=select;settings;\n"
           "\n"
           "[Desktop Action select]\n"

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "app/platform/Clock.h"
+#include "app/platform/WindowList.h"
+#include "app/platform/linux/wayland/WaylandEventMonitors.h"
+#include "app/platform/linux/wayland/WaylandOverlayPanels.h"
+#include "app/platform/linux/wayland/WaylandScreens.h"
+#include "app/platform/linux/wayland/WaylandSession.h"
+#include "app/platform/linux/wayland/WaylandWindowImages.h"
+
+#include <functional>
+#include <memory>
+
+namespace zorvane {
+
+// The adapters that differ on a Wayland session, built for its desktop. Build after the
+// QGuiApplication exists, on the main thread.
+struct WaylandAdapters {
+    wayland::Desktop desktop = wayland::Desktop::other;
+    std::shared_ptr<WaylandScreens> screens;
+    // Wayland gives no client the other windows: the core falls back to the area around the pointer.
+    std::shared_ptr<WindowList> windowList;
+    std::shared_ptr<WaylandWindowImages> windowImages;
+    std::shared_ptr<WaylandOverlayPanels> overlayPanels;
+    std::shared_ptr<WaylandEventMonitors> eventMonitors;
+    // The screen-capture half of the permissions: false only where the desktop is known to refuse.
+    std::function<bool()> isCaptureAllowed;
+
+    static WaylandAdapters create(std::shared_ptr<Clock> clock);
+};
+
+} // namespace zorvane

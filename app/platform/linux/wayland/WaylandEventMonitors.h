@@ -1,0 +1,40 @@
+#pragma once
+
+#include "app/platform/Clock.h"
+#include "app/platform/EventMonitors.h"
+
+#include <QObject>
+
+#include <map>
+#include <memory>
+
+namespace zorvane {
+
+// Pointer and keyboard observation on Wayland, where a client sees input only over its own
+// surfaces: local monitors get what Qt delivers to our windows; global monitors are accepted and
+// never called (a compositor helper may report the pointer elsewhere one day). The pointer's
+// location is the last one seen over our surfaces. Main thread only.
+class WaylandEventMonitors final : public QObject, public EventMonitors {
+public:
+    explicit WaylandEventMonitors(std::shared_ptr<Clock> clock);
+    ~WaylandEventMonitors() override;
+
+    MonitorToken addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler) override;
+    MonitorToken addLocalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler) override;
+    MonitorToken addGlobalKeyDownMonitor(std::function<void(const KeyEvent&)> handler) override;
+    MonitorToken addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)> handler) override;
+    void removeMonitor(MonitorToken token) override;
+    Point currentPointerLocation() override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    std::shared_ptr<Clock> clock_;
+    MonitorToken next_ = 1;
+    std::map<MonitorToken, std::function<void(const PointerMovement&)>> pointerMonitors_;
+    std::map<MonitorToken, std::function<bool(const KeyEvent&)>> keyMonitors_;
+    std::optional<Point> lastPointer_;
+};
+
+} // namespace zorvane

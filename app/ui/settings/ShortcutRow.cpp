@@ -1,0 +1,52 @@
+#include "app/ui/settings/ShortcutRow.h"
+
+#include "app/ui/DesktopTriggers.h"
+#include "app/ui/settings/SettingsForm.h"
+
+#include <QHBoxLayout>
+
+namespace zorvane::ui {
+
+QWidget* makeShortcutRow()
+{
+    const DesktopTriggers& triggers = DesktopTriggers::shared();
+    if (triggers.customShortcut) {
+        auto* row = new QWidget;
+        row->setObjectName(QStringLiteral("shortcutRow"));
+        auto* layout = new QHBoxLayout(row);
+        layout->setContentsMargins(0, 0, 0, 0);
+        auto* state = textLabel({}, TextStyle::body, true, row);
+        state->setObjectName(QStringLiteral("shortcutState"));
+        auto* button = styledButton({}, "bordered", "customShortcutButton", row);
+        layout->addWidget(state, 1);
+        layout->addWidget(button, 0, Qt::AlignVCenter);
+        const auto show = [state, button](const std::optional<std::string>& keys, const QString& failure = {}) {
+            state->setText(!failure.isEmpty() ? failure
+                    : keys ? QStringLiteral("Atajo de teclado de GNOME: %1").arg(QString::fromStdString(*keys))
+                           : QStringLiteral("Añade un atajo de GNOME que ejecute «Zorvane --select» (Ctrl+Alt+Espacio si está libre)."));
+            button->setText(keys ? QStringLiteral("Quitar atajo") : QStringLiteral("Añadir atajo"));
+        };
+        show(triggers.customShortcut());
+        QObject::connect(button, &QPushButton::clicked, row, [show] {
+            const DesktopTriggers& t = DesktopTriggers::shared();
+            try {
+                if (t.customShortcut()) {
+                    t.removeCustomShortcut();
+                    show(std::nullopt);
+                } else {
+                    show(t.addCustomShortcut());
+                }
+            } catch (const std::exception& error) {
+                show(t.customShortcut(), QString::fromStdString(error.what()));
+            }
+        });
+        return row;
+    }
+    if (triggers.shortcutNote.isEmpty()) return nullptr;
+    auto* note = textLabel(triggers.shortcutNote, TextStyle::body, true);
+    note->setObjectName(QStringLiteral("shortcutNote"));
+    note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return note;
+}
+
+} // namespace zorvane::ui

@@ -1,0 +1,11 @@
+#pragma once
+
+class QWidget;
+
+namespace zorvane::ui {
+
+// The row that shows or sets up the keyboard shortcut of DesktopTriggers, for the settings and the
+// onboarding; null where the desktop has none to show.
+QWidget* makeShortcutRow();
+
+} // namespace zorvane::ui

@@ -1,0 +1,173 @@
+// The built program on each Wayland desktop, as a user meets it there: a trigger, the frozen
+// desktop on both outputs, a dragged rectangle over a green window, the panel beside it, a typed
+// question, and codex given exactly the dragged area in green. GNOME's remembered "no" shows what
+// to do instead.
+#include "tests/support/WaylandWorld.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace zorvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* fakeCodex = R"(#!/bin/sh
+if [ "$1" = login ]; then echo 'Logged in using ChatGPT' >&2; exit 0; fi
+for a in "$@"; do
+  [ "$prev" = --output-last-message ] && answer="$a"
+  case "$a" in --image=*) cp "${a#--image=}" "$HOME/received.png";; esac
+  prev="$a"
+done
+cat > "$HOME/prompt.part" && mv "$HOME/prompt.part" "$HOME/prompt.txt"
+printf 'Es **verde**.\n' > "$answer"
+)";
+
+std::string readFile(const fs::path& path)
+{
+    std::ostringstream out;
+    out << std::ifstream(path, std::ios::binary).rdbuf();
+    return out.str();
+}
+
+// A user of Zorvane on this desktop: codex in ~/.local/bin, the first-run window done, the
+// program running; `keep` keeps a screenshot for a person to look at.
+struct User {
+    WaylandWorld& world;
+    pid_t program = -1;
+
+    explicit User(WaylandWorld& w) : world(w)
+    {
+        std::ofstream(world.home() / ".local/bin/codex") << fakeCodex;
+        fs::permissions(world.home() / ".local/bin/codex", fs::perms::owner_all);
+        fs::create_directories(world.home() / ".config/zorvane");
+        std::ofstream(world.home() / ".config/zorvane/preferences.plist")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict><key>onboardingVersion</key>"
+               "<integer>1</integer></dict></plist>\n";
+        program = world.spawn({ZORVANE_PROGRAM});
+    }
+    void keep(const std::string& name)
+    {
+        if (std::getenv("ZORVANE_SCREENSHOT_DIR")) world.screenshot(name);
+    }
+    bool select() { return world.processes().waitForExit(world.spawn({ZORVANE_PROGRAM, "--select"}), 10) == 0; }
+    // The hint pill at the top of each output shows only on the overlay.
+    bool overlayOnBothOutputs()
+    {
+        for (const auto& o : world.outputs()) {
+            const auto p = world.pixel(o.x + o.width / 2, o.y + 25);
+            if (!p || (*p >> 16 & 0xff) > 0x40 || (*p >> 8 & 0xff) > 0x40) return false;
+        }
+        return true;
+    }
+    void drag(int x, int y, int width, int height)
+    {
+        world.pointerTo(x - 20, y - 20);
+        world.pointerTo(x, y);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        world.button(true);
+        for (int step = 1; step <= 4; ++step) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(40));
+            world.pointerTo(x + width * step / 4, y + height * step / 4);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        world.button(false);
+    }
+    // Typed into the panel; Return sends it once the picture is there (pressed again until then).
+    bool ask(const std::string& question)
+    {
+        world.type(question);
+        return waitUntil(15, [&] {
+            world.key("Return");
+            return waitUntil(1, [&] { return fs::exists(world.home() / "prompt.txt"); });
+        });
+    }
+};
+
+std::pair<std::uint32_t, std::uint32_t> pngSize(const std::string& png)
+{
+    const auto be = [&](std::size_t at) {
+        return std::uint32_t(std::uint8_t(png.at(at))) << 24 | std::uint8_t(png.at(at + 1)) << 16 | std::uint8_t(png.at(at + 2)) << 8
+            | std::uint8_t(png.at(at + 3));
+    };
+    return png.size() >= 24 ? std::pair {be(16), be(20)} : std::pair {0u, 0u};
+}
+
+class WaylandProgram : public ::testing::TestWithParam<WaylandDesktop> {};
+
+TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
+{
+    WaylandWorld world(GetParam());
+    if (GetParam() == WaylandDesktop::gnome) world.rememberScreenshotAnswer(true);
+    // KDE's portal would need a pictures folder: without one, only KWin's own interface can
+    // capture, which answers Zorvane because its launcher entry asks.
+    if (GetParam() == WaylandDesktop::kwin) std::ofstream(world.home() / "Pictures");
+    world.startColourWindow("2a9d4b");
+    User user(world);
+    ASSERT_TRUE(waitUntil(15, [&] { return fs::exists(world.home() / ".local/share/applications/com.quenvar.Zorvane.desktop"); }));
+    ASSERT_TRUE(waitUntil(15, [&] { return world.pixel(300, 300) == 0x2a9d4bu; })) << "no green window";
+
+    // KDE: the portal's shortcut; elsewhere `Zorvane --select`, as a desktop shortcut runs it.
+    if (GetParam() == WaylandDesktop::kwin) {
+        ASSERT_TRUE(waitUntil(15, [&] {
+            world.key("space", true);
+            return waitUntil(2, [&] { return user.overlayOnBothOutputs(); });
+        })) << "Ctrl+Alt+Espacio brought no overlay";
+    } else {
+        ASSERT_TRUE(user.select());
+        const bool shown = waitUntil(10, [&] { return user.overlayOnBothOutputs(); });
+        if (!shown) user.keep("wayland-no-overlay");
+        ASSERT_TRUE(shown) << "no overlay on both outputs";
+    }
+    user.keep("wayland-overlay");
+
+    user.drag(200, 150, 240, 120);
+    ASSERT_TRUE(waitUntil(10, [&] {
+        const auto p = world.pixel(320, 150 + 120 + 18 + 40);
+        return p && (*p >> 16 & 0xff) > 0xe0 && (*p & 0xff) > 0xe0;
+    })) << "no panel below the selection";
+    user.keep("wayland-panel");
+    ASSERT_TRUE(user.ask("de que color es"));
+    EXPECT_NE(readFile(world.home() / "prompt.txt").find("de que color es"), std::string::npos);
+    const std::string png = readFile(world.home() / "received.png");
+    EXPECT_EQ(pngSize(png), std::pair(240u, 120u));
+    std::string centre;
+    world.processes().run({"convert", (world.home() / "received.png").string(), "-format", "%[hex:p{120,60}]", "info:"}, 10, &centre);
+    EXPECT_EQ(centre.substr(0, 6), "2A9D4B") << "the picture is not the green window";
+    // The frozen desktop goes with the question; the label over the selection with it.
+    EXPECT_TRUE(waitUntil(10, [&] {
+        const auto p = world.pixel(210, 120);
+        return p && (*p >> 8 & 0xff) > 0x60;
+    })) << "the frozen desktop stayed";
+    user.keep("wayland-answer");
+    const fs::path pictures = world.home() / "Pictures";
+    EXPECT_TRUE(!fs::is_directory(pictures) || fs::is_empty(pictures)) << "a capture was left on the disk";
+}
+
+INSTANTIATE_TEST_SUITE_P(Desktops, WaylandProgram, ::testing::Values(WaylandDesktop::sway, WaylandDesktop::kwin, WaylandDesktop::gnome),
+    [](const auto& info) { return std::string(info.param == WaylandDesktop::sway ? "sway" : info.param == WaylandDesktop::kwin ? "KWin" : "GNOME"); });
+
+TEST(WaylandProgramOnGnome, SaysHowToAllowScreenshotsWhenGnomeRemembersANo)
+{
+    WaylandWorld world(WaylandDesktop::gnome);
+    world.rememberScreenshotAnswer(false);
+    User user(world);
+    ASSERT_TRUE(waitUntil(15, [&] { return user.select(); }));
+    // The message over the live desktop, and nothing taken.
+    ASSERT_TRUE(waitUntil(10, [&] {
+        const auto p = world.pixel(640, 400);
+        return p && (*p & 0xff) < 0x30;
+    })) << "no message";
+    user.keep("wayland-gnome-refused");
+    world.key("Escape");
+    EXPECT_TRUE(waitUntil(10, [&] {
+        const auto p = world.pixel(640, 400);
+        return p && (*p & 0xff) > 0x30;
+    })) << "Escape left the message up";
+}
+
+} // namespace
+} // namespace zorvane::testing

@@ -125,10 +125,12 @@ TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
     user.keep("wayland-overlay");
 
     user.drag(200, 150, 240, 120);
-    ASSERT_TRUE(waitUntil(10, [&] {
+    const bool panel = waitUntil(20, [&] {
         const auto p = world.pixel(320, 150 + 120 + 18 + 40);
         return p && (*p >> 16 & 0xff) > 0xe0 && (*p & 0xff) > 0xe0;
-    })) << "no panel below the selection";
+    });
+    if (!panel) user.keep("wayland-no-panel");
+    ASSERT_TRUE(panel) << "no panel below the selection";
     user.keep("wayland-panel");
     ASSERT_TRUE(user.ask("de que color es"));
     EXPECT_NE(readFile(world.home() / "prompt.txt").find("de que color es"), std::string::npos);

@@ -10,11 +10,13 @@
 #include "tests/support/HttpServer.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <sodium.h>
 #include <unistd.h>
 
 using namespace zorvane;
 using namespace zorvane::linux_platform;
+using UpdateSteps::InstallStep;
 namespace fs = std::filesystem;
 using fakes::readFile;
 using fakes::writeFile;
@@ -139,18 +141,24 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
     fakes::TemporaryDirectory apps;
     const fs::path bundle = apps / "Zorvane.app";
     const std::string installed = infoPlist("1.0.0", server.url("/appcast.xml"), base64(publicKey, sizeof publicKey));
-    writeFile(bundle / "Contents/Info.plist", installed);
-    writeFile(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
-    fs::permissions(bundle / "Contents/MacOS/Zorvane", fs::perms::owner_all);
+    const auto installOld = [&] {
+        fs::remove_all(bundle);
+        writeFile(bundle / "Contents/Info.plist", installed);
+        writeFile(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
+        fs::permissions(bundle / "Contents/MacOS/Zorvane", fs::perms::owner_all);
+    };
+    installOld();
 
     auto clock = std::make_shared<fakes::FakeClock>();
     auto queue = std::make_shared<fakes::ManualMainQueue>(*clock);
     auto defaults = std::make_shared<UserDefaults>(std::make_shared<fakes::MemoryPreferencesStore>());
     auto driver = std::make_shared<RecordingDriver>();
+    std::atomic<int> killedAfter = -1;
     const auto settle = [&](LinuxUpdater& updater) { EXPECT_TRUE(queue->runUntil([&] { return !updater.isBusy(); })); };
     const auto start = [&] {
         auto updater = LinuxUpdater::create({std::make_shared<LinuxBundle>(bundle), defaults, queue, clock, driver,
-            [&] { driver->seen += "quit\n"; }, [&](const std::string& program) { driver->seen += "relaunch " + program + "\n"; }});
+            [&] { driver->seen += "quit\n"; }, [&](const std::string& program) { driver->seen += "relaunch " + program + "\n"; },
+            10.0, [&](InstallStep reached) { return static_cast<int>(reached) == killedAfter; }});
         updater->start();
         settle(*updater);
         return updater;
@@ -207,15 +215,19 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
         return driver->seen;
     };
     const std::string good = tarGz(bundleFiles("1.1.0"));
-    auto escaping = bundleFiles("1.1.0"), linkOut = escaping, notZorvane = escaping;
+    auto escaping = bundleFiles("1.1.0"), linkOut = escaping, linkChain = escaping, notZorvane = escaping;
     escaping["Zorvane.app/../../escaped.txt"] = "outside";
     linkOut["Zorvane.app/Contents/passwd"] = "-> ../../../../etc/passwd";
+    // Each text stays inside on paper; through the first link the second climbs out of the folder.
+    linkChain["Zorvane.app/Contents/up"] = "-> ..";
+    linkChain["Zorvane.app/Contents/out"] = "-> up/../../..";
     notZorvane["Zorvane.app/Contents/Info.plist"] = infoPlist("1.1.0", "", "", "org.example.Other");
     const std::pair<std::function<void()>, std::string> bad[] = {
         {[&] { publish("1.1.0", good, {}, otherSecret); }, "la firma de la actualización no es válida."},
         {[&] { publish("1.1.0", good, good.size() / 2); }, "la descarga está incompleta."},
         {[&] { publish("1.1.0", tarGz(escaping)); }, "el archivo de la actualización contiene rutas que salen de su carpeta."},
         {[&] { publish("1.1.0", tarGz(linkOut)); }, "el archivo de la actualización contiene rutas que salen de su carpeta."},
+        {[&] { publish("1.1.0", tarGz(linkChain)); }, "el archivo de la actualización contiene rutas que salen de su carpeta."},
         {[&] { publish("1.1.0", tarGz(notZorvane)); }, "el archivo descargado no contiene una copia válida de Zorvane."},
         {[&] { publish("1.2.0", good); }, "la versión del archivo descargado no coincide con la anunciada."},
         {[&] { server.put("/appcast.xml", "<html><body>Mantenimiento</body>"); }, "la lista de versiones del servidor no es válida."},
@@ -232,7 +244,25 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
     publish("0.9.5", tarGz(bundleFiles("0.9.5")));
     EXPECT_EQ(check(), "up to date 1.0.0\n");
 
+    // Killed between any two steps of an install, the next start finds one whole Zorvane in place,
+    // the old one before the exchange and the new one after it, and nothing beside it.
     publish("1.1.0", good);
+    for (int step = 0; step <= static_cast<int>(InstallStep::swapped); ++step) {
+        SCOPED_TRACE(step);
+        killedAfter = step;
+        EXPECT_EQ(check(), "offered 1.1.0 over 1.0.0\n");
+        updater.reset();
+        updater = start();
+        const bool swapped = step == static_cast<int>(InstallStep::swapped);
+        EXPECT_EQ(readFile(bundle / "Contents/Info.plist"), swapped ? infoPlist("1.1.0") : installed);
+        EXPECT_EQ(readFile(bundle / "Contents/MacOS/Zorvane"), swapped ? "#!/bin/sh\necho 1.1.0" : "#!/bin/sh\necho 1.0.0\n");
+        EXPECT_EQ(fs::exists(bundle / "Contents/Resources/notes.txt"), swapped);
+        EXPECT_TRUE(leftovers().empty());
+    }
+    killedAfter = -1;
+    installOld();
+    updater.reset();
+    updater = start();
     EXPECT_EQ(check(), "offered 1.1.0 over 1.0.0\nready to restart into 1.1.0\n");
     EXPECT_EQ(LinuxBundle(bundle).infoValue("CFBundleShortVersionString"), "1.1.0");
     EXPECT_EQ(readFile(bundle / "Contents/Resources/notes.txt"), "new");

@@ -36,7 +36,8 @@ BundleVersion versionOf(const Bundle& bundle)
 
 std::string stagingPrefix(const std::filesystem::path& bundle) { return "." + bundle.filename().string() + ".update-"; }
 
-// Leftovers of earlier updates: the previous bundle, or a download interrupted by a crash.
+// Leftovers of earlier updates: the previous bundle, or an install a crash or a kill interrupted.
+// The installed bundle itself is never among them: it only ever changes by one atomic exchange.
 void removeLeftovers(const std::filesystem::path& bundle)
 {
     std::error_code ec;
@@ -231,21 +232,39 @@ void LinuxUpdater::install(AppcastItem item)
     busy_ = true;
     auto weak = weak_from_this();
     runOnWorker([weak, queue = options_.mainQueue, item = std::move(item), bundle = options_.bundle->bundlePath(),
-                    key = publicKey_, identifier = identifier_](const std::atomic<bool>& cancelled) {
+                    key = publicKey_, identifier = identifier_, stopAfter = options_.stopAfter](const std::atomic<bool>& cancelled) {
+        struct Killed {};
+        const auto reached = [&](InstallStep step) {
+            if (stopAfter && stopAfter(step)) throw Killed {};
+        };
         std::optional<std::string> failure;
         std::filesystem::path staging;
         try {
             staging = makeStagingFolder(bundle);
+            reached(InstallStep::staged);
             const std::filesystem::path archive = staging / "download";
             downloadToFile(item.url, archive, item.length, maxArchiveBytes, cancelled);
+            reached(InstallStep::downloaded);
             // Nothing reads the download before its signature holds.
             verifySignature(archive, item.edSignature, key);
+            reached(InstallStep::verified);
             std::filesystem::create_directory(staging / "unpacked");
             unpackArchive(archive, staging / "unpacked", cancelled);
             std::filesystem::remove(archive);
+            reached(InstallStep::unpacked);
             const std::filesystem::path unpacked = checkUnpackedBundle(staging / "unpacked", item, identifier);
+            reached(InstallStep::checked);
+            // Without this a power cut soon after the exchange can leave the new bundle's files empty.
+            flushTree(staging);
+            reached(InstallStep::flushed);
             if (cancelled) throw UpdateError("se canceló la actualización.");
             swapBundles(unpacked, bundle);
+            reached(InstallStep::swapped);
+        } catch (const Killed&) {
+            queue->post([weak] {
+                if (auto self = weak.lock()) self->busy_ = false;
+            });
+            return;
         } catch (const std::exception& error) {
             failure = describe(error);
             std::error_code ignored;

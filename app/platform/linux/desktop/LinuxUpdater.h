@@ -41,12 +41,16 @@ struct LinuxUpdaterOptions {
     std::function<void(const std::string& program)> relaunchAfterExit;
     // The first automatic check after start waits this long, so start-up stays quick.
     double firstCheckDelay = 10.0;
+    // For tests, called on the worker thread at each step of an install: true ends the install
+    // there as a kill would, with nothing cleaned up and nothing shown.
+    std::function<bool(UpdateSteps::InstallStep reached)> stopAfter;
 };
 
 // Updates from a signed RSS feed: the bundle names the feed (SUFeedURL) and the Ed25519 public key
 // (SUPublicEDKey). A release is downloaded beside the bundle, its signature checked before
-// anything reads it, unpacked, checked to be Zorvane of the announced version and swapped in at
-// once; the old bundle stays until the next start. Network and disk work run on one worker
+// anything reads it, unpacked, checked to be Zorvane of the announced version, flushed to the disk
+// and exchanged with the installed bundle atomically; the old bundle stays until the next start,
+// which also clears what an interrupted install left. Network and disk work run on one worker
 // thread; results come back through the main queue. The automatic settings and the time of the
 // last check live in the preferences domain under the updater's own keys.
 class LinuxUpdater : public Updater, public std::enable_shared_from_this<LinuxUpdater> {

@@ -84,12 +84,13 @@ struct RecordingDriver : UpdateUserDriver {
 } // namespace
 
 // Start-at-login switched on and off as the settings toggle does it, with a program path that needs
-// quoting, a hand-disabled entry and a moved bundle; then the menu entry and its icons, as every
-// start writes them.
-TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
+// quoting, entries the user switched off in the desktop and a moved bundle; the menu entry and its
+// icons; then which of several copies of Zorvane rewrites these entries when it starts.
+TEST(DesktopEntries, AutostartAndMenuEntriesStartTheCopyThatOwnsThem)
 {
     fakes::TemporaryDirectory home;
     const fs::path program = home / "Mis Apps/Zorvane \"beta\" $1 100%.app/Contents/MacOS/Zorvane", folder = home / "autostart";
+    const fs::path autostartFile = folder / "com.quenvar.Zorvane.desktop", launcherFile = home / "share/applications/com.quenvar.Zorvane.desktop";
     // Quoted as desktops read it: a backslash before " ` $ inside the quotes, doubled by the file's
     // own escaping, and % written twice.
     const std::string exec = "Exec=\"" + (home / "Mis Apps/Zorvane \\\\\"beta\\\\\" \\\\$1 100%%.app/Contents/MacOS/Zorvane").string() + "\"";
@@ -98,34 +99,73 @@ TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
     EXPECT_FALSE(service.isEnabled());
     service.setEnabled(true);
     EXPECT_TRUE(service.isEnabled());
-    const std::string entry = readFile(folder / "com.quenvar.Zorvane.desktop");
+    const std::string entry = readFile(autostartFile);
     EXPECT_EQ(entry.rfind("[Desktop Entry]\nType=Application\n", 0), 0u);
     EXPECT_NE(entry.find("\n" + exec + "\n"), std::string::npos) << entry;
     // Another copy of Zorvane does not see this entry as its own.
     EXPECT_EQ(XdgLoginItem(home / "other/Zorvane", folder).status(), LoginItem::Status::notRegistered);
 
-    // A desktop's "disable" marks the entry Hidden; that counts as off and enabling rewrites it.
-    writeFile(folder / "com.quenvar.Zorvane.desktop", entry + "Hidden=true\n");
-    EXPECT_FALSE(service.isEnabled());
-    EXPECT_FALSE(item->refreshIfEnabled());
-    service.setEnabled(true);
-    EXPECT_TRUE(service.isEnabled());
+    // Switched off in the desktop (its startup settings, or the entry marked Hidden): shown off and
+    // left off by a start, also by a moved copy that takes the entry over; our switch turns it on.
+    for (const std::string off : {"X-GNOME-Autostart-enabled=false", "Hidden=true"}) {
+        SCOPED_TRACE(off);
+        const std::string offEntry = entry.substr(0, entry.find("X-GNOME-Autostart-enabled=true")) + off + "\n";
+        writeFile(autostartFile, offEntry);
+        EXPECT_FALSE(service.isEnabled());
+        EXPECT_FALSE(item->followThisProgram());
+        EXPECT_EQ(readFile(autostartFile), offEntry);
+        XdgLoginItem moved(home / "moved/Zorvane", folder);
+        EXPECT_TRUE(moved.followThisProgram());
+        EXPECT_EQ(moved.status(), LoginItem::Status::notRegistered);
+        EXPECT_TRUE(readFile(autostartFile).ends_with("\n" + off + "\n")) << readFile(autostartFile);
+        service.setEnabled(true);
+        EXPECT_TRUE(service.isEnabled());
+    }
 
     // The bundle moved: the entry is pointed at the new place at start, once.
     XdgLoginItem moved(home / "moved/Zorvane.app/Contents/MacOS/Zorvane", folder);
-    EXPECT_TRUE(moved.refreshIfEnabled());
+    EXPECT_TRUE(moved.followThisProgram());
     EXPECT_EQ(moved.status(), LoginItem::Status::enabled);
-    EXPECT_FALSE(moved.refreshIfEnabled());
+    EXPECT_FALSE(moved.followThisProgram());
     moved.unregisterItem();
     EXPECT_TRUE(fs::is_empty(folder)) << "an entry or a temporary file was left behind";
 
     writeFile(home / "icons/icon48.png", "png48");
-    for (int start = 0; start < 2; ++start) LauncherEntry(program, home / "icons", home / "share").install(); // the same every time
+    for (int start = 0; start < 2; ++start) LauncherEntry(program, home / "icons", home / "share", {}).install(); // the same every time
     EXPECT_EQ(readFile(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"), "png48");
-    const std::string menuEntry = readFile(home / "share/applications/com.quenvar.Zorvane.desktop");
+    const std::string menuEntry = readFile(launcherFile);
     for (const std::string& line : {std::string("\nName=Zorvane\n"), std::string("\nIcon=com.quenvar.Zorvane\n"), "\n" + exec + "\n", "\n" + exec + " --settings\n"})
         EXPECT_NE(menuEntry.find(line), std::string::npos) << line;
     EXPECT_EQ(std::distance(fs::directory_iterator(home / "share/applications"), {}), 1);
+
+    // The copy autostart was turned on from owns the entries, not an old download run once nor the
+    // installed package; once that copy is gone the installed one takes them, and its package's own
+    // menu entry shows instead of ours.
+    const fs::path mine = home / "apps/Zorvane.app/Contents/MacOS/Zorvane", old = home / "Descargas/Zorvane.app/Contents/MacOS/Zorvane",
+                   installed = home / "usr/bin/zorvane";
+    const std::pair<std::string, fs::path> copies[] = {{"mine", mine}, {"old", old}, {"installed", installed}};
+    for (const auto& copy : copies) writeFile(copy.second, "#!/bin/sh\n"), fs::permissions(copy.second, fs::perms::owner_all);
+    writeFile(home / "usr/share/applications/com.quenvar.Zorvane.desktop", "[Desktop Entry]\nExec=" + installed.string() + " %U\n");
+    const auto named = [&](const fs::path& file) {
+        const std::string text = fs::exists(file) ? readFile(file) : "";
+        for (const auto& [name, copy] : copies)
+            if (text.find("\"" + copy.string() + "\"") != std::string::npos) return name;
+        return std::string("none");
+    };
+    const auto start = [&](const fs::path& copy) {
+        XdgLoginItem autostart(copy, folder);
+        refreshDesktopEntries(autostart, LauncherEntry(copy, home / "icons", home / "share", {home / "usr/share"}));
+        return named(autostartFile) + ", " + named(launcherFile);
+    };
+    XdgLoginItem(mine, folder).registerItem();
+    EXPECT_EQ(start(mine), "mine, mine");
+    EXPECT_EQ(start(old), "mine, mine");
+    EXPECT_EQ(start(installed), "mine, mine");
+    fs::remove_all(home / "apps");
+    EXPECT_EQ(start(old), "mine, mine");
+    EXPECT_EQ(start(installed), "installed, none");
+    EXPECT_FALSE(fs::exists(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"));
+    EXPECT_EQ(start(old), "installed, none");
 }
 
 // An installed Zorvane 1.0.0 whose feed is on the loopback server, and its updater: automatic checks,

@@ -137,6 +137,11 @@ TEST(DesktopEntries, AutostartAndMenuEntriesStartTheCopyThatOwnsThem)
     for (const std::string& line : {std::string("\nName=Zorvane\n"), std::string("\nIcon=com.quenvar.Zorvane\n"), "\n" + exec + "\n", "\n" + exec + " --settings\n"})
         EXPECT_NE(menuEntry.find(line), std::string::npos) << line;
     EXPECT_EQ(std::distance(fs::directory_iterator(home / "share/applications"), {}), 1);
+    // Hidden from the menu with a menu editor: it stays hidden.
+    writeFile(launcherFile, "[Desktop Entry]\nNoDisplay=true\n" + menuEntry.substr(menuEntry.find('\n') + 1));
+    LauncherEntry(program, home / "icons", home / "share", {}).install();
+    EXPECT_EQ(DesktopEntryFile::readMainGroup(launcherFile)->at("NoDisplay"), "true");
+    fs::remove(launcherFile);
 
     // The copy autostart was turned on from owns the entries, not an old download run once nor the
     // installed package; once that copy is gone the installed one takes them, and its package's own

@@ -73,9 +73,20 @@ void LauncherEntry::install() const
             writeIfChanged(icon, *png, "No se pudo instalar el icono de Zorvane en " + hicolor.string());
         }
     }
+    // A menu editor hides the entry with these keys in this very file: the user's choice outlives
+    // our rewrite, and in the installed copy keeps the package's entry hidden as well.
+    std::string hiding;
+    if (const auto keys = DesktopEntryFile::readMainGroup(entryPath())) {
+        for (const char* key : {"NoDisplay", "Hidden"}) {
+            const auto found = keys->find(key);
+            if (found != keys->end() && found->second.substr(0, found->second.find_last_not_of(" \t") + 1) == "true")
+                hiding += std::string(key) + "=true\n";
+        }
+    }
     if (isInstalled) {
-        DesktopEntryFile::remove(entryPath(),
-            "No se pudo quitar la entrada de Zorvane del menú de aplicaciones de " + entryPath().parent_path().string());
+        if (hiding.empty())
+            DesktopEntryFile::remove(entryPath(),
+                "No se pudo quitar la entrada de Zorvane del menú de aplicaciones de " + entryPath().parent_path().string());
         return;
     }
 
@@ -96,7 +107,8 @@ void LauncherEntry::install() const
           "Keywords=pantalla;captura;pregunta;Codex;\n"
           "StartupNotify=false\n"
           "Actions=select;settings;\n"
-          "\n"
+        + hiding
+        + "\n"
           "[Desktop Action select]\n"
           "Name=Seleccionar en pantalla\n"
           "Exec="

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -55,6 +57,26 @@ std::filesystem::path makeStagingFolder(const std::filesystem::path& bundle)
     std::string pattern = (bundle.parent_path() / (stagingPrefix(bundle) + "XXXXXX")).string();
     if (!::mkdtemp(pattern.data())) throw UpdateError(fileReason(errno) + ".");
     return pattern;
+}
+
+// Whether the bundle's folder can exchange two folders in one step, tried on two empty ones. Where it
+// cannot, an install could only fail, so nothing is installed without the user.
+bool exchangesAtomically(const std::filesystem::path& bundle)
+{
+    std::error_code ec;
+    std::filesystem::path first;
+    try {
+        first = makeStagingFolder(bundle);
+        const std::filesystem::path second = makeStagingFolder(bundle);
+        const bool exchanged = ::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0
+            || (errno != EINVAL && errno != ENOSYS);
+        std::filesystem::remove(second, ec);
+        std::filesystem::remove(first, ec);
+        return exchanged;
+    } catch (const UpdateError&) {
+        if (!first.empty()) std::filesystem::remove(first, ec);
+        return true; // a folder we may not write to is told apart by allowsAutomaticUpdates itself
+    }
 }
 
 // A detached shell waits for this process to end, then starts the new program.
@@ -115,8 +137,12 @@ void LinuxUpdater::start()
     auto queue = options_.mainQueue;
     runOnWorker([weak, queue, bundle = options_.bundle->bundlePath()](const std::atomic<bool>&) {
         removeLeftovers(bundle);
-        queue->post([weak] {
-            if (auto self = weak.lock()) self->busy_ = false;
+        const bool exchanges = exchangesAtomically(bundle);
+        queue->post([weak, exchanges] {
+            if (auto self = weak.lock()) {
+                self->busy_ = false;
+                self->exchanges_ = exchanges;
+            }
         });
     });
     scheduleAutomaticCheck();
@@ -137,7 +163,7 @@ void LinuxUpdater::setAutomaticallyDownloadsUpdates(bool value) { remember(autom
 bool LinuxUpdater::allowsAutomaticUpdates()
 {
     const auto bundle = options_.bundle->bundlePath();
-    return ::access(bundle.parent_path().c_str(), W_OK) == 0 && ::access(bundle.c_str(), W_OK) == 0;
+    return exchanges_ && ::access(bundle.parent_path().c_str(), W_OK) == 0 && ::access(bundle.c_str(), W_OK) == 0;
 }
 
 void LinuxUpdater::scheduleAutomaticCheck()

@@ -74,7 +74,7 @@ public:
     bool automaticallyDownloadsUpdates() override;
     void setAutomaticallyDownloadsUpdates(bool value) override;
     bool canCheckForUpdates() override { return started_ && !busy_; }
-    // Whether this user may replace the bundle in its folder.
+    // Whether this user may replace the bundle in its folder, and its file system can do it in one step.
     bool allowsAutomaticUpdates() override;
     void checkForUpdates() override { check(true); }
 
@@ -99,6 +99,7 @@ private:
     UpdateSteps::BundleVersion installed_;
     bool started_ = false;
     bool busy_ = false;
+    bool exchanges_ = true; // known after start's first job
     std::uint64_t scheduleGeneration_ = 0;
     std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
     std::thread worker_;

@@ -220,16 +220,8 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
     updates.userDriver = std::make_shared<ui::UpdateDialogs>();
     p.updater = linux_platform::LinuxUpdater::create(std::move(updates));
     composition->refreshDesktopEntries_ = [loginItem, program, icons = p.bundle->resourcesPath() / "BrowserExtension" / "icons"] {
-        try {
-            loginItem->refreshIfEnabled(); // an enabled entry follows a bundle that has moved
-        } catch (const std::system_error&) {
-            // The old entry stays; the settings show the state the next time they read it.
-        }
-        try {
-            linux_platform::LauncherEntry(program, icons, linux_platform::LauncherEntry::defaultDataHome()).install();
-        } catch (const std::exception&) {
-            // Without the entry Zorvane still runs; it is only missing from the application menu.
-        }
+        linux_platform::refreshDesktopEntries(
+            *loginItem, linux_platform::LauncherEntry(program, icons, linux_platform::LauncherEntry::defaultDataHome()));
     };
 
     // Our own windows: the onboarding, the settings (the menu's "Ajustes" shows them before

@@ -40,7 +40,7 @@ public:
     // Shows the settings window (the menu's "Ajustes" runs it before bringSettingsToFront).
     const std::function<void(AppModel&)>& openSettings() const { return openSettings_; }
 
-    // Step: the launcher entry, and the autostart entry when it is on, follow a bundle that moved.
+    // Step: the launcher and autostart entries follow a bundle that moved, in the copy that owns them.
     void refreshDesktopEntries() const;
     // Step: from now on a lost display connection is reported (from any thread) instead of ending
     // the process where it was noticed; `displayLost` is a descriptor that becomes readable then,

@@ -10,11 +10,13 @@
 #include "tests/support/HttpServer.h"
 
 #include <gtest/gtest.h>
+#include <atomic>
 #include <sodium.h>
 #include <unistd.h>
 
 using namespace zorvane;
 using namespace zorvane::linux_platform;
+using UpdateSteps::InstallStep;
 namespace fs = std::filesystem;
 using fakes::readFile;
 using fakes::writeFile;
@@ -82,12 +84,13 @@ struct RecordingDriver : UpdateUserDriver {
 } // namespace
 
 // Start-at-login switched on and off as the settings toggle does it, with a program path that needs
-// quoting, a hand-disabled entry and a moved bundle; then the menu entry and its icons, as every
-// start writes them.
-TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
+// quoting, entries the user switched off in the desktop and a moved bundle; the menu entry and its
+// icons; then which of several copies of Zorvane rewrites these entries when it starts.
+TEST(DesktopEntries, AutostartAndMenuEntriesStartTheCopyThatOwnsThem)
 {
     fakes::TemporaryDirectory home;
     const fs::path program = home / "Mis Apps/Zorvane \"beta\" $1 100%.app/Contents/MacOS/Zorvane", folder = home / "autostart";
+    const fs::path autostartFile = folder / "com.quenvar.Zorvane.desktop", launcherFile = home / "share/applications/com.quenvar.Zorvane.desktop";
     // Quoted as desktops read it: a backslash before " ` $ inside the quotes, doubled by the file's
     // own escaping, and % written twice.
     const std::string exec = "Exec=\"" + (home / "Mis Apps/Zorvane \\\\\"beta\\\\\" \\\\$1 100%%.app/Contents/MacOS/Zorvane").string() + "\"";
@@ -96,34 +99,78 @@ TEST(DesktopEntries, AutostartAndMenuEntriesStartThisBundle)
     EXPECT_FALSE(service.isEnabled());
     service.setEnabled(true);
     EXPECT_TRUE(service.isEnabled());
-    const std::string entry = readFile(folder / "com.quenvar.Zorvane.desktop");
+    const std::string entry = readFile(autostartFile);
     EXPECT_EQ(entry.rfind("[Desktop Entry]\nType=Application\n", 0), 0u);
     EXPECT_NE(entry.find("\n" + exec + "\n"), std::string::npos) << entry;
     // Another copy of Zorvane does not see this entry as its own.
     EXPECT_EQ(XdgLoginItem(home / "other/Zorvane", folder).status(), LoginItem::Status::notRegistered);
 
-    // A desktop's "disable" marks the entry Hidden; that counts as off and enabling rewrites it.
-    writeFile(folder / "com.quenvar.Zorvane.desktop", entry + "Hidden=true\n");
-    EXPECT_FALSE(service.isEnabled());
-    EXPECT_FALSE(item->refreshIfEnabled());
-    service.setEnabled(true);
-    EXPECT_TRUE(service.isEnabled());
+    // Switched off in the desktop (its startup settings, or the entry marked Hidden): shown off and
+    // left off by a start, also by a moved copy that takes the entry over; our switch turns it on.
+    for (const std::string off : {"X-GNOME-Autostart-enabled=false", "Hidden=true"}) {
+        SCOPED_TRACE(off);
+        const std::string offEntry = entry.substr(0, entry.find("X-GNOME-Autostart-enabled=true")) + off + "\n";
+        writeFile(autostartFile, offEntry);
+        EXPECT_FALSE(service.isEnabled());
+        EXPECT_FALSE(item->followThisProgram());
+        EXPECT_EQ(readFile(autostartFile), offEntry);
+        XdgLoginItem moved(home / "moved/Zorvane", folder);
+        EXPECT_TRUE(moved.followThisProgram());
+        EXPECT_EQ(moved.status(), LoginItem::Status::notRegistered);
+        EXPECT_TRUE(readFile(autostartFile).ends_with("\n" + off + "\n")) << readFile(autostartFile);
+        service.setEnabled(true);
+        EXPECT_TRUE(service.isEnabled());
+    }
 
     // The bundle moved: the entry is pointed at the new place at start, once.
     XdgLoginItem moved(home / "moved/Zorvane.app/Contents/MacOS/Zorvane", folder);
-    EXPECT_TRUE(moved.refreshIfEnabled());
+    EXPECT_TRUE(moved.followThisProgram());
     EXPECT_EQ(moved.status(), LoginItem::Status::enabled);
-    EXPECT_FALSE(moved.refreshIfEnabled());
+    EXPECT_FALSE(moved.followThisProgram());
     moved.unregisterItem();
     EXPECT_TRUE(fs::is_empty(folder)) << "an entry or a temporary file was left behind";
 
     writeFile(home / "icons/icon48.png", "png48");
-    for (int start = 0; start < 2; ++start) LauncherEntry(program, home / "icons", home / "share").install(); // the same every time
+    for (int start = 0; start < 2; ++start) LauncherEntry(program, home / "icons", home / "share", {}).install(); // the same every time
     EXPECT_EQ(readFile(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"), "png48");
-    const std::string menuEntry = readFile(home / "share/applications/com.quenvar.Zorvane.desktop");
+    const std::string menuEntry = readFile(launcherFile);
     for (const std::string& line : {std::string("\nName=Zorvane\n"), std::string("\nIcon=com.quenvar.Zorvane\n"), "\n" + exec + "\n", "\n" + exec + " --settings\n"})
         EXPECT_NE(menuEntry.find(line), std::string::npos) << line;
     EXPECT_EQ(std::distance(fs::directory_iterator(home / "share/applications"), {}), 1);
+    // Hidden from the menu with a menu editor: it stays hidden.
+    writeFile(launcherFile, "[Desktop Entry]\nNoDisplay=true\n" + menuEntry.substr(menuEntry.find('\n') + 1));
+    LauncherEntry(program, home / "icons", home / "share", {}).install();
+    EXPECT_EQ(DesktopEntryFile::readMainGroup(launcherFile)->at("NoDisplay"), "true");
+    fs::remove(launcherFile);
+
+    // The copy autostart was turned on from owns the entries, not an old download run once nor the
+    // installed package; once that copy is gone the installed one takes them, and its package's own
+    // menu entry shows instead of ours.
+    const fs::path mine = home / "apps/Zorvane.app/Contents/MacOS/Zorvane", old = home / "Descargas/Zorvane.app/Contents/MacOS/Zorvane",
+                   installed = home / "usr/bin/zorvane";
+    const std::pair<std::string, fs::path> copies[] = {{"mine", mine}, {"old", old}, {"installed", installed}};
+    for (const auto& copy : copies) writeFile(copy.second, "#!/bin/sh\n"), fs::permissions(copy.second, fs::perms::owner_all);
+    writeFile(home / "usr/share/applications/com.quenvar.Zorvane.desktop", "[Desktop Entry]\nExec=" + installed.string() + " %U\n");
+    const auto named = [&](const fs::path& file) {
+        const std::string text = fs::exists(file) ? readFile(file) : "";
+        for (const auto& [name, copy] : copies)
+            if (text.find("\"" + copy.string() + "\"") != std::string::npos) return name;
+        return std::string("none");
+    };
+    const auto start = [&](const fs::path& copy) {
+        XdgLoginItem autostart(copy, folder);
+        refreshDesktopEntries(autostart, LauncherEntry(copy, home / "icons", home / "share", {home / "usr/share"}));
+        return named(autostartFile) + ", " + named(launcherFile);
+    };
+    XdgLoginItem(mine, folder).registerItem();
+    EXPECT_EQ(start(mine), "mine, mine");
+    EXPECT_EQ(start(old), "mine, mine");
+    EXPECT_EQ(start(installed), "mine, mine");
+    fs::remove_all(home / "apps");
+    EXPECT_EQ(start(old), "mine, mine");
+    EXPECT_EQ(start(installed), "installed, none");
+    EXPECT_FALSE(fs::exists(home / "share/icons/hicolor/48x48/apps/com.quenvar.Zorvane.png"));
+    EXPECT_EQ(start(old), "installed, none");
 }
 
 // An installed Zorvane 1.0.0 whose feed is on the loopback server, and its updater: automatic checks,
@@ -139,18 +186,24 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
     fakes::TemporaryDirectory apps;
     const fs::path bundle = apps / "Zorvane.app";
     const std::string installed = infoPlist("1.0.0", server.url("/appcast.xml"), base64(publicKey, sizeof publicKey));
-    writeFile(bundle / "Contents/Info.plist", installed);
-    writeFile(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
-    fs::permissions(bundle / "Contents/MacOS/Zorvane", fs::perms::owner_all);
+    const auto installOld = [&] {
+        fs::remove_all(bundle);
+        writeFile(bundle / "Contents/Info.plist", installed);
+        writeFile(bundle / "Contents/MacOS/Zorvane", "#!/bin/sh\necho 1.0.0\n");
+        fs::permissions(bundle / "Contents/MacOS/Zorvane", fs::perms::owner_all);
+    };
+    installOld();
 
     auto clock = std::make_shared<fakes::FakeClock>();
     auto queue = std::make_shared<fakes::ManualMainQueue>(*clock);
     auto defaults = std::make_shared<UserDefaults>(std::make_shared<fakes::MemoryPreferencesStore>());
     auto driver = std::make_shared<RecordingDriver>();
+    std::atomic<int> killedAfter = -1;
     const auto settle = [&](LinuxUpdater& updater) { EXPECT_TRUE(queue->runUntil([&] { return !updater.isBusy(); })); };
     const auto start = [&] {
         auto updater = LinuxUpdater::create({std::make_shared<LinuxBundle>(bundle), defaults, queue, clock, driver,
-            [&] { driver->seen += "quit\n"; }, [&](const std::string& program) { driver->seen += "relaunch " + program + "\n"; }});
+            [&] { driver->seen += "quit\n"; }, [&](const std::string& program) { driver->seen += "relaunch " + program + "\n"; },
+            10.0, [&](InstallStep reached) { return static_cast<int>(reached) == killedAfter; }});
         updater->start();
         settle(*updater);
         return updater;
@@ -207,15 +260,19 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
         return driver->seen;
     };
     const std::string good = tarGz(bundleFiles("1.1.0"));
-    auto escaping = bundleFiles("1.1.0"), linkOut = escaping, notZorvane = escaping;
+    auto escaping = bundleFiles("1.1.0"), linkOut = escaping, linkChain = escaping, notZorvane = escaping;
     escaping["Zorvane.app/../../escaped.txt"] = "outside";
     linkOut["Zorvane.app/Contents/passwd"] = "-> ../../../../etc/passwd";
+    // Each text stays inside on paper; through the first link the second climbs out of the folder.
+    linkChain["Zorvane.app/Contents/up"] = "-> ..";
+    linkChain["Zorvane.app/Contents/out"] = "-> up/../../..";
     notZorvane["Zorvane.app/Contents/Info.plist"] = infoPlist("1.1.0", "", "", "org.example.Other");
     const std::pair<std::function<void()>, std::string> bad[] = {
         {[&] { publish("1.1.0", good, {}, otherSecret); }, "la firma de la actualización no es válida."},
         {[&] { publish("1.1.0", good, good.size() / 2); }, "la descarga está incompleta."},
         {[&] { publish("1.1.0", tarGz(escaping)); }, "el archivo de la actualización contiene rutas que salen de su carpeta."},
         {[&] { publish("1.1.0", tarGz(linkOut)); }, "el archivo de la actualización contiene rutas que salen de su carpeta."},
+        {[&] { publish("1.1.0", tarGz(linkChain)); }, "el archivo de la actualización contiene rutas que salen de su carpeta."},
         {[&] { publish("1.1.0", tarGz(notZorvane)); }, "el archivo descargado no contiene una copia válida de Zorvane."},
         {[&] { publish("1.2.0", good); }, "la versión del archivo descargado no coincide con la anunciada."},
         {[&] { server.put("/appcast.xml", "<html><body>Mantenimiento</body>"); }, "la lista de versiones del servidor no es válida."},
@@ -232,7 +289,25 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
     publish("0.9.5", tarGz(bundleFiles("0.9.5")));
     EXPECT_EQ(check(), "up to date 1.0.0\n");
 
+    // Killed between any two steps of an install, the next start finds one whole Zorvane in place,
+    // the old one before the exchange and the new one after it, and nothing beside it.
     publish("1.1.0", good);
+    for (int step = 0; step <= static_cast<int>(InstallStep::swapped); ++step) {
+        SCOPED_TRACE(step);
+        killedAfter = step;
+        EXPECT_EQ(check(), "offered 1.1.0 over 1.0.0\n");
+        updater.reset();
+        updater = start();
+        const bool swapped = step == static_cast<int>(InstallStep::swapped);
+        EXPECT_EQ(readFile(bundle / "Contents/Info.plist"), swapped ? infoPlist("1.1.0") : installed);
+        EXPECT_EQ(readFile(bundle / "Contents/MacOS/Zorvane"), swapped ? "#!/bin/sh\necho 1.1.0" : "#!/bin/sh\necho 1.0.0\n");
+        EXPECT_EQ(fs::exists(bundle / "Contents/Resources/notes.txt"), swapped);
+        EXPECT_TRUE(leftovers().empty());
+    }
+    killedAfter = -1;
+    installOld();
+    updater.reset();
+    updater = start();
     EXPECT_EQ(check(), "offered 1.1.0 over 1.0.0\nready to restart into 1.1.0\n");
     EXPECT_EQ(LinuxBundle(bundle).infoValue("CFBundleShortVersionString"), "1.1.0");
     EXPECT_EQ(readFile(bundle / "Contents/Resources/notes.txt"), "new");

@@ -1,5 +1,6 @@
 #include "app/platform/linux/desktop/DesktopEntryFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +23,19 @@ std::filesystem::path xdgFolder(const char* variable, const std::filesystem::pat
     const char* value = std::getenv(variable);
     if (value && value[0] == '/') return value;
     return homeFolder() / fallback;
+}
+
+// A colon-separated list of folders; relative ones are ignored, as XDG asks.
+std::vector<std::filesystem::path> absoluteFolders(const std::string& list)
+{
+    std::vector<std::filesystem::path> folders;
+    for (std::size_t start = 0; start <= list.size();) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        const std::filesystem::path folder = list.substr(start, end - start);
+        if (folder.is_absolute()) folders.push_back(folder);
+        start = end + 1;
+    }
+    return folders;
 }
 
 class SpanishCategory : public std::error_category {
@@ -74,6 +88,12 @@ const std::error_category& spanishErrorCategory()
 std::system_error errorFromErrno(int errnum, const std::string& text)
 {
     return std::system_error(errnum, spanishErrorCategory(), text);
+}
+
+std::vector<std::filesystem::path> dataDirs()
+{
+    const char* value = std::getenv("XDG_DATA_DIRS");
+    return absoluteFolders(value && value[0] ? value : "/usr/local/share:/usr/share");
 }
 
 std::filesystem::path configHome() { return xdgFolder("XDG_CONFIG_HOME", ".config"); }
@@ -159,6 +179,51 @@ std::optional<std::map<std::string, std::string>> readMainGroup(const std::files
         keys.emplace(std::move(key), line.substr(valueStart));
     }
     return keys;
+}
+
+std::vector<std::string> offSwitches(const std::map<std::string, std::string>& keys)
+{
+    // Values as GLib reads booleans; trailing blanks are not part of them.
+    struct Switch {
+        const char* key;
+        bool offWhen;
+    };
+    std::vector<std::string> lines;
+    for (const Switch& flag : {Switch {"Hidden", true}, Switch {"X-GNOME-Autostart-enabled", false}, Switch {"X-MATE-Autostart-enabled", false}}) {
+        const auto found = keys.find(flag.key);
+        if (found == keys.end()) continue;
+        std::string value = found->second;
+        value.erase(value.find_last_not_of(" \t") + 1);
+        if (value == (flag.offWhen ? "true" : "false") || value == (flag.offWhen ? "1" : "0"))
+            lines.push_back(std::string(flag.key) + "=" + value);
+    }
+    return lines;
+}
+
+std::optional<std::filesystem::path> existingProgram(const std::map<std::string, std::string>& keys)
+{
+    const auto exec = keys.find("Exec");
+    const auto program = exec == keys.end() ? std::nullopt : execProgram(exec->second);
+    if (!program || program->empty()) return std::nullopt;
+    const auto runnable = [](const std::filesystem::path& path) {
+        std::error_code ec;
+        return std::filesystem::is_regular_file(path, ec) && ::access(path.c_str(), X_OK) == 0;
+    };
+    if (program->find('/') != std::string::npos) {
+        if (runnable(*program)) return std::filesystem::path(*program);
+        return std::nullopt;
+    }
+    const char* path = std::getenv("PATH");
+    for (const auto& folder : absoluteFolders(path && path[0] ? path : "/usr/local/bin:/usr/bin:/bin"))
+        if (runnable(folder / *program)) return folder / *program;
+    return std::nullopt;
+}
+
+bool sameProgram(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code ec;
+    const bool same = std::filesystem::equivalent(a, b, ec);
+    return ec ? a.lexically_normal() == b.lexically_normal() : same;
 }
 
 void writeAtomically(const std::filesystem::path& file, const std::string& content, const std::string& failureText)

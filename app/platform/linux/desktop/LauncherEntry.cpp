@@ -25,22 +25,69 @@ void writeIfChanged(const std::filesystem::path& file, const std::string& conten
 
 } // namespace
 
-LauncherEntry::LauncherEntry(std::filesystem::path program, std::filesystem::path iconFolder, std::filesystem::path dataHome)
-    : program_(std::move(program)), iconFolder_(std::move(iconFolder)), dataHome_(std::move(dataHome))
+LauncherEntry::LauncherEntry(std::filesystem::path program, std::filesystem::path iconFolder, std::filesystem::path dataHome,
+    std::vector<std::filesystem::path> systemDataFolders)
+    : program_(std::move(program))
+    , iconFolder_(std::move(iconFolder))
+    , dataHome_(std::move(dataHome))
+    , systemDataFolders_(std::move(systemDataFolders))
 {
 }
 
 std::filesystem::path LauncherEntry::defaultDataHome() { return DesktopEntryFile::dataHome(); }
 
+std::optional<std::filesystem::path> LauncherEntry::installedProgram() const
+{
+    for (const auto& folder : systemDataFolders_) {
+        std::error_code ec;
+        if (std::filesystem::equivalent(folder, dataHome_, ec)) continue; // our own entry is no package's
+        if (const auto keys = DesktopEntryFile::readMainGroup(folder / "applications" / entryName))
+            return DesktopEntryFile::existingProgram(*keys); // the first one found is the one menus show
+    }
+    return std::nullopt;
+}
+
+bool LauncherEntry::ownsEntries(const std::filesystem::path& autostartEntry) const
+{
+    const auto startedBy = [](const std::filesystem::path& entry) -> std::optional<std::filesystem::path> {
+        const auto keys = DesktopEntryFile::readMainGroup(entry);
+        return keys ? DesktopEntryFile::existingProgram(*keys) : std::nullopt;
+    };
+    for (const auto& owner : {startedBy(autostartEntry), installedProgram(), startedBy(entryPath())})
+        if (owner) return DesktopEntryFile::sameProgram(*owner, program_);
+    return true;
+}
+
 void LauncherEntry::install() const
 {
     const std::filesystem::path hicolor = dataHome_ / "icons" / "hicolor";
+    const auto installed = installedProgram();
+    const bool isInstalled = installed && DesktopEntryFile::sameProgram(*installed, program_);
     for (int size : {16, 32, 48, 128}) {
-        const auto png = readFile(iconFolder_ / ("icon" + std::to_string(size) + ".png"));
-        if (!png) continue;
         const std::string dimension = std::to_string(size) + "x" + std::to_string(size);
-        writeIfChanged(hicolor / dimension / "apps" / (std::string(iconName) + ".png"), *png,
-            "No se pudo instalar el icono de Zorvane en " + hicolor.string());
+        const std::filesystem::path icon = hicolor / dimension / "apps" / (std::string(iconName) + ".png");
+        const auto png = readFile(iconFolder_ / ("icon" + std::to_string(size) + ".png"));
+        if (isInstalled) {
+            DesktopEntryFile::remove(icon, "No se pudo quitar el icono de Zorvane de " + hicolor.string());
+        } else if (png) {
+            writeIfChanged(icon, *png, "No se pudo instalar el icono de Zorvane en " + hicolor.string());
+        }
+    }
+    // A menu editor hides the entry with these keys in this very file: the user's choice outlives
+    // our rewrite, and in the installed copy keeps the package's entry hidden as well.
+    std::string hiding;
+    if (const auto keys = DesktopEntryFile::readMainGroup(entryPath())) {
+        for (const char* key : {"NoDisplay", "Hidden"}) {
+            const auto found = keys->find(key);
+            if (found != keys->end() && found->second.substr(0, found->second.find_last_not_of(" \t") + 1) == "true")
+                hiding += std::string(key) + "=true\n";
+        }
+    }
+    if (isInstalled) {
+        if (hiding.empty())
+            DesktopEntryFile::remove(entryPath(),
+                "No se pudo quitar la entrada de Zorvane del menú de aplicaciones de " + entryPath().parent_path().string());
+        return;
     }
 
     const std::string exec = DesktopEntryFile::quotedExecArgument(program_.string());
@@ -62,7 +109,8 @@ void LauncherEntry::install() const
           // KWin answers its screenshot interface only to programs whose entry lists it.
           "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n"
           "Actions=select;settings;\n"
-          "\n"
+        + hiding
+        + "\n"
           "[Desktop Action select]\n"
           "Name=Seleccionar en pantalla\n"
           "Exec="
@@ -75,6 +123,22 @@ void LauncherEntry::install() const
         + exec + " --settings\n";
     writeIfChanged(entryPath(), content,
         "No se pudo crear la entrada de Zorvane en el menú de aplicaciones en " + entryPath().parent_path().string());
+}
+
+bool refreshDesktopEntries(XdgLoginItem& autostart, const LauncherEntry& launcher)
+{
+    if (!launcher.ownsEntries(autostart.entryPath())) return false;
+    try {
+        autostart.followThisProgram();
+    } catch (const std::system_error&) {
+        // The old entry stays; the settings show the state the next time they read it.
+    }
+    try {
+        launcher.install();
+    } catch (const std::exception&) {
+        // Without the entry Zorvane still runs; it is only missing from the application menu.
+    }
+    return true;
 }
 
 } // namespace zorvane::linux_platform

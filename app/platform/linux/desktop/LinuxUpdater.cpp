@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <spawn.h>
 #include <unistd.h>
 
@@ -36,7 +38,8 @@ BundleVersion versionOf(const Bundle& bundle)
 
 std::string stagingPrefix(const std::filesystem::path& bundle) { return "." + bundle.filename().string() + ".update-"; }
 
-// Leftovers of earlier updates: the previous bundle, or a download interrupted by a crash.
+// Leftovers of earlier updates: the previous bundle, or an install a crash or a kill interrupted.
+// The installed bundle itself is never among them: it only ever changes by one atomic exchange.
 void removeLeftovers(const std::filesystem::path& bundle)
 {
     std::error_code ec;
@@ -54,6 +57,26 @@ std::filesystem::path makeStagingFolder(const std::filesystem::path& bundle)
     std::string pattern = (bundle.parent_path() / (stagingPrefix(bundle) + "XXXXXX")).string();
     if (!::mkdtemp(pattern.data())) throw UpdateError(fileReason(errno) + ".");
     return pattern;
+}
+
+// Whether the bundle's folder can exchange two folders in one step, tried on two empty ones. Where it
+// cannot, an install could only fail, so nothing is installed without the user.
+bool exchangesAtomically(const std::filesystem::path& bundle)
+{
+    std::error_code ec;
+    std::filesystem::path first;
+    try {
+        first = makeStagingFolder(bundle);
+        const std::filesystem::path second = makeStagingFolder(bundle);
+        const bool exchanged = ::renameat2(AT_FDCWD, first.c_str(), AT_FDCWD, second.c_str(), RENAME_EXCHANGE) == 0
+            || (errno != EINVAL && errno != ENOSYS);
+        std::filesystem::remove(second, ec);
+        std::filesystem::remove(first, ec);
+        return exchanged;
+    } catch (const UpdateError&) {
+        if (!first.empty()) std::filesystem::remove(first, ec);
+        return true; // a folder we may not write to is told apart by allowsAutomaticUpdates itself
+    }
 }
 
 // A detached shell waits for this process to end, then starts the new program.
@@ -114,8 +137,12 @@ void LinuxUpdater::start()
     auto queue = options_.mainQueue;
     runOnWorker([weak, queue, bundle = options_.bundle->bundlePath()](const std::atomic<bool>&) {
         removeLeftovers(bundle);
-        queue->post([weak] {
-            if (auto self = weak.lock()) self->busy_ = false;
+        const bool exchanges = exchangesAtomically(bundle);
+        queue->post([weak, exchanges] {
+            if (auto self = weak.lock()) {
+                self->busy_ = false;
+                self->exchanges_ = exchanges;
+            }
         });
     });
     scheduleAutomaticCheck();
@@ -136,7 +163,7 @@ void LinuxUpdater::setAutomaticallyDownloadsUpdates(bool value) { remember(autom
 bool LinuxUpdater::allowsAutomaticUpdates()
 {
     const auto bundle = options_.bundle->bundlePath();
-    return ::access(bundle.parent_path().c_str(), W_OK) == 0 && ::access(bundle.c_str(), W_OK) == 0;
+    return exchanges_ && ::access(bundle.parent_path().c_str(), W_OK) == 0 && ::access(bundle.c_str(), W_OK) == 0;
 }
 
 void LinuxUpdater::scheduleAutomaticCheck()
@@ -231,21 +258,39 @@ void LinuxUpdater::install(AppcastItem item)
     busy_ = true;
     auto weak = weak_from_this();
     runOnWorker([weak, queue = options_.mainQueue, item = std::move(item), bundle = options_.bundle->bundlePath(),
-                    key = publicKey_, identifier = identifier_](const std::atomic<bool>& cancelled) {
+                    key = publicKey_, identifier = identifier_, stopAfter = options_.stopAfter](const std::atomic<bool>& cancelled) {
+        struct Killed {};
+        const auto reached = [&](InstallStep step) {
+            if (stopAfter && stopAfter(step)) throw Killed {};
+        };
         std::optional<std::string> failure;
         std::filesystem::path staging;
         try {
             staging = makeStagingFolder(bundle);
+            reached(InstallStep::staged);
             const std::filesystem::path archive = staging / "download";
             downloadToFile(item.url, archive, item.length, maxArchiveBytes, cancelled);
+            reached(InstallStep::downloaded);
             // Nothing reads the download before its signature holds.
             verifySignature(archive, item.edSignature, key);
+            reached(InstallStep::verified);
             std::filesystem::create_directory(staging / "unpacked");
             unpackArchive(archive, staging / "unpacked", cancelled);
             std::filesystem::remove(archive);
+            reached(InstallStep::unpacked);
             const std::filesystem::path unpacked = checkUnpackedBundle(staging / "unpacked", item, identifier);
+            reached(InstallStep::checked);
+            // Without this a power cut soon after the exchange can leave the new bundle's files empty.
+            flushTree(staging);
+            reached(InstallStep::flushed);
             if (cancelled) throw UpdateError("se canceló la actualización.");
             swapBundles(unpacked, bundle);
+            reached(InstallStep::swapped);
+        } catch (const Killed&) {
+            queue->post([weak] {
+                if (auto self = weak.lock()) self->busy_ = false;
+            });
+            return;
         } catch (const std::exception& error) {
             failure = describe(error);
             std::error_code ignored;

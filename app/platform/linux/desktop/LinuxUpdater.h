@@ -41,12 +41,16 @@ struct LinuxUpdaterOptions {
     std::function<void(const std::string& program)> relaunchAfterExit;
     // The first automatic check after start waits this long, so start-up stays quick.
     double firstCheckDelay = 10.0;
+    // For tests, called on the worker thread at each step of an install: true ends the install
+    // there as a kill would, with nothing cleaned up and nothing shown.
+    std::function<bool(UpdateSteps::InstallStep reached)> stopAfter;
 };
 
 // Updates from a signed RSS feed: the bundle names the feed (SUFeedURL) and the Ed25519 public key
 // (SUPublicEDKey). A release is downloaded beside the bundle, its signature checked before
-// anything reads it, unpacked, checked to be Zorvane of the announced version and swapped in at
-// once; the old bundle stays until the next start. Network and disk work run on one worker
+// anything reads it, unpacked, checked to be Zorvane of the announced version, flushed to the disk
+// and exchanged with the installed bundle atomically; the old bundle stays until the next start,
+// which also clears what an interrupted install left. Network and disk work run on one worker
 // thread; results come back through the main queue. The automatic settings and the time of the
 // last check live in the preferences domain under the updater's own keys.
 class LinuxUpdater : public Updater, public std::enable_shared_from_this<LinuxUpdater> {
@@ -70,7 +74,7 @@ public:
     bool automaticallyDownloadsUpdates() override;
     void setAutomaticallyDownloadsUpdates(bool value) override;
     bool canCheckForUpdates() override { return started_ && !busy_; }
-    // Whether this user may replace the bundle in its folder.
+    // Whether this user may replace the bundle in its folder, and its file system can do it in one step.
     bool allowsAutomaticUpdates() override;
     void checkForUpdates() override { check(true); }
 
@@ -95,6 +99,7 @@ private:
     UpdateSteps::BundleVersion installed_;
     bool started_ = false;
     bool busy_ = false;
+    bool exchanges_ = true; // known after start's first job
     std::uint64_t scheduleGeneration_ = 0;
     std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
     std::thread worker_;

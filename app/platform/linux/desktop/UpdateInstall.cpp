@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <deque>
+#include <map>
 #include <fcntl.h>
 #include <memory>
 #include <sys/mman.h>
@@ -31,13 +33,50 @@ std::optional<std::filesystem::path> insidePath(const std::string& name)
     return path;
 }
 
-// A link's target, relative to the link's folder, must stay inside the archive's folder.
-bool linkStaysInside(const std::filesystem::path& link, const std::string& target)
+std::vector<std::string> partsOf(const std::filesystem::path& path)
 {
-    if (target.empty() || target[0] == '/') return false;
-    const std::filesystem::path resolved = (link.parent_path() / target).lexically_normal();
-    for (const auto& part : resolved)
-        if (part == "..") return false;
+    std::vector<std::string> parts;
+    for (const auto& part : path)
+        if (!part.empty()) parts.push_back(part.string());
+    return parts;
+}
+
+std::string keyOf(const std::vector<std::string>& parts)
+{
+    std::string key;
+    for (const auto& part : parts) key += (key.empty() ? "" : "/") + part;
+    return key;
+}
+
+// The archive's symbolic links, by their normal path inside the folder, with their targets.
+using Links = std::map<std::string, std::string>;
+
+// Follows `path` (inside the folder) the way the kernel will once the tree is on disk: every link on
+// the way is replaced by its target, so "a/.." after a link to elsewhere climbs from elsewhere.
+// False when the walk leaves the folder, meets an absolute target or goes round in circles.
+bool resolvesInside(const std::filesystem::path& path, const Links& links)
+{
+    std::vector<std::string> where;
+    std::deque<std::string> pending;
+    for (auto& part : partsOf(path)) pending.push_back(std::move(part));
+    int hops = 0;
+    while (!pending.empty()) {
+        std::string part = std::move(pending.front());
+        pending.pop_front();
+        if (part == ".") continue;
+        if (part == "..") {
+            if (where.empty()) return false;
+            where.pop_back();
+            continue;
+        }
+        where.push_back(std::move(part));
+        const auto link = links.find(keyOf(where));
+        if (link == links.end()) continue;
+        if (++hops > 40 || link->second.empty() || link->second[0] == '/') return false; // 40: the kernel's own limit
+        where.pop_back();
+        const auto target = partsOf(link->second);
+        pending.insert(pending.begin(), target.begin(), target.end());
+    }
     return true;
 }
 
@@ -124,6 +163,8 @@ void unpackArchive(const std::filesystem::path& archivePath, const std::filesyst
         std::size_t count = 0;
         std::uint64_t total = 0;
         int status = ARCHIVE_OK;
+        Links links;
+        std::vector<std::filesystem::path> hardlinks;
         while ((status = archive_read_next_header(reader.handle, &entry)) == ARCHIVE_OK) {
             if (cancelled) throw UpdateError(texts.cancelled);
             const char* name = archive_entry_pathname(entry);
@@ -131,10 +172,12 @@ void unpackArchive(const std::filesystem::path& archivePath, const std::filesyst
             if (!path) throw escapes;
             const mode_t type = archive_entry_filetype(entry);
             if (const char* hardlink = archive_entry_hardlink(entry)) {
-                if (!insidePath(hardlink)) throw escapes;
+                const auto target = insidePath(hardlink);
+                if (!target) throw escapes;
+                hardlinks.push_back(*target);
             } else if (type == AE_IFLNK) {
                 const char* target = archive_entry_symlink(entry);
-                if (!linkStaysInside(*path, target ? target : "")) throw escapes;
+                links[keyOf(partsOf(*path))] = target ? target : "";
             } else if (type != AE_IFREG && type != AE_IFDIR) {
                 throw UpdateError(texts.special);
             }
@@ -142,6 +185,12 @@ void unpackArchive(const std::filesystem::path& archivePath, const std::filesyst
             if (++count > maxEntries || total > maxUnpackedBytes) throw UpdateError(texts.tooLarge);
         }
         if (status != ARCHIVE_EOF || count == 0) throw damaged;
+        // Links are judged against the whole tree, not their text: a link through another link can
+        // climb out where each text alone looks harmless.
+        for (const auto& link : links)
+            if (!resolvesInside(link.first, links)) throw escapes;
+        for (const auto& target : hardlinks)
+            if (!resolvesInside(target, links)) throw escapes;
     }
 
     // Second pass: write, with libarchive's own guards on as well (its guard against absolute paths
@@ -212,17 +261,46 @@ std::filesystem::path checkUnpackedBundle(
     return *bundle;
 }
 
+void flushTree(const std::filesystem::path& root)
+{
+    // Files before the folders that name them; links are not followed (nothing outside is ours).
+    const auto flush = [](const std::filesystem::path& path, int flags) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | flags);
+        if (fd < 0 || ::fsync(fd) != 0) {
+            const int errnum = errno;
+            if (fd >= 0) ::close(fd);
+            throw UpdateError(fileReason(errnum) + ".");
+        }
+        ::close(fd);
+    };
+    std::error_code ec;
+    std::vector<std::filesystem::path> folders {root};
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ec); !ec && it != std::filesystem::end(it); it.increment(ec)) {
+        const auto type = it->symlink_status(ec).type();
+        if (type == std::filesystem::file_type::regular) flush(it->path(), 0);
+        if (type == std::filesystem::file_type::directory) folders.push_back(it->path());
+    }
+    if (ec) throw UpdateError(fileReason(ec.value()) + ".");
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) flush(*folder, O_DIRECTORY);
+}
+
 void swapBundles(const std::filesystem::path& newBundle, const std::filesystem::path& installedBundle)
 {
-    if (::renameat2(AT_FDCWD, newBundle.c_str(), AT_FDCWD, installedBundle.c_str(), RENAME_EXCHANGE) == 0) return;
-    if (errno != EINVAL && errno != ENOSYS) throw UpdateError(fileReason(errno) + ".");
-    // A file system without atomic exchange: two renames, undone if the second one fails.
-    const std::filesystem::path aside = newBundle.parent_path() / ("previous-" + newBundle.filename().string());
-    if (::rename(installedBundle.c_str(), aside.c_str()) != 0) throw UpdateError(fileReason(errno) + ".");
-    if (::rename(newBundle.c_str(), installedBundle.c_str()) != 0) {
-        const int errnum = errno;
-        ::rename(aside.c_str(), installedBundle.c_str());
-        throw UpdateError(fileReason(errnum) + ".");
+    // Only an atomic exchange: two renames would leave a moment, and after a crash a state, with no
+    // Zorvane at its place, and nothing left to start that could put it back.
+    if (::renameat2(AT_FDCWD, newBundle.c_str(), AT_FDCWD, installedBundle.c_str(), RENAME_EXCHANGE) != 0) {
+        if (errno == EINVAL || errno == ENOSYS)
+            throw UpdateError("el disco donde está Zorvane no permite cambiar la copia de una vez; instala la versión "
+                              "nueva a mano.");
+        throw UpdateError(fileReason(errno) + ".");
+    }
+    // The exchange is done; a folder that cannot be flushed now only makes it less certain to
+    // survive a power cut, and either bundle that survives is whole.
+    for (const auto& folder : {installedBundle.parent_path(), newBundle.parent_path()}) {
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) continue;
+        ::fsync(fd);
+        ::close(fd);
     }
 }
 

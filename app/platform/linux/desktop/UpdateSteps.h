@@ -69,7 +69,8 @@ struct ArchiveTexts {
 };
 
 // Unpacks a tar (optionally compressed) or zip archive into `folder`, refusing absolute paths,
-// "..", links that point outside and special files before anything is written.
+// "..", links that lead outside (followed through the archive's own links) and special files
+// before anything is written.
 void unpackArchive(const std::filesystem::path& archive, const std::filesystem::path& folder, const std::atomic<bool>& cancelled,
     const ArchiveTexts& texts = {});
 
@@ -78,9 +79,19 @@ void unpackArchive(const std::filesystem::path& archive, const std::filesystem::
 std::filesystem::path checkUnpackedBundle(
     const std::filesystem::path& folder, const AppcastItem& item, const std::string& expectedIdentifier);
 
-// Puts `newBundle` where `installedBundle` is in one step; the old bundle ends up at `newBundle`'s
-// path, so it stays until it is cleaned away at the next start.
+// Writes every file and folder under `root`, and `root` itself, through to the disk, so that what
+// is swapped in is whole after a power cut.
+void flushTree(const std::filesystem::path& root);
+
+// Puts `newBundle` where `installedBundle` is in one atomic exchange, then flushes both folders; the
+// old bundle ends up at `newBundle`'s path, so it stays until it is cleaned away at the next start.
+// Where the file system cannot exchange, nothing moves and the reason is thrown.
 void swapBundles(const std::filesystem::path& newBundle, const std::filesystem::path& installedBundle);
+
+// The points an install passes, in order. A process killed between two of them leaves beside the
+// bundle only what the next start removes: before `swapped` the old bundle is in place, after it
+// the new one, whole either way.
+enum class InstallStep { staged, downloaded, verified, unpacked, checked, flushed, swapped };
 
 // Spanish text for a file-system errno ("no queda espacio en el disco").
 std::string fileReason(int errnum);

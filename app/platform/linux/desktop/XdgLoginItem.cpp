@@ -3,15 +3,6 @@
 #include "app/platform/linux/desktop/DesktopEntryFile.h"
 
 namespace zorvane::linux_platform {
-namespace {
-
-bool isHidden(const std::map<std::string, std::string>& keys)
-{
-    const auto hidden = keys.find("Hidden");
-    return hidden != keys.end() && hidden->second == "true";
-}
-
-} // namespace
 
 XdgLoginItem::XdgLoginItem(std::filesystem::path program, std::filesystem::path autostartFolder)
     : program_(std::move(program)), folder_(std::move(autostartFolder))
@@ -26,25 +17,28 @@ std::filesystem::path XdgLoginItem::defaultAutostartFolder()
 LoginItem::Status XdgLoginItem::status()
 {
     const auto keys = DesktopEntryFile::readMainGroup(entryPath());
-    if (!keys || isHidden(*keys)) return Status::notRegistered;
+    if (!keys || !DesktopEntryFile::offSwitches(*keys).empty()) return Status::notRegistered;
     const auto exec = keys->find("Exec");
     if (exec == keys->end()) return Status::notRegistered;
     const auto program = DesktopEntryFile::execProgram(exec->second);
-    return program && std::filesystem::path(*program) == program_ ? Status::enabled : Status::notRegistered;
+    return program && DesktopEntryFile::sameProgram(*program, program_) ? Status::enabled : Status::notRegistered;
 }
 
-void XdgLoginItem::registerItem()
+void XdgLoginItem::registerItem() { write({}); }
+
+void XdgLoginItem::write(const std::vector<std::string>& offSwitches)
 {
-    const std::string content = "[Desktop Entry]\n"
-                                "Type=Application\n"
-                                "Name=Zorvane\n"
-                                "Comment=Pregunta sobre cualquier cosa en tu pantalla\n"
-                                "Exec="
+    std::string content = "[Desktop Entry]\n"
+                          "Type=Application\n"
+                          "Name=Zorvane\n"
+                          "Comment=Pregunta sobre cualquier cosa en tu pantalla\n"
+                          "Exec="
         + DesktopEntryFile::quotedExecArgument(program_.string())
         + "\n"
           "Icon=com.quenvar.Zorvane\n"
-          "Terminal=false\n"
-          "X-GNOME-Autostart-enabled=true\n";
+          "Terminal=false\n";
+    if (offSwitches.empty()) content += "X-GNOME-Autostart-enabled=true\n";
+    for (const auto& line : offSwitches) content += line + "\n";
     DesktopEntryFile::writeAtomically(
         entryPath(), content, "No se pudo crear la entrada de inicio automático en " + folder_.string());
 }
@@ -54,11 +48,15 @@ void XdgLoginItem::unregisterItem()
     DesktopEntryFile::remove(entryPath(), "No se pudo quitar la entrada de inicio automático de " + folder_.string());
 }
 
-bool XdgLoginItem::refreshIfEnabled()
+bool XdgLoginItem::followThisProgram()
 {
     const auto keys = DesktopEntryFile::readMainGroup(entryPath());
-    if (!keys || isHidden(*keys) || status() == Status::enabled) return false;
-    registerItem();
+    if (!keys) return false;
+    const auto exec = keys->find("Exec");
+    const auto named = exec == keys->end() ? std::nullopt : DesktopEntryFile::execProgram(exec->second);
+    if (named && (DesktopEntryFile::sameProgram(*named, program_) || DesktopEntryFile::existingProgram(*keys))) return false;
+    // The user's "off" is theirs: only the program changes.
+    write(DesktopEntryFile::offSwitches(*keys));
     return true;
 }
 

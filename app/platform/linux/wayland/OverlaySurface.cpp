@@ -1,5 +1,6 @@
 #include "app/platform/linux/wayland/OverlaySurface.h"
 
+#include "app/platform/linux/OverlayCanvas.h"
 #include "app/selection/SelectionCanvasLayout.h"
 
 #include <QApplication>
@@ -19,15 +20,6 @@ namespace {
 
 namespace Layout = SelectionCanvasLayout;
 
-QFont systemFont(const Layout::Font& spec)
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPixelSize(static_cast<int>(spec.size));
-    font.setWeight(spec.weight == Layout::FontWeight::semibold ? QFont::DemiBold : QFont::Medium);
-    return font;
-}
-
-QRectF toQt(const Rect& r) { return QRectF(r.minX(), r.minY(), r.width(), r.height()); }
 
 } // namespace
 
@@ -114,45 +106,12 @@ void OverlaySurface::paintEvent(QPaintEvent*)
         painter.drawImage(QRectF(rect()), frame_, source_);
     }
 
-    const QColor accent = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
-    const auto color = [&accent](const Layout::Fill& fill) {
-        QColor c = fill.paint == Layout::Paint::accent ? accent : fill.paint == Layout::Paint::white ? QColor(Qt::white) : QColor(Qt::black);
-        c.setAlphaF(static_cast<float>(fill.alpha));
-        return c;
-    };
-    const auto rounded = [](const Layout::RoundedRect& r) {
-        QPainterPath path;
-        path.addRoundedRect(toQt(r.rect), r.cornerRadius, r.cornerRadius);
-        return path;
-    };
-    const auto measure = [](const std::string& text, const Layout::Font& font) {
-        return QFontMetricsF(systemFont(font)).horizontalAdvance(QString::fromStdString(text));
-    };
-    const Layout::Drawing drawing = Layout::layout(Size {double(width()), double(height())}, highlight_, label_, measure);
-    // A refusal over the live desktop: a deeper veil, so the message reads on any background.
-    painter.fillRect(toQt(drawing.veil), mode_ == Mode::refused ? QColor(0, 0, 0, 90) : color(drawing.veilFill));
-    if (mode_ == Mode::refused) return;
-
-    if (const auto& h = drawing.highlight) {
-        const QPainterPath outline = rounded(h->outline);
-        painter.fillPath(outline, color(h->fill));
-        painter.strokePath(outline, QPen(color(h->stroke), h->lineWidth));
-        painter.fillPath(rounded(h->labelPill), color(h->labelPillFill));
-        const QFont font = systemFont(h->labelFont);
-        const QRectF textRect = toQt(h->labelTextRect);
-        painter.setFont(font);
-        painter.setPen(color(h->labelTextFill));
-        painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter,
-            QFontMetricsF(font).elidedText(QString::fromStdString(h->labelText), Qt::ElideRight, textRect.width()));
-    }
-    // The hint is about selecting: the backdrop behind the chat panel has done with it.
-    if (mode_ == Mode::backdrop) return;
-    const Layout::Hint& hint = drawing.hint;
-    painter.fillPath(rounded(hint.pill), color(hint.fill));
-    const QFont hintFont = systemFont(hint.font);
-    painter.setFont(hintFont);
-    painter.setPen(color(hint.textFill));
-    painter.drawText(QPointF(hint.textOrigin.x, hint.textOrigin.y + QFontMetricsF(hintFont).ascent()), QString::fromStdString(hint.text));
+    // A refusal over the live desktop: a deeper veil, so the message reads on any background. The
+    // backdrop behind the chat panel has done with the hint.
+    linux_platform::OverlayCanvasStyle style;
+    if (mode_ == Mode::refused) style = {QColor(0, 0, 0, 90), false, false};
+    if (mode_ == Mode::backdrop) style.hint = false;
+    linux_platform::paintOverlayCanvas(painter, QSizeF(width(), height()), highlight_, label_, style);
 }
 
 Point OverlaySurface::quartzPoint(QPointF local) const

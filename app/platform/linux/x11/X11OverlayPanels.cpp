@@ -3,6 +3,7 @@
 #include "app/platform/linux/x11/X11KeyboardGrab.h"
 #include "app/platform/linux/x11/X11ScreenLock.h"
 #include "app/platform/linux/x11/X11WindowImages.h"
+#include "app/platform/linux/OverlayCanvas.h"
 #include "app/selection/SelectionCanvasLayout.h"
 
 #include <QApplication>
@@ -40,14 +41,6 @@ xcb_connection_t* qtConnection()
 {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     return x11 ? x11->connection() : nullptr;
-}
-
-QFont systemFont(const Layout::Font& spec)
-{
-    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
-    font.setPixelSize(static_cast<int>(spec.size));
-    font.setWeight(spec.weight == Layout::FontWeight::semibold ? QFont::DemiBold : QFont::Medium);
-    return font;
 }
 
 QRectF toQt(const Rect& r)
@@ -124,47 +117,7 @@ protected:
             painter.drawImage(QRectF(rect()), frozenFrame_);
         }
 
-        const QColor accent = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
-        const auto color = [&accent](const Layout::Fill& fill) {
-            QColor c = fill.paint == Layout::Paint::accent ? accent
-                : fill.paint == Layout::Paint::white       ? QColor(Qt::white)
-                                                           : QColor(Qt::black);
-            c.setAlphaF(static_cast<float>(fill.alpha));
-            return c;
-        };
-        const auto rounded = [](const Layout::RoundedRect& r) {
-            QPainterPath path;
-            path.addRoundedRect(toQt(r.rect), r.cornerRadius, r.cornerRadius);
-            return path;
-        };
-        const auto measure = [](const std::string& text, const Layout::Font& font) {
-            return QFontMetricsF(systemFont(font)).horizontalAdvance(QString::fromStdString(text));
-        };
-
-        const Layout::Drawing drawing = Layout::layout(Size {double(width()), double(height())}, highlight_, label_, measure);
-        painter.fillRect(toQt(drawing.veil), color(drawing.veilFill));
-
-        if (const auto& h = drawing.highlight) {
-            const QPainterPath outline = rounded(h->outline);
-            painter.fillPath(outline, color(h->fill));
-            painter.strokePath(outline, QPen(color(h->stroke), h->lineWidth));
-            painter.fillPath(rounded(h->labelPill), color(h->labelPillFill));
-            const QFont font = systemFont(h->labelFont);
-            const QRectF textRect = toQt(h->labelTextRect);
-            painter.setFont(font);
-            painter.setPen(color(h->labelTextFill));
-            const QString text = QFontMetricsF(font).elidedText(QString::fromStdString(h->labelText), Qt::ElideRight, textRect.width());
-            painter.drawText(textRect, Qt::AlignLeft | Qt::AlignVCenter, text);
-        }
-
-        const Layout::Hint& hint = drawing.hint;
-        painter.fillPath(rounded(hint.pill), color(hint.fill));
-        const QFont hintFont = systemFont(hint.font);
-        painter.setFont(hintFont);
-        painter.setPen(color(hint.textFill));
-        // The origin is the top-left corner of the text's line, not its baseline.
-        const QFontMetricsF metrics(hintFont);
-        painter.drawText(QPointF(hint.textOrigin.x, hint.textOrigin.y + metrics.ascent()), QString::fromStdString(hint.text));
+        linux_platform::paintOverlayCanvas(painter, QSizeF(width(), height()), highlight_, label_);
     }
 
     void enterEvent(QEnterEvent* event) override { report(handlers_.onMove, event->position()); }

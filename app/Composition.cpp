@@ -95,7 +95,8 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
     AppPlatform& p = composition->platform_;
     p.mainQueue = options.mainQueue;
     p.clock = std::make_shared<SystemClock>();
-    p.bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
+    const auto bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
+    p.bundle = bundle;
     p.defaults = std::make_shared<UserDefaults>(std::make_shared<linux_platform::PlistPreferencesStore>(linux_platform::PlistPreferencesStore::defaultPath()));
     p.ownProcessID = static_cast<ProcessID>(::getpid());
     p.speechLocale = speechLocale();
@@ -116,8 +117,9 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
 
     // Sound and speech.
     auto audio = std::make_shared<linux_platform::PulseAudioInput>();
-    auto speech = std::make_shared<linux_platform::LinuxSpeechRecognizers>(
-        linux_platform::SpeechRecognizerPlaces::standard(p.bundle->bundlePath()), p.workspace, *p.speechLocale);
+    auto speechPlaces = linux_platform::SpeechRecognizerPlaces::standard(p.bundle->bundlePath());
+    speechPlaces.voskLibrary = bundle->frameworksPath() / "libvosk.so"; // an installed copy keeps it in lib/zorvane
+    auto speech = std::make_shared<linux_platform::LinuxSpeechRecognizers>(std::move(speechPlaces), p.workspace, *p.speechLocale);
     p.audioInput = audio;
     p.speechRecognizers = speech;
 
@@ -133,7 +135,7 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
     p.permissions = std::make_shared<LinuxPermissions>(std::move(halves));
 
     // Start at login and updates.
-    const auto program = p.bundle->executablesPath() / "Zorvane";
+    const auto program = bundle->programPath();
     auto loginItem = std::make_shared<linux_platform::XdgLoginItem>(program, linux_platform::XdgLoginItem::defaultAutostartFolder());
     p.loginItem = loginItem;
     linux_platform::LinuxUpdaterOptions updates;
@@ -144,12 +146,14 @@ std::unique_ptr<Composition> Composition::createX11(CompositionOptions options)
     updates.quitApplication = [] { QApplication::quit(); };
     updates.userDriver = std::make_shared<ui::UpdateDialogs>();
     p.updater = linux_platform::LinuxUpdater::create(std::move(updates));
-    composition->refreshDesktopEntries_ = [loginItem, program, icons = p.bundle->resourcesPath() / "BrowserExtension" / "icons"] {
+    composition->refreshDesktopEntries_ = [loginItem, program, installed = bundle->isInstalled(),
+                                              icons = p.bundle->resourcesPath() / "BrowserExtension" / "icons"] {
         try {
             loginItem->refreshIfEnabled(); // an enabled entry follows a bundle that has moved
         } catch (const std::system_error&) {
             // The old entry stays; the settings show the state the next time they read it.
         }
+        if (installed) return; // the package brings the menu entry and the icons
         try {
             linux_platform::LauncherEntry(program, icons, linux_platform::LauncherEntry::defaultDataHome()).install();
         } catch (const std::exception&) {

@@ -1,6 +1,7 @@
 # `cmake --install` lays Zorvane out as Linux software (the Debian package is made from it):
-#   bin/zorvane                                  the program
-#   lib/zorvane/                                 ZorvaneBrowserHost, libvosk.so
+#   bin/zorvane                                  the launcher (the bundle's Contents/MacOS/Zorvane)
+#   lib/zorvane/                                 libzorvane-desktop.so (the program proper),
+#                                                ZorvaneBrowserHost, libvosk.so
 #   share/zorvane/                               Info.plist (version; updates by the package manager),
 #                                                BrowserExtension/, ZorvaneMenuTemplate.png
 #   share/applications/com.quenvar.Zorvane.desktop, share/icons/hicolor/, share/metainfo/
@@ -16,12 +17,13 @@ function(zorvane_install)
   set(private lib/zorvane)
   set(data share/zorvane)
 
-  # The program keeps its name in the bundle (Zorvane) and is the lower-case command when installed.
+  # The launcher keeps its name in the bundle (Zorvane) and is the lower-case command when installed.
   install(PROGRAMS $<TARGET_FILE:Zorvane> DESTINATION bin RENAME zorvane)
   install(CODE "if(CMAKE_INSTALL_DO_STRIP)
     execute_process(COMMAND \"${CMAKE_STRIP}\" \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/bin/zorvane\")
   endif()")
   install(TARGETS ZorvaneBrowserHost RUNTIME DESTINATION ${private})
+  install(TARGETS ZorvaneDesktop LIBRARY DESTINATION ${private})
   if(EXISTS "${ZORVANE_VOSK_LIBRARY}")
     install(PROGRAMS ${ZORVANE_VOSK_LIBRARY} DESTINATION ${private})
   endif()

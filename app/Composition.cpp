@@ -140,7 +140,8 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
     AppPlatform& p = composition->platform_;
     p.mainQueue = options.mainQueue;
     p.clock = std::make_shared<SystemClock>();
-    p.bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
+    const auto bundle = std::make_shared<linux_platform::LinuxBundle>(linux_platform::LinuxBundle::forRunningExecutable());
+    p.bundle = bundle;
     p.defaults = std::make_shared<UserDefaults>(std::make_shared<linux_platform::PlistPreferencesStore>(linux_platform::PlistPreferencesStore::defaultPath()));
     p.ownProcessID = static_cast<ProcessID>(::getpid());
     p.speechLocale = speechLocale();
@@ -160,7 +161,7 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
         // Element lookups need each window's origin, which Wayland keeps from us: the core's area
         // around the pointer stands in.
         p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(RootCoordinates::identity());
-        describeWaylandDesktop(adapters.desktop, p.bundle->executablesPath() / "Zorvane");
+        describeWaylandDesktop(adapters.desktop, bundle->programPath());
         if (adapters.desktop == wayland::Desktop::kde) {
             composition->startSelectionShortcut_ = [composition = composition.get()](std::function<void()> select) {
                 composition->selectionShortcut_ = std::make_unique<PortalGlobalShortcut>(std::move(select));
@@ -184,7 +185,8 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
 
     // Sound and speech.
     auto audio = std::make_shared<linux_platform::PulseAudioInput>();
-    const auto speechPlaces = linux_platform::SpeechRecognizerPlaces::standard(p.bundle->bundlePath());
+    auto speechPlaces = linux_platform::SpeechRecognizerPlaces::standard(p.bundle->bundlePath());
+    speechPlaces.voskLibrary = bundle->frameworksPath() / "libvosk.so"; // an installed copy keeps it in lib/zorvane
     auto speech = std::make_shared<linux_platform::LinuxSpeechRecognizers>(speechPlaces, p.workspace, *p.speechLocale);
     auto speechModels = linux_platform::LinuxSpeechModels::create({.modelsFolder = speechPlaces.modelsFolder,
         .language = linux_platform::LinuxSpeechRecognizers::language(*p.speechLocale), .recognizers = speech, .mainQueue = p.mainQueue});
@@ -208,7 +210,7 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
     p.permissions = std::make_shared<LinuxPermissions>(std::move(halves));
 
     // Start at login and updates.
-    const auto program = p.bundle->executablesPath() / "Zorvane";
+    const auto program = bundle->programPath();
     auto loginItem = std::make_shared<linux_platform::XdgLoginItem>(program, linux_platform::XdgLoginItem::defaultAutostartFolder());
     p.loginItem = loginItem;
     linux_platform::LinuxUpdaterOptions updates;

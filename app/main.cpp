@@ -26,7 +26,8 @@ void endProgram()
 
 } // namespace
 
-int main(int argc, char** argv)
+// The program proper, run by the launcher (app/launcher/) when no running instance took the request.
+extern "C" __attribute__((visibility("default"))) int zorvaneDesktopMain(int argc, char** argv)
 {
     using namespace zorvane;
     using Request = ui::SingleInstance::Request;

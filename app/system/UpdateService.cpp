@@ -39,7 +39,8 @@ UpdateService::UpdateService(const Bundle& bundle, std::shared_ptr<Updater> upda
         const std::string feed = Text::trimmed(*feedText);
         if (!feed.empty() && isWellFormedURL(feed)) feedURL_ = feed;
     }
-    isConfigured_ = feedURL_.has_value() && keyText && !Text::trimmed(*keyText).empty();
+    updatedByPackageManager_ = bundle.infoValue(updatedByPackageManagerKey) == "YES";
+    isConfigured_ = !updatedByPackageManager_ && feedURL_.has_value() && keyText && !Text::trimmed(*keyText).empty();
     installedVersion_ = bundle.infoValue("CFBundleShortVersionString").value_or("Desarrollo");
     if (isConfigured_) updater_->start();
 }

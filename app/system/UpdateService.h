@@ -17,6 +17,9 @@ public:
     UpdateService(const Bundle& bundle, std::shared_ptr<Updater> updater);
 
     bool isConfigured() const { return isConfigured_; }
+    // An installed copy (this information key "YES") never updates itself: the package manager does.
+    static constexpr const char* updatedByPackageManagerKey = "ZorvaneUpdatedByPackageManager";
+    bool updatedByPackageManager() const { return updatedByPackageManager_; }
     const std::optional<std::string>& feedURL() const { return feedURL_; }
     std::string installedVersion() const { return installedVersion_; }
 
@@ -34,6 +37,7 @@ private:
     std::shared_ptr<Updater> updater_;
     std::optional<std::string> feedURL_;
     bool isConfigured_ = false;
+    bool updatedByPackageManager_ = false;
     std::string installedVersion_;
 };
 

@@ -504,7 +504,9 @@ void SettingsView::sync()
     automaticChecks_->parentWidget()->setEnabled(updates.isConfigured());
     automaticDownloads_->parentWidget()->setEnabled(updates.isConfigured() && updates.allowsAutomaticUpdates());
     checkNow_->setEnabled(updates.isConfigured() && updates.canCheckForUpdates());
-    updateCaption_->setText(updates.isConfigured()
+    updateCaption_->setText(updates.updatedByPackageManager()
+            ? QStringLiteral("Zorvane se actualiza con el gestor de paquetes del sistema.")
+            : updates.isConfigured()
             ? QStringLiteral("Las actualizaciones se verifican con una firma EdDSA.")
             : QStringLiteral("Las actualizaciones se configurarán al crear el build de distribución."));
 

@@ -36,7 +36,7 @@ std::string infoPlist(const std::string& version, const std::string& feed = "", 
 std::map<std::string, std::string> bundleFiles(const std::string& version)
 {
     return {{"Zorvane.app/Contents/Info.plist", infoPlist(version)}, {"Zorvane.app/Contents/MacOS/Zorvane", "#!/bin/sh\necho " + version},
-        {"Zorvane.app/Contents/Resources/notes.txt", "new"}};
+        {"Zorvane.app/Contents/Frameworks/libzorvane-desktop.so", "program"}, {"Zorvane.app/Contents/Resources/notes.txt", "new"}};
 }
 
 // A release archive made by tar (not by the library the updater reads it with). Content that starts
@@ -260,13 +260,14 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
         return driver->seen;
     };
     const std::string good = tarGz(bundleFiles("1.1.0"));
-    auto escaping = bundleFiles("1.1.0"), linkOut = escaping, linkChain = escaping, notZorvane = escaping;
+    auto escaping = bundleFiles("1.1.0"), linkOut = escaping, linkChain = escaping, notZorvane = escaping, launcherOnly = escaping;
     escaping["Zorvane.app/../../escaped.txt"] = "outside";
     linkOut["Zorvane.app/Contents/passwd"] = "-> ../../../../etc/passwd";
     // Each text stays inside on paper; through the first link the second climbs out of the folder.
     linkChain["Zorvane.app/Contents/up"] = "-> ..";
     linkChain["Zorvane.app/Contents/out"] = "-> up/../../..";
     notZorvane["Zorvane.app/Contents/Info.plist"] = infoPlist("1.1.0", "", "", "org.example.Other");
+    launcherOnly.erase("Zorvane.app/Contents/Frameworks/libzorvane-desktop.so");
     const std::pair<std::function<void()>, std::string> bad[] = {
         {[&] { publish("1.1.0", good, {}, otherSecret); }, "la firma de la actualización no es válida."},
         {[&] { publish("1.1.0", good, good.size() / 2); }, "la descarga está incompleta."},
@@ -274,6 +275,7 @@ TEST(Updater, ChecksOnceADayAndSwapsInOnlyANewerSignedZorvane)
         {[&] { publish("1.1.0", tarGz(linkOut)); }, "el archivo de la actualización contiene rutas que salen de su carpeta."},
         {[&] { publish("1.1.0", tarGz(linkChain)); }, "el archivo de la actualización contiene rutas que salen de su carpeta."},
         {[&] { publish("1.1.0", tarGz(notZorvane)); }, "el archivo descargado no contiene una copia válida de Zorvane."},
+        {[&] { publish("1.1.0", tarGz(launcherOnly)); }, "el archivo descargado no contiene una copia válida de Zorvane."},
         {[&] { publish("1.2.0", good); }, "la versión del archivo descargado no coincide con la anunciada."},
         {[&] { server.put("/appcast.xml", "<html><body>Mantenimiento</body>"); }, "la lista de versiones del servidor no es válida."},
     };

@@ -252,6 +252,10 @@ std::filesystem::path checkUnpackedBundle(
     const std::filesystem::path program = candidate.executablesPath() / *executable;
     if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(program, ec)) || ::access(program.c_str(), X_OK) != 0)
         throw notZorvane;
+    // The executable is only a launcher: without the program proper beside it the new copy would
+    // install and then fail at its first start.
+    if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(candidate.frameworksPath() / "libzorvane-desktop.so", ec)))
+        throw notZorvane;
 
     const auto build = candidate.infoValue("CFBundleVersion");
     const auto shortVersion = candidate.infoValue("CFBundleShortVersionString");

@@ -9,6 +9,8 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -147,7 +149,41 @@ bool DictationMessageLine::eventFilter(QObject* watched, QEvent* event)
     // a label alone would take one more Tab.
     if (watched == text_ && event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
         focusLink();
+    if (watched == window() && event->type() == QEvent::Resize) makeRoom(); // opened again at its compact height
     return QWidget::eventFilter(watched, event);
+}
+
+void DictationMessageLine::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    window()->installEventFilter(this);
+    makeRoom();
+}
+
+void DictationMessageLine::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    makeRoom();
+}
+
+void DictationMessageLine::makeRoom()
+{
+    // The panel opens at a compact height with the selection card just fitting above the input: a
+    // second line of text or the progress bar here would leave the card in a scrolled view. The
+    // panel grows by what the card lacks instead (not for a long answer, which scrolls anyway).
+    QTimer::singleShot(0, this, [this] {
+        QWidget* panel = window();
+        auto* body = panel->findChild<QScrollArea*>();
+        if (!isVisible() || !body || !body->widget() || panel->minimumHeight() == panel->maximumHeight()) return;
+        const QWidget* content = body->widget();
+        const int missing = content->minimumSizeHint().expandedTo(content->minimumSize()).height() - body->viewport()->height();
+        if (missing <= 0 || missing > height()) return;
+        QRect frame = panel->geometry();
+        frame.setHeight(frame.height() + missing);
+        if (const QScreen* screen = panel->screen(); screen && frame.bottom() > screen->availableGeometry().bottom())
+            frame.moveBottom(screen->availableGeometry().bottom());
+        panel->setGeometry(frame);
+    });
 }
 
 void DictationMessageLine::focusLink()

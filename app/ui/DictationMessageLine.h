@@ -36,7 +36,10 @@ private:
     void perform();
     void applyTheme();
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void focusLink();
+    void makeRoom();
 
     std::weak_ptr<AppModel> model_;
     ModelObserver* observer_ = nullptr;

@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -189,6 +190,9 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     const auto says = [&](const char* text, const char* fix) {
         return waitFor([&] { return showing("dictationMessageLine") && line->text().contains(QString::fromUtf8(text)) && line->text().contains(QString::fromUtf8(fix)); });
     };
+    const auto cardUnscrolled = [&] { // a second line or the bar under the input must not squeeze the card above into a scroll
+        return waitFor([&] { return !find<QScrollArea>(panel(), "scrollArea")->verticalScrollBar()->isVisible(); }, 2);
+    };
     const auto fix = [&] { // from the keyboard, as Return must not send the question instead
         panel()->activateWindow();
         line->setFocus(Qt::TabFocusReason);
@@ -199,14 +203,17 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     // Switched off: the fix switches dictation on and dictates, which needs the Spanish model.
     dictate->click();
     ASSERT_TRUE(says("Activa Dictado en los ajustes de Zorvane.", "Activar el dictado")) << line->text().toStdString();
+    keepScreenshot(panel(), "dictation-switched-off");
     fix();
     ASSERT_TRUE(says("Para dictar en español hace falta un modelo de voz.", "Descargar el modelo de voz en español (3 MB)"));
+    EXPECT_TRUE(cardUnscrolled());
     keepScreenshot(panel(), "dictation-no-model");
 
     // Downloaded from the line, its progress there and in the Voz tab, then ready.
     server.hold(offered.bytes / 3);
     fix();
     ASSERT_TRUE(says("Descargando el modelo de voz en español: 1,0 MB de 3,0 MB (33 %)", "Cancelar")) << line->text().toStdString();
+    EXPECT_TRUE(cardUnscrolled());
     keepScreenshot(panel(), "dictation-downloading");
     ui::SettingsWindowController settings(onboarding);
     settings.show(m, 2);
@@ -227,6 +234,7 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     world.emplace(SoundServerOptions {.microphone = false});
     dictate->click();
     ASSERT_TRUE(says("No hay un micrófono disponible.", "Abrir los ajustes de sonido")) << line->text().toStdString();
+    keepScreenshot(panel(), "dictation-no-microphone");
 
     // With a microphone the line goes, and the words fill the question as they are said.
     world.reset();

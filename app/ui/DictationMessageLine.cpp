@@ -2,6 +2,7 @@
 
 #include "app/core/Defaults.h"
 #include "app/model/AppModel.h"
+#include "app/ui/Accessibility.h"
 #include "app/ui/ModelObserver.h"
 #include "app/ui/SpeechModelProgress.h"
 #include "app/ui/Theme.h"
@@ -108,6 +109,11 @@ void DictationMessageLine::present(const QString& text, bool isError, Action act
     if (action != Action::none)
         html += QStringLiteral("&nbsp;&nbsp;<a href=\"fix\" style=\"color: %1; text-decoration: none;\">%2</a>")
                     .arg(colors.link.name(), actionText.toHtmlEscaped());
+    // A screen reader reads a label with links as plain text: with an action the line reads as the
+    // link it leads to, the reason as its description.
+    Accessibility::setRole(text_, action != Action::none ? QAccessible::Link : QAccessible::StaticText);
+    text_->setAccessibleName(action != Action::none ? actionText : text);
+    text_->setAccessibleDescription(action != Action::none ? text : QString());
     if (text_->text() != html) {
         text_->setText(html);
         if (text_->hasFocus()) focusLink(); // a new sentence under the keyboard keeps it on its link

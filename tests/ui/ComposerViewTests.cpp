@@ -12,6 +12,7 @@
 #include "tests/support/HttpServer.h"
 #include "tests/support/SoundServer.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
@@ -207,6 +208,9 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     fix();
     ASSERT_TRUE(says("Para dictar en español hace falta un modelo de voz.", "Descargar el modelo de voz en español (3 MB)"));
     EXPECT_TRUE(cardUnscrolled());
+    QAccessibleInterface* link = QAccessible::queryAccessibleInterface(line); // what a screen reader reads of it
+    EXPECT_EQ(link->role(), QAccessible::Link);
+    EXPECT_EQ(link->text(QAccessible::Name).toStdString(), "Descargar el modelo de voz en español (3 MB)");
     keepScreenshot(panel(), "dictation-no-model");
 
     // Downloaded from the line, its progress there and in the Voz tab, then ready.
@@ -214,6 +218,8 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     fix();
     ASSERT_TRUE(says("Descargando el modelo de voz en español: 1,0 MB de 3,0 MB (33 %)", "Cancelar")) << line->text().toStdString();
     EXPECT_TRUE(cardUnscrolled());
+    const auto* percent = QAccessible::queryAccessibleInterface(find(panel(), "downloadProgress"))->valueInterface();
+    EXPECT_TRUE(percent && percent->currentValue().toInt() == 33) << "the bar's percent, as a screen reader reads it";
     keepScreenshot(panel(), "dictation-downloading");
     ui::SettingsWindowController settings(onboarding);
     settings.show(m, 2);

@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace zorvane::ui {
 
 using Remedy = SpeechInputService::Remedy;
@@ -166,6 +168,12 @@ void DictationMessageLine::showEvent(QShowEvent* event)
     makeRoom();
 }
 
+void DictationMessageLine::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    makeRoom();
+}
+
 void DictationMessageLine::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
@@ -176,18 +184,25 @@ void DictationMessageLine::makeRoom()
 {
     // The panel opens at a compact height with the selection card just fitting above the input: a
     // second line of text or the progress bar here would leave the card in a scrolled view. The
-    // panel grows by what the card lacks instead (not for a long answer, which scrolls anyway).
+    // panel grows by what the card lacks instead (not for a long answer, which scrolls anyway), and
+    // shrinks back by as much once the line needs less.
     QTimer::singleShot(0, this, [this] {
         QWidget* panel = window();
         auto* body = panel->findChild<QScrollArea*>();
-        if (!isVisible() || !body || !body->widget() || panel->minimumHeight() == panel->maximumHeight()) return;
+        if (!body || !body->widget() || panel->minimumHeight() == panel->maximumHeight()) return;
+        if (panel->height() != grownTo_) grown_ = 0; // sized since by its owner: opened again, or grown for an answer
         const QWidget* content = body->widget();
         const int missing = content->minimumSizeHint().expandedTo(content->minimumSize()).height() - body->viewport()->height();
-        if (missing <= 0 || missing > height()) return;
+        int change = 0;
+        if (isVisible() && missing > 0 && missing <= height()) change = missing;
+        else if (missing < 0 && grown_ > 0) change = -std::min(grown_, -missing);
+        if (change == 0) return;
+        grown_ += change;
         QRect frame = panel->geometry();
-        frame.setHeight(frame.height() + missing);
+        frame.setHeight(frame.height() + change);
         if (const QScreen* screen = panel->screen(); screen && frame.bottom() > screen->availableGeometry().bottom())
             frame.moveBottom(screen->availableGeometry().bottom());
+        grownTo_ = frame.height();
         panel->setGeometry(frame);
     });
 }

@@ -228,6 +228,7 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     keepScreenshot(settings.window(), "voice-tab-downloading");
     server.release();
     ASSERT_TRUE(says("El modelo de voz en español está listo: pulsa el micrófono para dictar.", ""));
+    EXPECT_TRUE(waitFor([&] { return panel()->height() == 220; }, 2)) << "the room made for the bar is given back";
     keepScreenshot(panel(), "dictation-model-ready");
 
     // No sound server, then one without a microphone; the fix is the sound settings.

@@ -2,6 +2,7 @@
 
 #include "app/core/Defaults.h"
 #include "app/model/AppModel.h"
+#include "app/ui/Accessibility.h"
 #include "app/ui/ModelObserver.h"
 #include "app/ui/SpeechModelProgress.h"
 #include "app/ui/Theme.h"
@@ -9,8 +10,12 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace zorvane::ui {
 
@@ -106,6 +111,11 @@ void DictationMessageLine::present(const QString& text, bool isError, Action act
     if (action != Action::none)
         html += QStringLiteral("&nbsp;&nbsp;<a href=\"fix\" style=\"color: %1; text-decoration: none;\">%2</a>")
                     .arg(colors.link.name(), actionText.toHtmlEscaped());
+    // A screen reader reads a label with links as plain text: with an action the line reads as the
+    // link it leads to, the reason as its description.
+    Accessibility::setRole(text_, action != Action::none ? QAccessible::Link : QAccessible::StaticText);
+    text_->setAccessibleName(action != Action::none ? actionText : text);
+    text_->setAccessibleDescription(action != Action::none ? text : QString());
     if (text_->text() != html) {
         text_->setText(html);
         if (text_->hasFocus()) focusLink(); // a new sentence under the keyboard keeps it on its link
@@ -147,7 +157,54 @@ bool DictationMessageLine::eventFilter(QObject* watched, QEvent* event)
     // a label alone would take one more Tab.
     if (watched == text_ && event->type() == QEvent::FocusIn && static_cast<QFocusEvent*>(event)->reason() != Qt::MouseFocusReason)
         focusLink();
+    if (watched == window() && event->type() == QEvent::Resize) makeRoom(); // opened again at its compact height
     return QWidget::eventFilter(watched, event);
+}
+
+void DictationMessageLine::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    window()->installEventFilter(this);
+    makeRoom();
+}
+
+void DictationMessageLine::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    makeRoom();
+}
+
+void DictationMessageLine::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    makeRoom();
+}
+
+void DictationMessageLine::makeRoom()
+{
+    // The panel opens at a compact height with the selection card just fitting above the input: a
+    // second line of text or the progress bar here would leave the card in a scrolled view. The
+    // panel grows by what the card lacks instead (not for a long answer, which scrolls anyway), and
+    // shrinks back by as much once the line needs less.
+    QTimer::singleShot(0, this, [this] {
+        QWidget* panel = window();
+        auto* body = panel->findChild<QScrollArea*>();
+        if (!body || !body->widget() || panel->minimumHeight() == panel->maximumHeight()) return;
+        if (panel->height() != grownTo_) grown_ = 0; // sized since by its owner: opened again, or grown for an answer
+        const QWidget* content = body->widget();
+        const int missing = content->minimumSizeHint().expandedTo(content->minimumSize()).height() - body->viewport()->height();
+        int change = 0;
+        if (isVisible() && missing > 0 && missing <= height()) change = missing;
+        else if (missing < 0 && grown_ > 0) change = -std::min(grown_, -missing);
+        if (change == 0) return;
+        grown_ += change;
+        QRect frame = panel->geometry();
+        frame.setHeight(frame.height() + change);
+        if (const QScreen* screen = panel->screen(); screen && frame.bottom() > screen->availableGeometry().bottom())
+            frame.moveBottom(screen->availableGeometry().bottom());
+        grownTo_ = frame.height();
+        panel->setGeometry(frame);
+    });
 }
 
 void DictationMessageLine::focusLink()

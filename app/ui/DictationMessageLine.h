@@ -36,7 +36,11 @@ private:
     void perform();
     void applyTheme();
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void focusLink();
+    void makeRoom();
 
     std::weak_ptr<AppModel> model_;
     ModelObserver* observer_ = nullptr;
@@ -46,6 +50,9 @@ private:
     // The failure a download started from; once that download has installed the model, the line
     // says so until the next attempt.
     std::optional<std::string> downloadFor_;
+    // How much this line grew the panel, and the panel's height it left; given back when it needs less.
+    int grown_ = 0;
+    int grownTo_ = 0;
 };
 
 } // namespace zorvane::ui

@@ -1,6 +1,5 @@
 #include "app/ui/SpeechModelProgress.h"
 
-#include "app/ui/Accessibility.h"
 #include "app/ui/Theme.h"
 
 #include <QPainter>
@@ -33,21 +32,21 @@ QString progress(std::uint64_t received, std::uint64_t total)
 
 } // namespace SpeechModelTexts
 
-DownloadProgressBar::DownloadProgressBar(QWidget* parent) : QWidget(parent)
+DownloadProgressBar::DownloadProgressBar(QWidget* parent) : QProgressBar(parent)
 {
     setObjectName(QStringLiteral("downloadProgress"));
-    Accessibility::setRole(this, QAccessible::ProgressBar); // read with its percent as its name
+    setRange(0, 100);
+    setValue(0);
+    setTextVisible(false);
     setFixedHeight(4);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
 void DownloadProgressBar::setProgress(std::uint64_t received, std::uint64_t total)
 {
-    const double fraction = total > 0 ? std::clamp(static_cast<double>(received) / static_cast<double>(total), 0.0, 1.0) : 0.0;
-    setAccessibleName(QStringLiteral("%1 %").arg(static_cast<int>(fraction * 100)));
-    if (fraction == fraction_) return;
-    fraction_ = fraction;
-    update();
+    const int percent = total > 0 ? static_cast<int>(std::min(received, total) * 100 / total) : 0;
+    setAccessibleName(QStringLiteral("%1 %").arg(percent));
+    setValue(percent); // redraws only when the percent moves
 }
 
 void DownloadProgressBar::paintEvent(QPaintEvent*)
@@ -62,9 +61,10 @@ void DownloadProgressBar::paintEvent(QPaintEvent*)
     fill.setAlphaF(std::min(1.0f, fill.alphaF() * 2.5f)); // the quiet fill alone is too faint for a track
     painter.setBrush(fill);
     painter.drawRoundedRect(track, radius, radius);
-    if (fraction_ <= 0) return;
+    const double fraction = value() / 100.0;
+    if (fraction <= 0) return;
     painter.setBrush(colors.accent);
-    painter.drawRoundedRect(QRectF(track.topLeft(), QSizeF(std::max(track.height(), track.width() * fraction_), track.height())), radius, radius);
+    painter.drawRoundedRect(QRectF(track.topLeft(), QSizeF(std::max(track.height(), track.width() * fraction), track.height())), radius, radius);
 }
 
 } // namespace zorvane::ui

@@ -2,8 +2,8 @@
 
 #include "app/platform/SpeechModels.h"
 
+#include <QProgressBar>
 #include <QString>
-#include <QWidget>
 
 #include <cstdint>
 
@@ -20,19 +20,18 @@ QString downloadAction(const SpeechModels::Offer& offer);
 QString progress(std::uint64_t received, std::uint64_t total);
 } // namespace SpeechModelTexts
 
-// A thin rounded bar: the track in the theme's quiet fill, the done part in its accent.
-class DownloadProgressBar : public QWidget {
+// A thin rounded bar: the track in the theme's quiet fill, the done part in its accent. A progress
+// bar underneath, so screen readers read its percent as its value and hear it move.
+class DownloadProgressBar : public QProgressBar {
     Q_OBJECT
 public:
     explicit DownloadProgressBar(QWidget* parent = nullptr);
     void setProgress(std::uint64_t received, std::uint64_t total);
     QSize sizeHint() const override { return {120, 4}; }
+    QSize minimumSizeHint() const override { return {0, 4}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-
-private:
-    double fraction_ = 0;
 };
 
 } // namespace zorvane::ui

@@ -12,7 +12,6 @@
 #include <fstream>
 #include <atomic>
 #include <cstdio>
-#include <numeric>
 #include <string>
 
 namespace {
@@ -68,12 +67,12 @@ Dictation dictate(testing::SoundServer& server, const std::shared_ptr<SpeechInpu
     return result;
 }
 
-void report(const char* engine, const std::vector<double>& gaps)
+void report(const char* engine, std::vector<double> gaps)
 {
-    const double mean = std::accumulate(gaps.begin(), gaps.end(), 0.0) / static_cast<double>(gaps.size());
-    std::printf("%s: end of dictation after the last voice: min %.3f s, mean %.3f s, max %.3f s over %zu runs "
+    std::sort(gaps.begin(), gaps.end());
+    std::printf("%s: end of dictation after the last voice: median %.3f s, min %.3f s, max %.3f s over %zu runs "
                 "(rule: 1.15-1.30 s)\n",
-        engine, *std::min_element(gaps.begin(), gaps.end()), mean, *std::max_element(gaps.begin(), gaps.end()), gaps.size());
+        engine, gaps[gaps.size() / 2], gaps.front(), gaps.back(), gaps.size());
 }
 
 } // namespace

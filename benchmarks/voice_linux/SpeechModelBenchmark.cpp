@@ -14,7 +14,6 @@
 #include <cstdio>
 #include <fstream>
 #include <mutex>
-#include <numeric>
 #include <sstream>
 
 namespace {
@@ -26,11 +25,13 @@ using Steady = std::chrono::steady_clock;
 
 double since(Steady::time_point start) { return std::chrono::duration<double>(Steady::now() - start).count(); }
 
-void report(const char* what, const std::vector<double>& values, const char* unit)
+// The median first: on a shared machine one slow run moves the mean, not the median.
+void report(const char* what, std::vector<double> values, const char* unit)
 {
-    const double mean = std::accumulate(values.begin(), values.end(), 0.0) / static_cast<double>(values.size());
-    std::printf("%s: min %.3f %s, mean %.3f %s, max %.3f %s over %zu runs\n", what, *std::min_element(values.begin(), values.end()),
-        unit, mean, unit, *std::max_element(values.begin(), values.end()), unit, values.size());
+    std::sort(values.begin(), values.end());
+    const double median = values[values.size() / 2];
+    std::printf("%s: median %.3f %s, min %.3f %s, max %.3f %s over %zu runs\n", what, median, unit, values.front(), unit,
+        values.back(), unit, values.size());
 }
 
 // Seconds from asking for a recognition to its first text: the model's load (on the engine's thread)
@@ -122,8 +123,9 @@ int main()
     report("download (to the last byte)", downloads, "s");
     report("size, MD5 and contents checked, unpacked, in place", installs, "s");
     report("from Descargar to installed", totals, "s");
-    std::printf("download rate: %.0f MB/s (mean)\n", megabytes * static_cast<double>(downloads.size())
-            / std::accumulate(downloads.begin(), downloads.end(), 0.0));
+    std::vector<double> sorted = downloads;
+    std::sort(sorted.begin(), sorted.end());
+    std::printf("download rate: %.0f MB/s (at the median download)\n", megabytes / sorted[sorted.size() / 2]);
     report("from the first recognition to its first text, stand-in model loaded on the engine's thread", firstTexts, "s");
 
     // What loading libvosk itself takes (the engine's thread does it, never the main thread).

@@ -12,11 +12,13 @@
 #include "tests/support/HttpServer.h"
 #include "tests/support/SoundServer.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
@@ -189,6 +191,9 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     const auto says = [&](const char* text, const char* fix) {
         return waitFor([&] { return showing("dictationMessageLine") && line->text().contains(QString::fromUtf8(text)) && line->text().contains(QString::fromUtf8(fix)); });
     };
+    const auto cardUnscrolled = [&] { // a second line or the bar under the input must not squeeze the card above into a scroll
+        return waitFor([&] { return !find<QScrollArea>(panel(), "scrollArea")->verticalScrollBar()->isVisible(); }, 2);
+    };
     const auto fix = [&] { // from the keyboard, as Return must not send the question instead
         panel()->activateWindow();
         line->setFocus(Qt::TabFocusReason);
@@ -199,14 +204,22 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     // Switched off: the fix switches dictation on and dictates, which needs the Spanish model.
     dictate->click();
     ASSERT_TRUE(says("Activa Dictado en los ajustes de Zorvane.", "Activar el dictado")) << line->text().toStdString();
+    keepScreenshot(panel(), "dictation-switched-off");
     fix();
     ASSERT_TRUE(says("Para dictar en español hace falta un modelo de voz.", "Descargar el modelo de voz en español (3 MB)"));
+    EXPECT_TRUE(cardUnscrolled());
+    QAccessibleInterface* link = QAccessible::queryAccessibleInterface(line); // what a screen reader reads of it
+    EXPECT_EQ(link->role(), QAccessible::Link);
+    EXPECT_EQ(link->text(QAccessible::Name).toStdString(), "Descargar el modelo de voz en español (3 MB)");
     keepScreenshot(panel(), "dictation-no-model");
 
     // Downloaded from the line, its progress there and in the Voz tab, then ready.
     server.hold(offered.bytes / 3);
     fix();
     ASSERT_TRUE(says("Descargando el modelo de voz en español: 1,0 MB de 3,0 MB (33 %)", "Cancelar")) << line->text().toStdString();
+    EXPECT_TRUE(cardUnscrolled());
+    const auto* percent = QAccessible::queryAccessibleInterface(find(panel(), "downloadProgress"))->valueInterface();
+    EXPECT_TRUE(percent && percent->currentValue().toInt() == 33) << "the bar's percent, as a screen reader reads it";
     keepScreenshot(panel(), "dictation-downloading");
     ui::SettingsWindowController settings(onboarding);
     settings.show(m, 2);
@@ -215,6 +228,7 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     keepScreenshot(settings.window(), "voice-tab-downloading");
     server.release();
     ASSERT_TRUE(says("El modelo de voz en español está listo: pulsa el micrófono para dictar.", ""));
+    EXPECT_TRUE(waitFor([&] { return panel()->height() == 220; }, 2)) << "the room made for the bar is given back";
     keepScreenshot(panel(), "dictation-model-ready");
 
     // No sound server, then one without a microphone; the fix is the sound settings.
@@ -227,6 +241,7 @@ TEST_F(DictationTest, EachFailureIsSaidUnderTheInputWithItsFixAndThenTheWordsFil
     world.emplace(SoundServerOptions {.microphone = false});
     dictate->click();
     ASSERT_TRUE(says("No hay un micrófono disponible.", "Abrir los ajustes de sonido")) << line->text().toStdString();
+    keepScreenshot(panel(), "dictation-no-microphone");
 
     // With a microphone the line goes, and the words fill the question as they are said.
     world.reset();

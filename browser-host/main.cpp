@@ -29,20 +29,6 @@ constexpr int pipeSize = 1024 * 1024;
     ::_exit(status);
 }
 
-// Only an application of our own user may hear what the page sends.
-bool serverIsThisUser(int socket)
-{
-#ifdef SO_PEERCRED
-    ucred peer {};
-    socklen_t length = sizeof peer;
-    return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer && peer.uid == ::geteuid();
-#else
-    uid_t uid = 0;
-    gid_t gid = 0;
-    return ::getpeereid(socket, &uid, &gid) == 0 && uid == ::geteuid();
-#endif
-}
-
 int connectToApplication()
 {
     const std::string path = zorvane::BridgeProtocol::socketPath();
@@ -54,7 +40,8 @@ int connectToApplication()
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (fd < 0) finish(1);
         if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-            if (!serverIsThisUser(fd)) finish(1);
+            // Only an application of our own user may hear what the page sends.
+            if (!zorvane::BridgeProtocol::peerIsThisUser(fd)) finish(1);
             return fd;
         }
         ::close(fd);

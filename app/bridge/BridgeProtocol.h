@@ -4,6 +4,7 @@
 // and where the two programs meet. Both programs include this header and nothing else of each
 // other, so it depends on the standard library and POSIX only.
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -31,6 +32,21 @@ inline std::string privateFolder()
 }
 
 inline std::string socketPath() { return privateFolder() + "/" + std::string(socketName); }
+
+// Whether the process at the other end of a connected Unix socket runs as this user: each side of
+// link B checks the other.
+inline bool peerIsThisUser(int socket)
+{
+#ifdef SO_PEERCRED
+    ucred peer {};
+    socklen_t length = sizeof peer;
+    return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer && peer.uid == ::geteuid();
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    return ::getpeereid(socket, &uid, &gid) == 0 && uid == ::geteuid();
+#endif
+}
 
 // Marks the first line of a link as our hello; what authenticates the link is the socket's folder
 // and the peer's user, which the application checks on every connection.

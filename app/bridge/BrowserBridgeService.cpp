@@ -58,19 +58,6 @@ bool isStaleSocket(const std::filesystem::path& path)
     return refused;
 }
 
-bool peerIsThisUser(int socket)
-{
-#ifdef SO_PEERCRED
-    ucred peer {};
-    socklen_t length = sizeof peer;
-    return ::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && length == sizeof peer && peer.uid == ::geteuid();
-#else
-    uid_t uid = 0;
-    gid_t gid = 0;
-    return ::getpeereid(socket, &uid, &gid) == 0 && uid == ::geteuid();
-#endif
-}
-
 } // namespace
 
 struct BrowserBridgeService::Connection {
@@ -259,7 +246,7 @@ void BrowserBridgeService::acceptConnections(std::map<int, std::unique_ptr<Conne
             return;
         }
         // The folder already keeps other users out; this holds even if its mode is ever loosened.
-        if (!peerIsThisUser(socket) || connections.size() >= maxConnections) {
+        if (!BridgeProtocol::peerIsThisUser(socket) || connections.size() >= maxConnections) {
             ::close(socket);
             continue;
         }

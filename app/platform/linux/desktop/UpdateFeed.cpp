@@ -1,5 +1,7 @@
 #include "app/platform/linux/desktop/UpdateSteps.h"
 
+#include "app/platform/linux/DownloadOptions.h"
+
 #include <curl/curl.h>
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -129,19 +131,7 @@ void perform(const std::string& url, Transfer& transfer)
     std::unique_ptr<CURL, void (*)(CURL*)> curl(curl_easy_init(), curl_easy_cleanup);
     if (!curl) throw UpdateError("no se pudo preparar la descarga.");
     CURL* handle = curl.get();
-    const bool https = url.rfind("https:", 0) == 0 || url.rfind("HTTPS:", 0) == 0;
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, https ? "https" : "http");
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, 20L);
-    // A stalled server is given up after half a minute without progress.
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 30L);
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, "Zorvane");
+    setDownloadOptions(handle, url);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, receive);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, progress);

@@ -3,6 +3,8 @@
 #include "app/platform/linux/desktop/UpdateSteps.h"
 #include "app/platform/linux/speech/VoskRecognizer.h"
 
+#include "app/platform/linux/DownloadOptions.h"
+
 #include <curl/curl.h>
 #include <openssl/evp.h>
 
@@ -247,20 +249,8 @@ void SpeechModelDownloads::fetch(const SpeechModelEntry& entry, const std::atomi
     transfer.expected = entry.bytes;
     transfer.cancelled = &cancelled;
     transfer.progress = &progress;
-    const bool https = entry.url.rfind("https:", 0) == 0;
-    // No proxy is set here, so libcurl takes it from the environment (https_proxy, no_proxy…).
-    curl_easy_setopt(handle, CURLOPT_URL, entry.url.c_str());
-    curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, https ? "https" : "http");
-    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_MAXREDIRS, 5L);
-    curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "https");
-    curl_easy_setopt(handle, CURLOPT_FAILONERROR, 1L);
-    curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, 20L);
-    // A stalled server is given up after half a minute without progress; what came is kept.
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, 30L);
-    curl_easy_setopt(handle, CURLOPT_USERAGENT, "Zorvane");
+    // What came before a stall is kept for a resume.
+    setDownloadOptions(handle, entry.url);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, header);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, receive);

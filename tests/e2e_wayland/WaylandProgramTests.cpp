@@ -1,7 +1,8 @@
 // The built program on each Wayland desktop, as a user meets it there: a trigger, the frozen
 // desktop on both outputs, a dragged rectangle over a green window, the panel beside it, a typed
 // question, and codex given exactly the dragged area in green. GNOME's remembered "no" shows what
-// to do instead.
+// to do instead. On sway, whose IPC says where windows are, a click on a button in a window beside
+// the green one gives that button.
 #include "tests/support/WaylandWorld.h"
 
 #include <gtest/gtest.h>
@@ -96,6 +97,19 @@ std::pair<std::uint32_t, std::uint32_t> pngSize(const std::string& png)
     return png.size() >= 24 ? std::pair {be(16), be(20)} : std::pair {0u, 0u};
 }
 
+// A red 240×80 button 40 px into a window of its own; its rectangle on the layout, from sway's tree.
+constexpr const char* buttonWindow = "import gi; gi.require_version('Gtk', '3.0'); from gi.repository import Gtk, Gdk\n"
+    "css = Gtk.CssProvider(); css.load_from_data(b'button { background: #c0392b; border: none; box-shadow: none; }')\n"
+    "Gtk.StyleContext.add_provider_for_screen(Gdk.Screen.get_default(), css, 600)\n"
+    "w = Gtk.Window(title='Botones'); b = Gtk.Button(label='Enviar'); b.set_size_request(240, 80)\n"
+    "b.set_halign(Gtk.Align.START); b.set_valign(Gtk.Align.START); b.set_margin_start(40); b.set_margin_top(40)\n"
+    "w.add(b); w.connect('destroy', Gtk.main_quit); w.show_all(); Gtk.main()\n";
+constexpr const char* swayWindowCorner = "import json, subprocess\n"
+    "def walk(n):\n"
+    "    if n.get('name') == 'Botones': print(n['rect']['x'] + n['window_rect']['x'], n['rect']['y'] + n['window_rect']['y'])\n"
+    "    for c in n.get('nodes', []) + n.get('floating_nodes', []): walk(c)\n"
+    "walk(json.loads(subprocess.run(['swaymsg', '-t', 'get_tree'], capture_output=True).stdout))\n";
+
 class WaylandProgram : public ::testing::TestWithParam<WaylandDesktop> {};
 
 TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
@@ -106,6 +120,17 @@ TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
     // capture, which answers Zorvane because its launcher entry asks.
     if (GetParam() == WaylandDesktop::kwin) std::ofstream(world.home() / "Pictures");
     world.startColourWindow("2a9d4b");
+    // sway tiles it beside the green one, on the right half of the first output.
+    std::istringstream corner;
+    if (GetParam() == WaylandDesktop::sway) {
+        ASSERT_TRUE(waitUntil(10, [&] { return world.pixel(300, 300) == 0x2a9d4bu; }));
+        world.processes().start({"/usr/bin/python3", "-c", buttonWindow}, {{"GDK_BACKEND", "wayland"}});
+        std::string printed;
+        ASSERT_TRUE(waitUntil(10, [&] {
+            return world.processes().run({"/usr/bin/python3", "-c", swayWindowCorner}, 10, &printed) == 0 && !printed.empty();
+        })) << "no button window";
+        corner.str(printed);
+    }
     User user(world);
     ASSERT_TRUE(waitUntil(15, [&] { return fs::exists(world.home() / ".local/share/applications/com.quenvar.Zorvane.desktop"); }));
     ASSERT_TRUE(waitUntil(15, [&] { return world.pixel(300, 300) == 0x2a9d4bu; })) << "no green window";
@@ -147,6 +172,34 @@ TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
     user.keep("wayland-answer");
     const fs::path pictures = world.home() / "Pictures";
     EXPECT_TRUE(!fs::is_directory(pictures) || fs::is_empty(pictures)) << "a capture was left on the disk";
+    if (GetParam() != WaylandDesktop::sway) return;
+
+    // The button is found under the pointer where its window is, not the area around the pointer.
+    int x = 0, y = 0;
+    corner >> x >> y;
+    ASSERT_GT(x, 0) << "the button's window is at the origin";
+    x += 40 + 120;
+    y += 40 + 40;
+    fs::remove(world.home() / "prompt.txt");
+    ASSERT_TRUE(user.select());
+    ASSERT_TRUE(waitUntil(10, [&] { return user.overlayOnBothOutputs(); }));
+    // Each screenshot passes the pointer over the corners: it comes back, and the lookup follows.
+    user.keep("wayland-sway-button-hover");
+    world.pointerTo(x - 30, y - 10);
+    world.pointerTo(x, y);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    world.button(true);
+    world.button(false);
+    ASSERT_TRUE(waitUntil(20, [&] {
+        const auto p = world.pixel(x, y + 40 + 18 + 40);
+        return p && (*p >> 16 & 0xff) > 0xe0 && (*p & 0xff) > 0xe0;
+    })) << "no panel below the button";
+    user.keep("wayland-sway-button-panel");
+    ASSERT_TRUE(user.ask("que hace este boton"));
+    EXPECT_EQ(pngSize(readFile(world.home() / "received.png")), std::pair(240u, 80u));
+    std::string pixel;
+    world.processes().run({"convert", (world.home() / "received.png").string(), "-format", "%[hex:p{20,10}]", "info:"}, 10, &pixel);
+    EXPECT_EQ(pixel.substr(0, 6), "C0392B") << "the picture is not the red button";
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, WaylandProgram, ::testing::Values(WaylandDesktop::sway, WaylandDesktop::kwin, WaylandDesktop::gnome),

@@ -294,6 +294,24 @@ const std::vector<Owned<AtspiAccessible>>& children(Call& call, AtspiAccessible*
 }
 
 template <typename Call>
+std::optional<std::string> topLevelName(Call& call, AtspiAccessible* accessible)
+{
+    auto& known = call.facts().of(accessible);
+    if (known.name) return known.name;
+    call([&](auto&) {
+        GErrorSlot error;
+        gchar* value = atspi_accessible_get_name(accessible, &error);
+        if (error) {
+            g_free(value);
+            return false;
+        }
+        known.name = takeString(value);
+        return true;
+    });
+    return known.name;
+}
+
+template <typename Call>
 std::optional<AtspiRole> role(Call& call, AtspiAccessible* accessible)
 {
     auto& known = call.facts().of(accessible);
@@ -314,7 +332,8 @@ std::shared_ptr<const Mapping> speaks(Call& call, AtspiAccessible* accessible, c
     const std::shared_ptr<const Mapping>& inherited, bool& pixelDocument)
 {
     pixelDocument = false;
-    if (base->isIdentity()) return inherited;
+    // Only a scaled application's pages may speak otherwise.
+    if (base->scale == 1) return inherited;
     const auto ownRole = role(call, accessible);
     if (!ownRole || !isDocument(*ownRole)) return inherited;
     const auto r = extents(call, accessible);
@@ -387,7 +406,8 @@ AccessibilityElement AtspiAccessibilityTree::makeElement(void* accessible, Proce
     return AccessibilityElement(std::move(node));
 }
 
-std::shared_ptr<const Mapping> AtspiAccessibilityTree::mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels)
+std::shared_ptr<const Mapping> AtspiAccessibilityTree::mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels,
+    const std::function<std::optional<std::string>(std::size_t)>& nameOf)
 {
     if (!coordinates_.windowAt) return identityMapping();
     const auto now = SteadyClock::now();
@@ -395,6 +415,19 @@ std::shared_ptr<const Mapping> AtspiAccessibilityTree::mappingFor(ProcessID pid,
     if (known && now < known->until && known->mapping->window.contains(rootPixel)) return known->mapping;
     const auto window = coordinates_.windowAt(pid, rootPixel);
     if (!window) return identityMapping();
+    if (window->windowRelative) {
+        // The top-level the window shows: by its title when the application has several.
+        std::size_t shown = 0;
+        for (std::size_t i = 0; topLevels.size() > 1 && window->title && i < topLevels.size(); ++i)
+            if (nameOf(i) == window->title) {
+                shown = i;
+                break;
+            }
+        Mapping found = AtspiScale::windowRelative(*window, topLevels.empty() ? Rect(0, 0, 0, 0) : topLevels[shown]);
+        found.title = window->title;
+        known = std::make_unique<KnownMapping>(KnownMapping {std::make_shared<const Mapping>(std::move(found)), now + bounds_.mappingLifetime});
+        return known->mapping;
+    }
     bool qt = false;
     if (const auto app = applications_.find(pid); app != applications_.end()) {
         Application& application = *app->second;
@@ -509,14 +542,19 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
         if (unresponsive(pid)) return std::nullopt;
         std::vector<Rect> reported;
         for (const Shown& window : shown) reported.push_back(rectOf(window.extents));
-        mapping = mappingFor(pid, pixel, reported);
+        const auto nameOf = [&](std::size_t i) { return topLevelName(call, shown.at(i).window); };
+        mapping = mappingFor(pid, pixel, reported, nameOf);
         // AT-SPI knows nothing of stacking: of the SHOWING top-levels under the point, the
         // active one, else the smallest (a dialog over its main window). Compared on the screen:
         // Qt reports a window that spans two monitors in the space of the one its corner is on.
+        // A Wayland window's top-level is the one with its title, when one has it.
+        const bool byTitle = mapping->title && shown.size() > 1
+            && std::any_of(shown.begin(), shown.end(), [&](const Shown& w) { return topLevelName(call, w.window) == mapping->title; });
         double bestArea = 0;
         bool bestActive = false;
         for (const Shown& window : shown) {
             if (!mapping->toRoot(rectOf(window.extents)).contains(pixel)) continue;
+            if (byTitle && topLevelName(call, window.window) != mapping->title) continue;
             const double area = double(window.extents.width) * window.extents.height;
             if (!current || (window.active && !bestActive) || (window.active == bestActive && area < bestArea)) {
                 current.reset(static_cast<AtspiAccessible*>(g_object_ref(window.window)));

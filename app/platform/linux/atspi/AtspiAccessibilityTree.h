@@ -86,7 +86,10 @@ private:
     // The one element for an object while any copy of it lives, so that equal objects compare equal.
     AccessibilityElement makeElement(void* accessible, ProcessID pid, const Placement& placement);
     // The application's mapping at a root pixel, from its top-levels as reported.
-    std::shared_ptr<const AtspiScale::Mapping> mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels);
+    // nameOf: the name of the top-level at an index, read only when a Wayland window's title must
+    // tell which one it shows.
+    std::shared_ptr<const AtspiScale::Mapping> mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels,
+        const std::function<std::optional<std::string>(std::size_t)>& nameOf);
 
     RootCoordinates coordinates_;
     Bounds bounds_;

@@ -1,5 +1,10 @@
 #include "app/platform/linux/wayland/WaylandAdapters.h"
 
+#include "app/platform/linux/wayland/SwayWindowFeed.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
 namespace zorvane {
 
 namespace {
@@ -18,6 +23,23 @@ WaylandAdapters WaylandAdapters::create(std::shared_ptr<Clock> clock)
     a.desktop = wayland::currentDesktop();
     a.screens = std::make_shared<WaylandScreens>();
     a.windowList = std::make_shared<NoWindowList>();
+    if (a.desktop == wayland::Desktop::wlroots) {
+        auto feed = std::make_shared<std::weak_ptr<SwayWindowFeed>>();
+        auto windows = std::make_shared<CompositorWindows>(
+            [] {
+                const QScreen* primary = QGuiApplication::primaryScreen();
+                const QPoint corner = primary ? primary->geometry().topLeft() : QPoint();
+                return Point {double(corner.x()), double(corner.y())};
+            },
+            [feed] {
+                if (auto f = feed->lock()) f->refresh();
+            });
+        if (auto started = SwayWindowFeed::start(SwayWindowFeed::socketFromEnvironment(), windows)) {
+            *feed = started;
+            a.windowFeed = started;
+            a.windowList = a.compositorWindows = windows;
+        }
+    }
     a.windowImages = std::make_shared<WaylandWindowImages>();
     a.overlayPanels = std::make_shared<WaylandOverlayPanels>(std::make_shared<WaylandDesktopCapture>(a.desktop), a.windowImages);
     a.eventMonitors = std::make_shared<WaylandEventMonitors>(std::move(clock));

@@ -2,6 +2,7 @@
 
 #include "app/platform/Clock.h"
 #include "app/platform/WindowList.h"
+#include "app/platform/linux/wayland/CompositorWindows.h"
 #include "app/platform/linux/wayland/WaylandEventMonitors.h"
 #include "app/platform/linux/wayland/WaylandOverlayPanels.h"
 #include "app/platform/linux/wayland/WaylandScreens.h"
@@ -18,8 +19,11 @@ namespace zorvane {
 struct WaylandAdapters {
     wayland::Desktop desktop = wayland::Desktop::other;
     std::shared_ptr<WaylandScreens> screens;
-    // Wayland gives no client the other windows: the core falls back to the area around the pointer.
+    // Wayland gives no client the other windows; a compositor helper may (sway's IPC). Without
+    // one the core falls back to the area around the pointer.
     std::shared_ptr<WindowList> windowList;
+    std::shared_ptr<CompositorWindows> compositorWindows; // null without a helper
+    std::shared_ptr<void> windowFeed;                     // keeps the helper's reader running
     std::shared_ptr<WaylandWindowImages> windowImages;
     std::shared_ptr<WaylandOverlayPanels> overlayPanels;
     std::shared_ptr<WaylandEventMonitors> eventMonitors;

@@ -68,6 +68,8 @@ void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::pat
                                         "usa el atajo de teclado.");
     t.captureNote = QStringLiteral("En Wayland, Zorvane captura el escritorio al empezar cada selección y recorta lo que eliges; "
                                    "la imagen no se guarda.");
+    // KWin's helper reports the pointer: the shake works there as on X11.
+    if (desktop == Desktop::kde && windowsKnown) t.shakeUnavailable.clear();
     if (desktop == Desktop::wlroots && windowsKnown)
         t.shakeUnavailable = QStringLiteral("sway no le dice a ningún programa dónde está el puntero, así que no hay sacudida: usa el atajo de teclado.");
     if (!windowsKnown)
@@ -157,7 +159,7 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
     std::function<bool()> screenCaptureGranted;
     std::shared_ptr<WaylandOverlayPanels> waylandOverlay;
     if (session == SessionKind::wayland) {
-        WaylandAdapters adapters = WaylandAdapters::create(p.clock);
+        WaylandAdapters adapters = WaylandAdapters::create(p.clock, p.bundle->resourcesPath());
         p.screens = adapters.screens;
         p.windowList = adapters.windowList;
         p.windowImages = adapters.windowImages;

@@ -1,12 +1,13 @@
 // The built program on each Wayland desktop, as a user meets it there: a trigger, the frozen
 // desktop on both outputs, a dragged rectangle over a green window, the panel beside it, a typed
 // question, and codex given exactly the dragged area in green. GNOME's remembered "no" shows what
-// to do instead. On sway, whose IPC says where windows are, a click on a button in a window beside
-// the green one gives that button.
+// to do instead. On sway and KWin, whose helpers say where windows are, a click on a button in a
+// window beside the green one gives that button; on KWin a shake of the pointer brings the overlay.
 #include "tests/support/WaylandWorld.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -97,18 +98,22 @@ std::pair<std::uint32_t, std::uint32_t> pngSize(const std::string& png)
     return png.size() >= 24 ? std::pair {be(16), be(20)} : std::pair {0u, 0u};
 }
 
-// A red 240×80 button 40 px into a window of its own; its rectangle on the layout, from sway's tree.
+// A red 240×80 button 40 px into a window of its own.
 constexpr const char* buttonWindow = "import gi; gi.require_version('Gtk', '3.0'); from gi.repository import Gtk, Gdk\n"
     "css = Gtk.CssProvider(); css.load_from_data(b'button { background: #c0392b; border: none; box-shadow: none; }')\n"
     "Gtk.StyleContext.add_provider_for_screen(Gdk.Screen.get_default(), css, 600)\n"
     "w = Gtk.Window(title='Botones'); b = Gtk.Button(label='Enviar'); b.set_size_request(240, 80)\n"
     "b.set_halign(Gtk.Align.START); b.set_valign(Gtk.Align.START); b.set_margin_start(40); b.set_margin_top(40)\n"
     "w.add(b); w.connect('destroy', Gtk.main_quit); w.show_all(); Gtk.main()\n";
-constexpr const char* swayWindowCorner = "import json, subprocess\n"
-    "def walk(n):\n"
-    "    if n.get('name') == 'Botones': print(n['rect']['x'] + n['window_rect']['x'], n['rect']['y'] + n['window_rect']['y'])\n"
-    "    for c in n.get('nodes', []) + n.get('floating_nodes', []): walk(c)\n"
-    "walk(json.loads(subprocess.run(['swaymsg', '-t', 'get_tree'], capture_output=True).stdout))\n";
+// Where on the layout a colour shows, as ImageMagick's "WxH+X+Y"; empty when nowhere.
+std::string whereColour(WaylandWorld& world, const std::string& hex)
+{
+    std::string box;
+    const auto shot = world.screenshot("where");
+    world.processes().run({"convert", shot.string(), "-alpha", "off", "-fill", "black", "+opaque", "#" + hex, "-fill", "white", "-opaque", "#" + hex,
+                              "-format", "%@", "info:"}, 10, &box);
+    return box.find('+') == std::string::npos || box.rfind("0x0", 0) == 0 ? std::string() : box;
+}
 
 class WaylandProgram : public ::testing::TestWithParam<WaylandDesktop> {};
 
@@ -120,20 +125,68 @@ TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
     // capture, which answers Zorvane because its launcher entry asks.
     if (GetParam() == WaylandDesktop::kwin) std::ofstream(world.home() / "Pictures");
     world.startColourWindow("2a9d4b");
-    // sway tiles it beside the green one, on the right half of the first output.
-    std::istringstream corner;
-    if (GetParam() == WaylandDesktop::sway) {
+    // sway tiles it beside the green one; KWin places it over it.
+    const bool helper = GetParam() != WaylandDesktop::gnome;
+    std::string redButton;
+    if (helper) {
         ASSERT_TRUE(waitUntil(10, [&] { return world.pixel(300, 300) == 0x2a9d4bu; }));
         world.processes().start({"/usr/bin/python3", "-c", buttonWindow}, {{"GDK_BACKEND", "wayland"}});
-        std::string printed;
-        ASSERT_TRUE(waitUntil(10, [&] {
-            return world.processes().run({"/usr/bin/python3", "-c", swayWindowCorner}, 10, &printed) == 0 && !printed.empty();
-        })) << "no button window";
-        corner.str(printed);
+        ASSERT_TRUE(waitUntil(10, [&] { return !(redButton = whereColour(world, "c0392b")).empty(); })) << "no button window";
     }
     User user(world);
     ASSERT_TRUE(waitUntil(15, [&] { return fs::exists(world.home() / ".local/share/applications/com.quenvar.Zorvane.desktop"); }));
     ASSERT_TRUE(waitUntil(15, [&] { return world.pixel(300, 300) == 0x2a9d4bu; })) << "no green window";
+
+    if (helper) {
+        // The button is found under the pointer where its window is, not the area around the pointer.
+        int width = 0, height = 0, x = 0, y = 0;
+        char by = 0, plus = 0;
+        std::istringstream(redButton) >> width >> by >> height >> plus >> x >> plus >> y;
+        ASSERT_GT(x, 100) << "the button's window is at the left edge";
+        x += width / 2;
+        y += height / 2;
+        if (GetParam() == WaylandDesktop::kwin) {
+            // KWin's helper reports the pointer: a shake over the desktop brings the overlay (again
+            // until the helper has started).
+            const bool shaken = waitUntil(15, [&] {
+                for (int stroke = 0; stroke < 10; ++stroke) {
+                    for (int step = 1; step <= 4; ++step) {
+                        world.pointerTo(stroke % 2 ? 1200 - 75 * step : 900 + 75 * step, 500);
+                        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    }
+                }
+                return waitUntil(3, [&] { return user.overlayOnBothOutputs(); });
+            });
+            if (!shaken) user.keep("wayland-kwin-no-shake");
+            ASSERT_TRUE(shaken) << "a shake brought no overlay";
+        } else {
+            ASSERT_TRUE(user.select());
+            ASSERT_TRUE(waitUntil(10, [&] { return user.overlayOnBothOutputs(); }));
+        }
+        // Each screenshot passes the pointer over the corners: it comes back, and the lookup follows.
+        user.keep("wayland-button-hover");
+        world.pointerTo(x - 30, y - 10);
+        world.pointerTo(x, y);
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        world.button(true);
+        world.button(false);
+        ASSERT_TRUE(waitUntil(20, [&] {
+            const auto p = world.pixel(x, y + 40 + 18 + 40);
+            return p && (*p >> 16 & 0xff) > 0xe0 && (*p & 0xff) > 0xe0;
+        })) << "no panel below the button";
+        user.keep("wayland-button-panel");
+        ASSERT_TRUE(user.ask("que hace este boton"));
+        EXPECT_EQ(pngSize(readFile(world.home() / "received.png")), std::pair(240u, 80u));
+        std::string pixel;
+        world.processes().run({"convert", (world.home() / "received.png").string(), "-format", "%[hex:p{20,10}]", "info:"}, 10, &pixel);
+        EXPECT_EQ(pixel.substr(0, 6), "C0392B") << "the picture is not the red button";
+        // The answer stays up over the green window: a new start, as after a logout, clears it (and
+        // puts KWin's helper back from the start).
+        fs::remove(world.home() / "prompt.txt");
+        ::kill(user.program, SIGTERM);
+        ASSERT_EQ(world.processes().waitForExit(user.program, 10), 0);
+        user.program = world.spawn({ZORVANE_PROGRAM});
+    }
 
     // KDE: the portal's shortcut; elsewhere `Zorvane --select`, as a desktop shortcut runs it.
     if (GetParam() == WaylandDesktop::kwin) {
@@ -172,34 +225,6 @@ TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
     user.keep("wayland-answer");
     const fs::path pictures = world.home() / "Pictures";
     EXPECT_TRUE(!fs::is_directory(pictures) || fs::is_empty(pictures)) << "a capture was left on the disk";
-    if (GetParam() != WaylandDesktop::sway) return;
-
-    // The button is found under the pointer where its window is, not the area around the pointer.
-    int x = 0, y = 0;
-    corner >> x >> y;
-    ASSERT_GT(x, 0) << "the button's window is at the origin";
-    x += 40 + 120;
-    y += 40 + 40;
-    fs::remove(world.home() / "prompt.txt");
-    ASSERT_TRUE(user.select());
-    ASSERT_TRUE(waitUntil(10, [&] { return user.overlayOnBothOutputs(); }));
-    // Each screenshot passes the pointer over the corners: it comes back, and the lookup follows.
-    user.keep("wayland-sway-button-hover");
-    world.pointerTo(x - 30, y - 10);
-    world.pointerTo(x, y);
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    world.button(true);
-    world.button(false);
-    ASSERT_TRUE(waitUntil(20, [&] {
-        const auto p = world.pixel(x, y + 40 + 18 + 40);
-        return p && (*p >> 16 & 0xff) > 0xe0 && (*p & 0xff) > 0xe0;
-    })) << "no panel below the button";
-    user.keep("wayland-sway-button-panel");
-    ASSERT_TRUE(user.ask("que hace este boton"));
-    EXPECT_EQ(pngSize(readFile(world.home() / "received.png")), std::pair(240u, 80u));
-    std::string pixel;
-    world.processes().run({"convert", (world.home() / "received.png").string(), "-format", "%[hex:p{20,10}]", "info:"}, 10, &pixel);
-    EXPECT_EQ(pixel.substr(0, 6), "C0392B") << "the picture is not the red button";
 }
 
 INSTANTIATE_TEST_SUITE_P(Desktops, WaylandProgram, ::testing::Values(WaylandDesktop::sway, WaylandDesktop::kwin, WaylandDesktop::gnome),

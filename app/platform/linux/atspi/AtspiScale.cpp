@@ -84,8 +84,9 @@ bool Mapping::documentInRootPixels(const Rect& reported) const
 
 Mapping windowRelative(const WindowPixels& window, const Rect& reported)
 {
+    // A native client puts its top-level at (0, 0); one under XWayland says where it really is.
     Mapping mapping;
-    mapping.offset = {window.client.minX() - reported.minX(), window.client.minY() - reported.minY()};
+    if (reported.minX() == 0 && reported.minY() == 0) mapping.offset = window.client.origin;
     mapping.window = window.client;
     return mapping;
 }

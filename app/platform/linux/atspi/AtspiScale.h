@@ -47,8 +47,9 @@ struct WindowPixels {
     std::optional<std::string> title = std::nullopt;
 };
 
-// The mapping for a native Wayland window, whose application reported `reported` for the
-// top-level shown in it.
+// The mapping for a window the compositor placed, whose application reported `reported` for the
+// top-level shown in it: relative to the client area for a native Wayland client, none for one
+// under XWayland.
 Mapping windowRelative(const WindowPixels& window, const Rect& reported);
 
 // The scales a desktop uses; a ratio within a few percent of one of them is taken for it.

@@ -1,5 +1,6 @@
 #include "app/platform/linux/wayland/WaylandAdapters.h"
 
+#include "app/platform/linux/wayland/KWinWindowFeed.h"
 #include "app/platform/linux/wayland/SwayWindowFeed.h"
 
 #include <QGuiApplication>
@@ -17,20 +18,28 @@ public:
 
 } // namespace
 
-WaylandAdapters WaylandAdapters::create(std::shared_ptr<Clock> clock)
+WaylandAdapters WaylandAdapters::create(std::shared_ptr<Clock> clock, const std::filesystem::path& resources)
 {
     WaylandAdapters a;
     a.desktop = wayland::currentDesktop();
     a.screens = std::make_shared<WaylandScreens>();
     a.windowList = std::make_shared<NoWindowList>();
+    a.eventMonitors = std::make_shared<WaylandEventMonitors>(clock);
+    const auto primaryCorner = [] {
+        const QScreen* primary = QGuiApplication::primaryScreen();
+        const QPoint corner = primary ? primary->geometry().topLeft() : QPoint();
+        return Point {double(corner.x()), double(corner.y())};
+    };
+    if (a.desktop == wayland::Desktop::kde && !resources.empty()) {
+        auto windows = std::make_shared<CompositorWindows>(primaryCorner, nullptr);
+        if (auto feed = KWinWindowFeed::start(resources / "kwin" / "zorvane-windows.js", windows, a.eventMonitors, clock)) {
+            a.windowFeed = std::shared_ptr<KWinWindowFeed>(std::move(feed));
+            a.windowList = a.compositorWindows = windows;
+        }
+    }
     if (a.desktop == wayland::Desktop::wlroots) {
         auto feed = std::make_shared<std::weak_ptr<SwayWindowFeed>>();
-        auto windows = std::make_shared<CompositorWindows>(
-            [] {
-                const QScreen* primary = QGuiApplication::primaryScreen();
-                const QPoint corner = primary ? primary->geometry().topLeft() : QPoint();
-                return Point {double(corner.x()), double(corner.y())};
-            },
+        auto windows = std::make_shared<CompositorWindows>(primaryCorner,
             [feed] {
                 if (auto f = feed->lock()) f->refresh();
             });
@@ -42,7 +51,6 @@ WaylandAdapters WaylandAdapters::create(std::shared_ptr<Clock> clock)
     }
     a.windowImages = std::make_shared<WaylandWindowImages>();
     a.overlayPanels = std::make_shared<WaylandOverlayPanels>(std::make_shared<WaylandDesktopCapture>(a.desktop), a.windowImages);
-    a.eventMonitors = std::make_shared<WaylandEventMonitors>(std::move(clock));
     a.isCaptureAllowed = [desktop = a.desktop] { return WaylandDesktopCapture::isCaptureAllowed(desktop); };
     return a;
 }

@@ -195,7 +195,7 @@ TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
             return waitUntil(2, [&] { return user.overlayOnBothOutputs(); });
         })) << "Ctrl+Alt+Espacio brought no overlay";
     } else {
-        ASSERT_TRUE(user.select());
+        ASSERT_TRUE(waitUntil(15, [&] { return user.select(); }));
         const bool shown = waitUntil(10, [&] { return user.overlayOnBothOutputs(); });
         if (!shown) user.keep("wayland-no-overlay");
         ASSERT_TRUE(shown) << "no overlay on both outputs";

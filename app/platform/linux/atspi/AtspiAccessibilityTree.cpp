@@ -293,22 +293,24 @@ const std::vector<Owned<AtspiAccessible>>& children(Call& call, AtspiAccessible*
     return *known.children;
 }
 
+// The object's name, or its description.
 template <typename Call>
-std::optional<std::string> topLevelName(Call& call, AtspiAccessible* accessible)
+std::optional<std::string> text(Call& call, AtspiAccessible* accessible, bool description = false)
 {
     auto& known = call.facts().of(accessible);
-    if (known.name) return known.name;
+    std::optional<std::string>& text = description ? known.description : known.name;
+    if (text) return text;
     call([&](auto&) {
         GErrorSlot error;
-        gchar* value = atspi_accessible_get_name(accessible, &error);
+        gchar* value = description ? atspi_accessible_get_description(accessible, &error) : atspi_accessible_get_name(accessible, &error);
         if (error) {
             g_free(value);
             return false;
         }
-        known.name = takeString(value);
+        text = takeString(value);
         return true;
     });
-    return known.name;
+    return text;
 }
 
 template <typename Call>
@@ -493,6 +495,24 @@ AtspiAccessibilityTree::Application* AtspiAccessibilityTree::application(Process
     return it == applications_.end() ? nullptr : it->second.get();
 }
 
+AtspiAccessibilityTree::Application* AtspiAccessibilityTree::applicationShowing(ProcessID pid, Point rootPixel, const Deadline& deadline)
+{
+    // A sandboxed application reaches the accessibility bus through a proxy, whose process is not
+    // the window's: the application with a top-level of the window's title. Not asked again for a
+    // while when none has one.
+    const auto window = coordinates_.windowAt ? coordinates_.windowAt(pid, rootPixel) : std::nullopt;
+    if (!window || !window->title || window->title->empty()) return nullptr;
+    auto& missed = titleMisses_[pid];
+    if (missed.first == *window->title && SteadyClock::now() < missed.second) return nullptr;
+    for (auto& [owner, app] : applications_) {
+        Call call(*this, owner, &deadline);
+        for (const auto& topLevel : children(call, app->root.get(), maximumTopLevels))
+            if (text(call, topLevel.get()) == window->title) return app.get();
+    }
+    if (SteadyClock::now() < deadline) missed = {*window->title, SteadyClock::now() + std::chrono::seconds(5)};
+    return nullptr;
+}
+
 std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(ProcessID pid, Point quartzPoint)
 {
     if (pid <= 0 || unresponsive(pid) || !connect()) return std::nullopt;
@@ -511,6 +531,7 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
     std::shared_ptr<const Mapping> mapping = identityMapping();
     for (int attempt = 0; attempt < 2 && !current; ++attempt) {
         Application* app = application(pid, deadline, attempt > 0);
+        if (!app) app = applicationShowing(pid, pixel, deadline);
         if (!app) return std::nullopt;
         const auto& topLevels = children(call, app->root.get(), maximumTopLevels);
         if (unresponsive(pid)) return std::nullopt;
@@ -542,19 +563,19 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
         if (unresponsive(pid)) return std::nullopt;
         std::vector<Rect> reported;
         for (const Shown& window : shown) reported.push_back(rectOf(window.extents));
-        const auto nameOf = [&](std::size_t i) { return topLevelName(call, shown.at(i).window); };
+        const auto nameOf = [&](std::size_t i) { return text(call, shown.at(i).window); };
         mapping = mappingFor(pid, pixel, reported, nameOf);
         // AT-SPI knows nothing of stacking: of the SHOWING top-levels under the point, the
         // active one, else the smallest (a dialog over its main window). Compared on the screen:
         // Qt reports a window that spans two monitors in the space of the one its corner is on.
         // A Wayland window's top-level is the one with its title, when one has it.
         const bool byTitle = mapping->title && shown.size() > 1
-            && std::any_of(shown.begin(), shown.end(), [&](const Shown& w) { return topLevelName(call, w.window) == mapping->title; });
+            && std::any_of(shown.begin(), shown.end(), [&](const Shown& w) { return text(call, w.window) == mapping->title; });
         double bestArea = 0;
         bool bestActive = false;
         for (const Shown& window : shown) {
             if (!mapping->toRoot(rectOf(window.extents)).contains(pixel)) continue;
-            if (byTitle && topLevelName(call, window.window) != mapping->title) continue;
+            if (byTitle && text(call, window.window) != mapping->title) continue;
             const double area = double(window.extents.width) * window.extents.height;
             if (!current || (window.active && !bestActive) || (window.active == bestActive && area < bestArea)) {
                 current.reset(static_cast<AtspiAccessible*>(g_object_ref(window.window)));
@@ -654,22 +675,9 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
         return std::string(AtspiRoles::spanishName(*value));
     }
     if (name == Attr::title || name == Attr::description) {
-        auto& known = facts_->of(accessible);
-        std::optional<std::string>& text = name == Attr::title ? known.name : known.description;
-        if (text) return *text;
-        call([&](auto&) {
-            GErrorSlot error;
-            gchar* value = name == Attr::title ? atspi_accessible_get_name(accessible, &error)
-                                               : atspi_accessible_get_description(accessible, &error);
-            if (error) {
-                g_free(value);
-                return false;
-            }
-            text = takeString(value);
-            return true;
-        });
-        if (!text) return std::nullopt;
-        return *text;
+        auto value = text(call, accessible, name == Attr::description);
+        if (!value) return std::nullopt;
+        return std::move(*value);
     }
     if (name == Attr::help) {
         // AT-SPI 2 has no help text of its own: GTK, Qt and Chromium put tooltips into the

@@ -28,6 +28,7 @@
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
 #include "app/platform/linux/wayland/CompositorWorkspace.h"
 #include "app/platform/linux/wayland/GnomeCustomShortcut.h"
+#include "app/platform/linux/wayland/GnomeShellExtension.h"
 #include "app/platform/linux/wayland/PortalGlobalShortcut.h"
 #include "app/platform/linux/wayland/WaylandAdapters.h"
 #include "app/platform/linux/x11/X11DisplayWatch.h"
@@ -59,23 +60,34 @@ std::string speechLocale()
 
 // What the onboarding and settings tell a Wayland user: the shortcut in place of the shake, and
 // how this desktop lets us capture.
-void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::path& program, bool windowsKnown)
+void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::path& program, const std::filesystem::path& resources,
+    bool windowsKnown)
 {
     using wayland::Desktop;
     ui::DesktopTriggers& t = ui::DesktopTriggers::shared();
+    if (desktop == Desktop::gnome && GnomeShellExtension::isAvailable()) {
+        auto extension = std::make_shared<GnomeShellExtension>(resources / "gnome-shell" / GnomeShellExtension::uuid);
+        t.helperInstalled = [extension] { return extension->installed(); };
+        t.installHelper = [extension] { extension->install(); };
+        t.removeHelper = [extension] { extension->remove(); };
+        // Installed: it runs from the login after that, which we take this one to be.
+        windowsKnown = windowsKnown && extension->installed();
+    }
     t.wayland = true;
     t.shakeUnavailable = QStringLiteral("En Wayland, este escritorio no deja a Zorvane seguir el puntero fuera de sus ventanas: "
                                         "usa el atajo de teclado.");
     t.captureNote = QStringLiteral("En Wayland, Zorvane captura el escritorio al empezar cada selección y recorta lo que eliges; "
                                    "la imagen no se guarda.");
-    // KWin's helper reports the pointer: the shake works there as on X11.
-    if (desktop == Desktop::kde && windowsKnown) t.shakeUnavailable.clear();
+    // KWin's and GNOME Shell's helpers report the pointer: the shake works there as on X11.
+    if ((desktop == Desktop::kde || desktop == Desktop::gnome) && windowsKnown) t.shakeUnavailable.clear();
     if (desktop == Desktop::wlroots && windowsKnown)
         t.shakeUnavailable = QStringLiteral("sway no le dice a ningún programa dónde está el puntero, así que no hay sacudida: usa el atajo de teclado.");
     if (!windowsKnown)
         t.captureNote += QStringLiteral(" Este escritorio no le dice a Zorvane dónde están las demás ventanas: un clic elige la zona alrededor "
-                                        "del puntero en lugar del elemento (arrastra para elegir un rectángulo). Con un ayudante del "
-                                        "escritorio, Zorvane reconocería el elemento bajo el puntero y la sacudida.");
+                                        "del puntero en lugar del elemento (arrastra para elegir un rectángulo).")
+            + (t.installHelper ? QStringLiteral(" Con la extensión de Zorvane para GNOME (en Activación) reconocerá el elemento bajo el "
+                                                "puntero y la sacudida.")
+                               : QStringLiteral(" Con un ayudante del escritorio, Zorvane reconocería el elemento bajo el puntero y la sacudida."));
     if (desktop == Desktop::gnome) {
         t.captureNote += QStringLiteral(" La primera vez, GNOME pregunta si Zorvane puede hacer capturas de pantalla: elige Permitir.");
         auto shortcut = std::make_shared<GnomeCustomShortcut>(program);
@@ -171,7 +183,7 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
         const auto& windows = adapters.compositorWindows;
         p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(windows ? windows->rootCoordinates(p.ownProcessID) : RootCoordinates::identity());
         composition->windowFeed_ = adapters.windowFeed;
-        describeWaylandDesktop(adapters.desktop, p.bundle->executablesPath() / "Zorvane", windows != nullptr);
+        describeWaylandDesktop(adapters.desktop, p.bundle->executablesPath() / "Zorvane", p.bundle->resourcesPath(), windows != nullptr);
         if (adapters.desktop == wayland::Desktop::kde) {
             composition->startSelectionShortcut_ = [composition = composition.get()](std::function<void()> select) {
                 composition->selectionShortcut_ = std::make_unique<PortalGlobalShortcut>(std::move(select));

@@ -7,7 +7,7 @@
 #include "app/core/SystemClock.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
 #include "app/platform/linux/wayland/CompositorWindows.h"
-#include "app/platform/linux/wayland/KWinWindowFeed.h"
+#include "app/platform/linux/wayland/HelperWindowFeed.h"
 #include "app/platform/linux/wayland/SwayWindowFeed.h"
 #include "app/selection/AccessibilitySelectionService.h"
 #include "fakes/FakeSystem.h"
@@ -148,7 +148,7 @@ void onKWin(int argc, char** argv)
     std::atomic<int> moves {0};
     monitors->addGlobalPointerMovedMonitor([&](const PointerMovement&) { ++moves; });
     auto windows = std::make_shared<CompositorWindows>([] { return Point {0, 0}; }, nullptr);
-    const auto feed = KWinWindowFeed::start(ZORVANE_KWIN_SCRIPT, windows, monitors, clock);
+    const auto feed = HelperWindowFeed::start(QStringLiteral("org.kde.KWin"), ZORVANE_KWIN_SCRIPT, windows, monitors, clock);
     const auto client = feed ? buttonWindowArea(*windows) : std::nullopt;
     if (!client) {
         std::printf("KWin: the helper (%s) or the button's window did not come; %zu windows listed\n", feed ? "started" : "not started", windows->onScreenWindows().value_or(std::vector<WindowInfo> {}).size());

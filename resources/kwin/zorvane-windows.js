@@ -4,9 +4,9 @@
 // their client areas, process ids, titles and the active one, whenever they change; and the
 // pointer's position with its time, at most every 8 ms. Zorvane loads it when it starts and
 // unloads it when it quits; it is replaced with the program.
-var service = "com.quenvar.Zorvane.KWinHelper";
-var path = "/com/quenvar/Zorvane/KWinHelper";
-var iface = "com.quenvar.Zorvane.KWinHelper";
+var service = "com.quenvar.Zorvane.WindowHelper";
+var path = "/com/quenvar/Zorvane/WindowHelper";
+var iface = "com.quenvar.Zorvane.WindowHelper";
 var version = 1;
 
 function visible(w) {
@@ -24,8 +24,10 @@ function sendWindows() {
         // The client area: the surface under KWin's decorations, the window geometry of one that
         // draws its own (whose surface has shadows around it).
         var g = w.noBorder ? w.frameGeometry : w.bufferGeometry;
+        // The surface, where the application's own coordinates start.
+        var s = w.bufferGeometry;
         list.push({pid: w.pid, title: "" + w.caption, app: "" + w.resourceClass, x: g.x, y: g.y, width: g.width, height: g.height,
-            active: !!w.active});
+            surface: {x: s.x, y: s.y, width: s.width, height: s.height}, active: !!w.active});
     }
     callDBus(service, path, iface, "Windows", JSON.stringify({version: version, windows: list}));
 }

@@ -86,7 +86,7 @@ Mapping windowRelative(const WindowPixels& window, const Rect& reported)
 {
     // A native client puts its top-level at (0, 0); one under XWayland says where it really is.
     Mapping mapping;
-    if (reported.minX() == 0 && reported.minY() == 0) mapping.offset = window.client.origin;
+    if (reported.minX() == 0 && reported.minY() == 0) mapping.offset = window.outer.origin;
     mapping.window = window.client;
     return mapping;
 }

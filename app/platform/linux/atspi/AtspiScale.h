@@ -48,8 +48,8 @@ struct WindowPixels {
 };
 
 // The mapping for a window the compositor placed, whose application reported `reported` for the
-// top-level shown in it: relative to the client area for a native Wayland client, none for one
-// under XWayland.
+// top-level shown in it: relative to its surface (`outer`) for a native Wayland client, none for
+// one under XWayland.
 Mapping windowRelative(const WindowPixels& window, const Rect& reported);
 
 // The scales a desktop uses; a ratio within a few percent of one of them is taken for it.

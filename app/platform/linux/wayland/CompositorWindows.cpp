@@ -188,7 +188,7 @@ RootCoordinates CompositorWindows::rootCoordinates(ProcessID ownPID)
             if (!windows) return std::nullopt;
             const CompositorWindow* w = compositor_windows::at(*windows, layout, ownPID);
             if (!w || w->pid != pid) return std::nullopt;
-            return AtspiScale::WindowPixels {w->client, w->client, w->client, w->windowRelative, w->title};
+            return AtspiScale::WindowPixels {w->client, w->client, w->surface.value_or(w->client), w->windowRelative, w->title};
         },
         nullptr};
 }

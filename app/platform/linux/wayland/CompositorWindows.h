@@ -21,6 +21,9 @@ struct CompositorWindow {
     std::string title;
     std::string appID; // Wayland's app_id, or X11's class under XWayland
     Rect client;       // what the application draws, without decorations
+    // Its whole surface, shadows included: where a native client's (0, 0) is. The client area
+    // when the compositor does not say.
+    std::optional<Rect> surface;
     bool active = false;
     // A native Wayland client: its accessibility tree speaks coordinates relative to the client
     // area. XWayland's clients speak the layout's, as on X11.

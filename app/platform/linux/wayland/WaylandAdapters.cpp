@@ -1,6 +1,6 @@
 #include "app/platform/linux/wayland/WaylandAdapters.h"
 
-#include "app/platform/linux/wayland/KWinWindowFeed.h"
+#include "app/platform/linux/wayland/HelperWindowFeed.h"
 #include "app/platform/linux/wayland/SwayWindowFeed.h"
 
 #include <QGuiApplication>
@@ -32,8 +32,18 @@ WaylandAdapters WaylandAdapters::create(std::shared_ptr<Clock> clock, const std:
     };
     if (a.desktop == wayland::Desktop::kde && !resources.empty()) {
         auto windows = std::make_shared<CompositorWindows>(primaryCorner, nullptr);
-        if (auto feed = KWinWindowFeed::start(resources / "kwin" / "zorvane-windows.js", windows, a.eventMonitors, clock)) {
-            a.windowFeed = std::shared_ptr<KWinWindowFeed>(std::move(feed));
+        if (auto feed = HelperWindowFeed::start(QStringLiteral("org.kde.KWin"), resources / "kwin" / "zorvane-windows.js", windows,
+                a.eventMonitors, clock)) {
+            a.windowFeed = std::shared_ptr<HelperWindowFeed>(std::move(feed));
+            a.windowList = a.compositorWindows = windows;
+        }
+    }
+    if (a.desktop == wayland::Desktop::gnome) {
+        // Our extension reports once the user installed it and logged in again; until then the
+        // list stays unknown.
+        auto windows = std::make_shared<CompositorWindows>(primaryCorner, nullptr);
+        if (auto feed = HelperWindowFeed::start(QStringLiteral("org.gnome.Shell"), {}, windows, a.eventMonitors, clock)) {
+            a.windowFeed = std::shared_ptr<HelperWindowFeed>(std::move(feed));
             a.windowList = a.compositorWindows = windows;
         }
     }

@@ -1,4 +1,4 @@
-#include "app/platform/linux/wayland/KWinWindowFeed.h"
+#include "app/platform/linux/wayland/HelperWindowFeed.h"
 
 #include "app/platform/linux/wayland/WaylandScreens.h"
 
@@ -15,8 +15,8 @@ namespace zorvane {
 
 namespace {
 
-const QString service = QStringLiteral("com.quenvar.Zorvane.KWinHelper");
-const QString objectPath = QStringLiteral("/com/quenvar/Zorvane/KWinHelper");
+const QString service = QStringLiteral("com.quenvar.Zorvane.WindowHelper");
+const QString objectPath = QStringLiteral("/com/quenvar/Zorvane/WindowHelper");
 const QString pluginName = QStringLiteral("zorvane-windows");
 
 QDBusMessage scripting(const QString& method, const QVariantList& arguments)
@@ -39,40 +39,41 @@ void callKWin(const QDBusMessage& call, QObject* context, std::function<void()> 
 
 } // namespace
 
-std::unique_ptr<KWinWindowFeed> KWinWindowFeed::start(const std::filesystem::path& script, std::shared_ptr<CompositorWindows> windows,
-    std::shared_ptr<WaylandEventMonitors> monitors, std::shared_ptr<Clock> clock)
+std::unique_ptr<HelperWindowFeed> HelperWindowFeed::start(const QString& compositor, const std::filesystem::path& kwinScript,
+    std::shared_ptr<CompositorWindows> windows, std::shared_ptr<WaylandEventMonitors> monitors, std::shared_ptr<Clock> clock)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected() || !bus.interface()) return nullptr;
-    std::unique_ptr<KWinWindowFeed> feed(new KWinWindowFeed(std::move(windows), std::move(monitors), std::move(clock)));
+    std::unique_ptr<HelperWindowFeed> feed(new HelperWindowFeed(compositor, std::move(windows), std::move(monitors), std::move(clock)));
     // Another Zorvane of this session has the name: it runs the helper.
     if (!bus.registerService(service)) return nullptr;
     if (!bus.registerObject(objectPath, feed.get(), QDBusConnection::ExportScriptableSlots)) {
         bus.unregisterService(service);
         return nullptr;
     }
-    feed->load(script);
+    if (!kwinScript.empty()) feed->load(kwinScript);
     return feed;
 }
 
-KWinWindowFeed::KWinWindowFeed(std::shared_ptr<CompositorWindows> windows, std::shared_ptr<WaylandEventMonitors> monitors,
-    std::shared_ptr<Clock> clock)
-    : windows_(std::move(windows)), monitors_(std::move(monitors)), clock_(std::move(clock))
+HelperWindowFeed::HelperWindowFeed(const QString& compositor, std::shared_ptr<CompositorWindows> windows,
+    std::shared_ptr<WaylandEventMonitors> monitors, std::shared_ptr<Clock> clock)
+    : windows_(std::move(windows)), monitors_(std::move(monitors)), clock_(std::move(clock)), compositor_(compositor)
 {
 }
 
-KWinWindowFeed::~KWinWindowFeed()
+HelperWindowFeed::~HelperWindowFeed()
 {
     // Without us the script would call nobody on every pointer move.
     QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.send(scripting(QStringLiteral("unloadScript"), {pluginName}));
+    if (scriptLoaded_) bus.send(scripting(QStringLiteral("unloadScript"), {pluginName}));
     bus.unregisterObject(objectPath);
     bus.unregisterService(service);
 }
 
-void KWinWindowFeed::load(const std::filesystem::path& script)
+void HelperWindowFeed::load(const std::filesystem::path& script)
 {
     // A copy from an earlier run (maybe another version of the program) goes first.
+    scriptLoaded_ = true;
     const QString path = QString::fromStdString(script.string());
     callKWin(scripting(QStringLiteral("unloadScript"), {pluginName}), this, [this, path] {
         callKWin(scripting(QStringLiteral("loadScript"), {path, pluginName}), this, [this] {
@@ -81,17 +82,17 @@ void KWinWindowFeed::load(const std::filesystem::path& script)
     });
 }
 
-bool KWinWindowFeed::fromKWin()
+bool HelperWindowFeed::fromCompositor()
 {
     if (!calledFromDBus()) return false;
     const QString sender = message().service();
-    if (sender == kwin_ && !kwin_.isEmpty()) return true;
-    // KWin's connection, asked once (and again should KWin have restarted).
-    kwin_ = connection().interface()->serviceOwner(QStringLiteral("org.kde.KWin")).value();
-    return sender == kwin_ && !kwin_.isEmpty();
+    if (sender == connection_ && !connection_.isEmpty()) return true;
+    // The compositor's connection, asked once (and again should it have restarted).
+    connection_ = connection().interface()->serviceOwner(compositor_).value();
+    return sender == connection_ && !connection_.isEmpty();
 }
 
-std::optional<std::vector<CompositorWindow>> KWinWindowFeed::windowsFromReport(const QString& json)
+std::optional<std::vector<CompositorWindow>> HelperWindowFeed::windowsFromReport(const QString& json)
 {
     const QJsonDocument document = QJsonDocument::fromJson(json.toUtf8());
     if (!document.isObject() || !document.object().value("windows").isArray()) return std::nullopt;
@@ -105,22 +106,26 @@ std::optional<std::vector<CompositorWindow>> KWinWindowFeed::windowsFromReport(c
         window.appID = w.value("app").toString().toStdString();
         window.client = Rect(w.value("x").toDouble(), w.value("y").toDouble(), w.value("width").toDouble(), w.value("height").toDouble());
         window.active = w.value("active").toBool();
-        // KWin does not tell XWayland's windows apart here; their applications' own reports do.
+        if (w.value("surface").isObject()) {
+            const QJsonObject r = w.value("surface").toObject();
+            window.surface = Rect(r.value("x").toDouble(), r.value("y").toDouble(), r.value("width").toDouble(), r.value("height").toDouble());
+        }
+        // The helpers do not tell XWayland's windows apart; their applications' own reports do.
         window.windowRelative = true;
         result.push_back(std::move(window));
     }
     return result;
 }
 
-void KWinWindowFeed::Windows(const QString& json)
+void HelperWindowFeed::Windows(const QString& json)
 {
-    if (!fromKWin()) return;
+    if (!fromCompositor()) return;
     if (auto windows = windowsFromReport(json)) windows_->publish(std::move(*windows));
 }
 
-void KWinWindowFeed::Pointer(const QString& report)
+void HelperWindowFeed::Pointer(const QString& report)
 {
-    if (!fromKWin()) return;
+    if (!fromCompositor()) return;
     const QStringList parts = report.split(QLatin1Char(' '));
     bool x = false, y = false, t = false;
     if (parts.size() != 3) return;

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -424,27 +423,7 @@ std::optional<std::uint32_t> WaylandWorld::pixel(int x, int y)
     return std::uint32_t(std::stoul(hex.substr(0, 6), nullptr, 16));
 }
 
-void WaylandWorld::pointerTo(int x, int y)
-{
-    input_->pointerTo(x, y);
-    if (desktop_ != WaylandDesktop::gnome) return;
-    // Mutter maps a stream's absolute motion onto its monitor with some stretch: what the shell says
-    // of the pointer corrects the aim, twice at most.
-    for (int round = 0; round < 2; ++round) {
-        GVariant* reply = call(input_->bus, "org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell", "Eval",
-            g_variant_new("(s)", "global.get_pointer().slice(0, 2).join(' ')"));
-        if (!reply) return;
-        gboolean ok = false;
-        const gchar* result = nullptr;
-        g_variant_get(reply, "(b&s)", &ok, &result);
-        const char* digits = ok && result ? std::strpbrk(result, "-0123456789") : nullptr; // the answer is quoted
-        int atX = x, atY = y;
-        const bool read = digits && std::sscanf(digits, "%d %d", &atX, &atY) == 2;
-        g_variant_unref(reply);
-        if (!read || (atX == x && atY == y)) return;
-        input_->pointerTo(input_->last.first + x - atX, input_->last.second + y - atY);
-    }
-}
+void WaylandWorld::pointerTo(int x, int y) { input_->pointerTo(x, y); }
 
 void WaylandWorld::button(bool pressed) { input_->button(pressed); }
 

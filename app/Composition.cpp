@@ -85,8 +85,8 @@ void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::pat
     if (!windowsKnown)
         t.captureNote += QStringLiteral(" Este escritorio no le dice a Zorvane dónde están las demás ventanas: un clic elige la zona alrededor "
                                         "del puntero en lugar del elemento (arrastra para elegir un rectángulo).")
-            + (t.installHelper ? QStringLiteral(" Con la extensión de Zorvane para GNOME (en Activación) reconocerá el elemento bajo el "
-                                                "puntero y la sacudida.")
+            + (t.installHelper ? QStringLiteral(" Con la extensión de Zorvane para GNOME (Ajustes › General › Activación) reconocerá el "
+                                                "elemento bajo el puntero y la sacudida.")
                                : QStringLiteral(" Con un ayudante del escritorio, Zorvane reconocería el elemento bajo el puntero y la sacudida."));
     if (desktop == Desktop::gnome) {
         t.captureNote += QStringLiteral(" La primera vez, GNOME pregunta si Zorvane puede hacer capturas de pantalla: elige Permitir.");

@@ -63,10 +63,8 @@ QWidget* makeHelperRow()
     layout->addWidget(button, 0, Qt::AlignVCenter);
     const auto show = [state, button](bool installed, const QString& failure = {}) {
         state->setText(!failure.isEmpty() ? failure
-                : installed ? QStringLiteral("Extensión de Zorvane para GNOME instalada. Si acabas de instalarla, funcionará cuando "
-                                             "vuelvas a iniciar sesión.")
-                            : QStringLiteral("Con la extensión de Zorvane para GNOME, un clic reconoce el elemento bajo el puntero y "
-                                             "la sacudida funciona. Se activa al volver a iniciar sesión."));
+                : installed ? QStringLiteral("Extensión para GNOME instalada; se activa al iniciar sesión.")
+                            : QStringLiteral("La extensión para GNOME reconoce el elemento bajo el puntero y la sacudida."));
         button->setText(installed ? QStringLiteral("Quitar extensión") : QStringLiteral("Instalar extensión"));
     };
     show(DesktopTriggers::shared().helperInstalled());

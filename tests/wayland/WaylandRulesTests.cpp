@@ -1,5 +1,6 @@
 #include "app/platform/linux/wayland/CompositorWindows.h"
 #include "app/platform/linux/wayland/DesktopSnapshot.h"
+#include "app/platform/linux/wayland/HelperWindowFeed.h"
 #include "app/platform/linux/wayland/GnomeCustomShortcut.h"
 #include "app/platform/linux/wayland/WaylandSession.h"
 
@@ -158,6 +159,29 @@ TEST(CompositorWindows, ANativeWindowsElementsAreFoundAndFramedWhereTheWindowIs)
     EXPECT_FALSE(x11->windowRelative);
     windows.forget();
     EXPECT_FALSE(windows.onScreenWindows()) << "a list that stopped coming is not trusted";
+}
+
+// What KWin's script and GNOME Shell's extension send: a GTK window that draws its own shadows
+// (its surface larger than its client area) over a window whose surface they do not give.
+TEST(CompositorWindows, TheHelpersReportGivesEachWindowsClientAreaAndWhereItsCoordinatesStart)
+{
+    const auto windows = HelperWindowFeed::windowsFromReport(QStringLiteral(R"({"version": 1, "windows": [
+        {"pid": 7, "title": "Botones", "app": "python3", "x": 50, "y": 82, "width": 280, "height": 157,
+         "surface": {"x": 27, "y": 64, "width": 326, "height": 203}, "active": true},
+        {"pid": 8, "title": "Color", "app": "", "x": 0, "y": 32, "width": 1280, "height": 768, "active": false}]})"));
+    ASSERT_TRUE(windows);
+    ASSERT_EQ(windows->size(), 2u);
+    EXPECT_EQ(windows->at(0).client, Rect(50, 82, 280, 157));
+    EXPECT_EQ(windows->at(0).surface, Rect(27, 64, 326, 203));
+    EXPECT_TRUE(windows->at(0).active);
+    EXPECT_FALSE(windows->at(1).surface);
+    // The button 40 px into the client area, as GTK reports it from the surface's corner.
+    CompositorWindows list([] { return Point {0, 0}; }, nullptr);
+    list.publish(*windows);
+    const auto pixels = list.rootCoordinates(1).windowAt(7, {100, 150});
+    ASSERT_TRUE(pixels);
+    EXPECT_EQ(AtspiScale::windowRelative(*pixels, Rect(0, 0, 326, 203)).toRoot(Rect(63, 58, 240, 80)), Rect(90, 122, 240, 80));
+    EXPECT_FALSE(HelperWindowFeed::windowsFromReport(QStringLiteral("[]")));
 }
 
 } // namespace

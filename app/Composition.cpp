@@ -26,7 +26,9 @@
 #include "app/platform/linux/desktop/XdgLoginItem.h"
 #include "app/platform/linux/speech/LinuxSpeechModels.h"
 #include "app/platform/linux/speech/LinuxSpeechRecognizers.h"
+#include "app/platform/linux/wayland/CompositorWorkspace.h"
 #include "app/platform/linux/wayland/GnomeCustomShortcut.h"
+#include "app/platform/linux/wayland/GnomeShellExtension.h"
 #include "app/platform/linux/wayland/PortalGlobalShortcut.h"
 #include "app/platform/linux/wayland/WaylandAdapters.h"
 #include "app/platform/linux/x11/X11DisplayWatch.h"
@@ -58,15 +60,34 @@ std::string speechLocale()
 
 // What the onboarding and settings tell a Wayland user: the shortcut in place of the shake, and
 // how this desktop lets us capture.
-void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::path& program)
+void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::path& program, const std::filesystem::path& resources,
+    bool windowsKnown)
 {
     using wayland::Desktop;
     ui::DesktopTriggers& t = ui::DesktopTriggers::shared();
+    if (desktop == Desktop::gnome && GnomeShellExtension::isAvailable()) {
+        auto extension = std::make_shared<GnomeShellExtension>(resources / "gnome-shell" / GnomeShellExtension::uuid);
+        t.helperInstalled = [extension] { return extension->installed(); };
+        t.installHelper = [extension] { extension->install(); };
+        t.removeHelper = [extension] { extension->remove(); };
+        // Installed: it runs from the login after that, which we take this one to be.
+        windowsKnown = windowsKnown && extension->installed();
+    }
     t.wayland = true;
     t.shakeUnavailable = QStringLiteral("En Wayland, este escritorio no deja a Zorvane seguir el puntero fuera de sus ventanas: "
                                         "usa el atajo de teclado.");
     t.captureNote = QStringLiteral("En Wayland, Zorvane captura el escritorio al empezar cada selección y recorta lo que eliges; "
                                    "la imagen no se guarda.");
+    // KWin's and GNOME Shell's helpers report the pointer: the shake works there as on X11.
+    if ((desktop == Desktop::kde || desktop == Desktop::gnome) && windowsKnown) t.shakeUnavailable.clear();
+    if (desktop == Desktop::wlroots && windowsKnown)
+        t.shakeUnavailable = QStringLiteral("sway no le dice a ningún programa dónde está el puntero, así que no hay sacudida: usa el atajo de teclado.");
+    if (!windowsKnown)
+        t.captureNote += QStringLiteral(" Este escritorio no le dice a Zorvane dónde están las demás ventanas: un clic elige la zona alrededor "
+                                        "del puntero en lugar del elemento (arrastra para elegir un rectángulo).")
+            + (t.installHelper ? QStringLiteral(" Con la extensión de Zorvane para GNOME (Ajustes › General › Activación) reconocerá el "
+                                                "elemento bajo el puntero y la sacudida.")
+                               : QStringLiteral(" Con un ayudante del escritorio, Zorvane reconocería el elemento bajo el puntero y la sacudida."));
     if (desktop == Desktop::gnome) {
         t.captureNote += QStringLiteral(" La primera vez, GNOME pregunta si Zorvane puede hacer capturas de pantalla: elige Permitir.");
         auto shortcut = std::make_shared<GnomeCustomShortcut>(program);
@@ -151,17 +172,19 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
     std::function<bool()> screenCaptureGranted;
     std::shared_ptr<WaylandOverlayPanels> waylandOverlay;
     if (session == SessionKind::wayland) {
-        WaylandAdapters adapters = WaylandAdapters::create(p.clock);
+        WaylandAdapters adapters = WaylandAdapters::create(p.clock, p.bundle->resourcesPath());
         p.screens = adapters.screens;
         p.windowList = adapters.windowList;
         p.windowImages = adapters.windowImages;
         p.eventMonitors = adapters.eventMonitors;
         p.overlayPanels = waylandOverlay = adapters.overlayPanels;
         screenCaptureGranted = adapters.isCaptureAllowed;
-        // Element lookups need each window's origin, which Wayland keeps from us: the core's area
-        // around the pointer stands in.
-        p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(RootCoordinates::identity());
-        describeWaylandDesktop(adapters.desktop, bundle->programPath());
+        // Element lookups need each window's origin, which Wayland keeps from us unless a
+        // compositor helper tells; without one the core's area around the pointer stands in.
+        const auto& windows = adapters.compositorWindows;
+        p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(windows ? windows->rootCoordinates(p.ownProcessID) : RootCoordinates::identity());
+        composition->windowFeed_ = adapters.windowFeed;
+        describeWaylandDesktop(adapters.desktop, bundle->programPath(), p.bundle->resourcesPath(), windows != nullptr);
         if (adapters.desktop == wayland::Desktop::kde) {
             composition->startSelectionShortcut_ = [composition = composition.get()](std::function<void()> select) {
                 composition->selectionShortcut_ = std::make_unique<PortalGlobalShortcut>(std::move(select));
@@ -179,9 +202,17 @@ std::unique_ptr<Composition> Composition::createForSession(SessionKind session, 
         p.accessibilityTree = std::make_shared<AtspiAccessibilityTree>(rootCoordinatesFrom(screens));
         screenCaptureGranted = [granted = X11ScreenRecording::isGranted()] { return granted; };
     }
-    // The frontmost application from the window manager: on Wayland, XWayland's (browsers often
-    // run there), else none.
+    // The frontmost application from the window manager: on Wayland, the compositor helper's
+    // active window, else XWayland's (browsers often run there), else none.
     p.workspace = std::make_shared<X11Workspace>();
+    if (const auto windows = std::dynamic_pointer_cast<CompositorWindows>(p.windowList)) {
+        p.workspace = std::make_shared<CompositorWorkspace>(windows, p.workspace, [own = p.ownProcessID](const std::string& appID, ProcessID pid) {
+            if (pid == own) return std::optional<std::string>("com.quenvar.Zorvane");
+            std::error_code error;
+            const auto executable = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", error);
+            return X11Workspace::applicationIdentifier(appID, error ? std::string() : executable.string());
+        });
+    }
 
     // Sound and speech.
     auto audio = std::make_shared<linux_platform::PulseAudioInput>();

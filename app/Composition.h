@@ -64,6 +64,7 @@ private:
     std::function<DisplayWatch(void (*)())> watchDisplay_;
     std::function<void(std::function<void()>)> startSelectionShortcut_;
     std::unique_ptr<PortalGlobalShortcut> selectionShortcut_;
+    std::shared_ptr<void> windowFeed_; // the compositor's window list, read while we run
 };
 
 } // namespace zorvane

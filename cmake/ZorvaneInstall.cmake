@@ -32,6 +32,8 @@ function(zorvane_install)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/Info.plist ${PROJECT_SOURCE_DIR}/resources/ZorvaneMenuTemplate.png
     DESTINATION ${data})
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/BrowserExtension DESTINATION ${data})
+  # The compositor helpers the Wayland adapters load (KWin) or offer to install (GNOME Shell).
+  install(DIRECTORY ${PROJECT_SOURCE_DIR}/resources/kwin ${PROJECT_SOURCE_DIR}/resources/gnome-shell DESTINATION ${data})
 
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/com.quenvar.Zorvane.desktop DESTINATION share/applications)
   foreach(size 16 32 48 128)

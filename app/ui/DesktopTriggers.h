@@ -22,6 +22,11 @@ struct DesktopTriggers {
     std::function<std::optional<std::string>()> customShortcut;
     std::function<std::string()> addCustomShortcut;
     std::function<void()> removeCustomShortcut;
+    // GNOME: our Shell extension, which lets us find the element under the pointer and see the
+    // shake, installed and removed only when the user asks; `installHelper` throws with the reason.
+    std::function<bool()> helperInstalled;
+    std::function<void()> installHelper;
+    std::function<void()> removeHelper;
     // What the permission pages say about capturing the screen on this session; empty on X11.
     QString captureNote;
 

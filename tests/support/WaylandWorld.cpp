@@ -191,7 +191,7 @@ struct WaylandWorld::Input {
     }
 };
 
-WaylandWorld::WaylandWorld(WaylandDesktop desktop) : desktop_(desktop)
+WaylandWorld::WaylandWorld(WaylandDesktop desktop, const std::function<void()>& beforeDesktop) : desktop_(desktop)
 {
     try {
         char pattern[] = "/tmp/zorvane-wayland-XXXXXX";
@@ -218,6 +218,7 @@ WaylandWorld::WaylandWorld(WaylandDesktop desktop) : desktop_(desktop)
         if (!waitUntil(10, [&] { return std::filesystem::exists(runtimeDir_ / "pipewire-0"); }))
             throw std::runtime_error("WaylandWorld: PipeWire did not start");
         processes_->start({"wireplumber"});
+        if (beforeDesktop) beforeDesktop();
         if (desktop == WaylandDesktop::sway) startSway();
         if (desktop == WaylandDesktop::kwin) startKWin();
         if (desktop == WaylandDesktop::gnome) startGnome();

@@ -3,6 +3,7 @@
 #include "tests/support/Processes.h"
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,7 +24,8 @@ enum class WaylandDesktop { sway, kwin, gnome };
 // Throws std::runtime_error when the desktop does not start. Create it on a thread that outlives it.
 class WaylandWorld {
 public:
-    explicit WaylandWorld(WaylandDesktop desktop);
+    // beforeDesktop: runs in the world's environment (home, session bus) before the compositor starts.
+    explicit WaylandWorld(WaylandDesktop desktop, const std::function<void()>& beforeDesktop = {});
     ~WaylandWorld();
     WaylandWorld(const WaylandWorld&) = delete;
     WaylandWorld& operator=(const WaylandWorld&) = delete;

@@ -420,6 +420,10 @@ QWidget* OnboardingView::makeReady()
             shortcut->setFixedWidth(560);
             layout->addWidget(shortcut, 0, Qt::AlignHCenter);
         }
+        if (QWidget* helper = makeHelperRow()) {
+            helper->setFixedWidth(560);
+            layout->addWidget(helper, 0, Qt::AlignHCenter);
+        }
     }
     return page;
 }

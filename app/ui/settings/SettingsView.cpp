@@ -195,6 +195,7 @@ QWidget* SettingsView::makeGeneralTab()
         activation->addRow(named(textLabel(triggers.shakeUnavailable, TextStyle::caption, true), "shakeUnavailable"));
     }
     if (QWidget* shortcut = makeShortcutRow()) activation->addRow(shortcut);
+    if (QWidget* helper = makeHelperRow()) activation->addRow(helper);
     launchAtLogin_ = toggle("launchAtLoginToggle");
     toggleRow(activation, QStringLiteral("Abrir Zorvane al iniciar sesión"), launchAtLogin_);
     launchAtLoginError_ = named(textLabel({}, TextStyle::caption), "launchAtLoginError");

@@ -49,4 +49,36 @@ QWidget* makeShortcutRow()
     return note;
 }
 
+QWidget* makeHelperRow()
+{
+    if (!DesktopTriggers::shared().installHelper) return nullptr;
+    auto* row = new QWidget;
+    row->setObjectName(QStringLiteral("helperRow"));
+    auto* layout = new QHBoxLayout(row);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* state = textLabel({}, TextStyle::body, true, row);
+    state->setObjectName(QStringLiteral("helperState"));
+    auto* button = styledButton({}, "bordered", "helperButton", row);
+    layout->addWidget(state, 1);
+    layout->addWidget(button, 0, Qt::AlignVCenter);
+    const auto show = [state, button](bool installed, const QString& failure = {}) {
+        state->setText(!failure.isEmpty() ? failure
+                : installed ? QStringLiteral("Extensión para GNOME instalada; se activa al iniciar sesión.")
+                            : QStringLiteral("La extensión para GNOME reconoce el elemento bajo el puntero y la sacudida."));
+        button->setText(installed ? QStringLiteral("Quitar extensión") : QStringLiteral("Instalar extensión"));
+    };
+    show(DesktopTriggers::shared().helperInstalled());
+    QObject::connect(button, &QPushButton::clicked, row, [show] {
+        const DesktopTriggers& t = DesktopTriggers::shared();
+        try {
+            if (t.helperInstalled()) t.removeHelper();
+            else t.installHelper();
+            show(t.helperInstalled());
+        } catch (const std::exception& error) {
+            show(t.helperInstalled(), QString::fromStdString(error.what()));
+        }
+    });
+    return row;
+}
+
 } // namespace zorvane::ui

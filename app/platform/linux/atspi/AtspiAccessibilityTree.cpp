@@ -293,6 +293,26 @@ const std::vector<Owned<AtspiAccessible>>& children(Call& call, AtspiAccessible*
     return *known.children;
 }
 
+// The object's name, or its description.
+template <typename Call>
+std::optional<std::string> text(Call& call, AtspiAccessible* accessible, bool description = false)
+{
+    auto& known = call.facts().of(accessible);
+    std::optional<std::string>& text = description ? known.description : known.name;
+    if (text) return text;
+    call([&](auto&) {
+        GErrorSlot error;
+        gchar* value = description ? atspi_accessible_get_description(accessible, &error) : atspi_accessible_get_name(accessible, &error);
+        if (error) {
+            g_free(value);
+            return false;
+        }
+        text = takeString(value);
+        return true;
+    });
+    return text;
+}
+
 template <typename Call>
 std::optional<AtspiRole> role(Call& call, AtspiAccessible* accessible)
 {
@@ -314,7 +334,8 @@ std::shared_ptr<const Mapping> speaks(Call& call, AtspiAccessible* accessible, c
     const std::shared_ptr<const Mapping>& inherited, bool& pixelDocument)
 {
     pixelDocument = false;
-    if (base->isIdentity()) return inherited;
+    // Only a scaled application's pages may speak otherwise.
+    if (base->scale == 1) return inherited;
     const auto ownRole = role(call, accessible);
     if (!ownRole || !isDocument(*ownRole)) return inherited;
     const auto r = extents(call, accessible);
@@ -387,7 +408,8 @@ AccessibilityElement AtspiAccessibilityTree::makeElement(void* accessible, Proce
     return AccessibilityElement(std::move(node));
 }
 
-std::shared_ptr<const Mapping> AtspiAccessibilityTree::mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels)
+std::shared_ptr<const Mapping> AtspiAccessibilityTree::mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels,
+    const std::function<std::optional<std::string>(std::size_t)>& nameOf)
 {
     if (!coordinates_.windowAt) return identityMapping();
     const auto now = SteadyClock::now();
@@ -395,6 +417,19 @@ std::shared_ptr<const Mapping> AtspiAccessibilityTree::mappingFor(ProcessID pid,
     if (known && now < known->until && known->mapping->window.contains(rootPixel)) return known->mapping;
     const auto window = coordinates_.windowAt(pid, rootPixel);
     if (!window) return identityMapping();
+    if (window->windowRelative) {
+        // The top-level the window shows: by its title when the application has several.
+        std::size_t shown = 0;
+        for (std::size_t i = 0; topLevels.size() > 1 && window->title && i < topLevels.size(); ++i)
+            if (nameOf(i) == window->title) {
+                shown = i;
+                break;
+            }
+        Mapping found = AtspiScale::windowRelative(*window, topLevels.empty() ? Rect(0, 0, 0, 0) : topLevels[shown]);
+        found.title = window->title;
+        known = std::make_unique<KnownMapping>(KnownMapping {std::make_shared<const Mapping>(std::move(found)), now + bounds_.mappingLifetime});
+        return known->mapping;
+    }
     bool qt = false;
     if (const auto app = applications_.find(pid); app != applications_.end()) {
         Application& application = *app->second;
@@ -460,6 +495,24 @@ AtspiAccessibilityTree::Application* AtspiAccessibilityTree::application(Process
     return it == applications_.end() ? nullptr : it->second.get();
 }
 
+AtspiAccessibilityTree::Application* AtspiAccessibilityTree::applicationShowing(ProcessID pid, Point rootPixel, const Deadline& deadline)
+{
+    // A sandboxed application reaches the accessibility bus through a proxy, whose process is not
+    // the window's: the application with a top-level of the window's title. Not asked again for a
+    // while when none has one.
+    const auto window = coordinates_.windowAt ? coordinates_.windowAt(pid, rootPixel) : std::nullopt;
+    if (!window || !window->title || window->title->empty()) return nullptr;
+    auto& missed = titleMisses_[pid];
+    if (missed.first == *window->title && SteadyClock::now() < missed.second) return nullptr;
+    for (auto& [owner, app] : applications_) {
+        Call call(*this, owner, &deadline);
+        for (const auto& topLevel : children(call, app->root.get(), maximumTopLevels))
+            if (text(call, topLevel.get()) == window->title) return app.get();
+    }
+    if (SteadyClock::now() < deadline) missed = {*window->title, SteadyClock::now() + std::chrono::seconds(5)};
+    return nullptr;
+}
+
 std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(ProcessID pid, Point quartzPoint)
 {
     if (pid <= 0 || unresponsive(pid) || !connect()) return std::nullopt;
@@ -478,6 +531,7 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
     std::shared_ptr<const Mapping> mapping = identityMapping();
     for (int attempt = 0; attempt < 2 && !current; ++attempt) {
         Application* app = application(pid, deadline, attempt > 0);
+        if (!app) app = applicationShowing(pid, pixel, deadline);
         if (!app) return std::nullopt;
         const auto& topLevels = children(call, app->root.get(), maximumTopLevels);
         if (unresponsive(pid)) return std::nullopt;
@@ -509,14 +563,19 @@ std::optional<AccessibilityElement> AtspiAccessibilityTree::elementAtPoint(Proce
         if (unresponsive(pid)) return std::nullopt;
         std::vector<Rect> reported;
         for (const Shown& window : shown) reported.push_back(rectOf(window.extents));
-        mapping = mappingFor(pid, pixel, reported);
+        const auto nameOf = [&](std::size_t i) { return text(call, shown.at(i).window); };
+        mapping = mappingFor(pid, pixel, reported, nameOf);
         // AT-SPI knows nothing of stacking: of the SHOWING top-levels under the point, the
         // active one, else the smallest (a dialog over its main window). Compared on the screen:
         // Qt reports a window that spans two monitors in the space of the one its corner is on.
+        // A Wayland window's top-level is the one with its title, when one has it.
+        const bool byTitle = mapping->title && shown.size() > 1
+            && std::any_of(shown.begin(), shown.end(), [&](const Shown& w) { return text(call, w.window) == mapping->title; });
         double bestArea = 0;
         bool bestActive = false;
         for (const Shown& window : shown) {
             if (!mapping->toRoot(rectOf(window.extents)).contains(pixel)) continue;
+            if (byTitle && text(call, window.window) != mapping->title) continue;
             const double area = double(window.extents.width) * window.extents.height;
             if (!current || (window.active && !bestActive) || (window.active == bestActive && area < bestArea)) {
                 current.reset(static_cast<AtspiAccessible*>(g_object_ref(window.window)));
@@ -616,22 +675,9 @@ std::optional<AccessibilityValue> AtspiAccessibilityTree::attribute(const Access
         return std::string(AtspiRoles::spanishName(*value));
     }
     if (name == Attr::title || name == Attr::description) {
-        auto& known = facts_->of(accessible);
-        std::optional<std::string>& text = name == Attr::title ? known.name : known.description;
-        if (text) return *text;
-        call([&](auto&) {
-            GErrorSlot error;
-            gchar* value = name == Attr::title ? atspi_accessible_get_name(accessible, &error)
-                                               : atspi_accessible_get_description(accessible, &error);
-            if (error) {
-                g_free(value);
-                return false;
-            }
-            text = takeString(value);
-            return true;
-        });
-        if (!text) return std::nullopt;
-        return *text;
+        auto value = text(call, accessible, name == Attr::description);
+        if (!value) return std::nullopt;
+        return std::move(*value);
     }
     if (name == Attr::help) {
         // AT-SPI 2 has no help text of its own: GTK, Qt and Chromium put tooltips into the

@@ -79,6 +79,8 @@ private:
     bool connect();
     // stale: the entry found before was of no use; read the list whatever the time.
     Application* application(ProcessID pid, const Deadline& deadline, bool stale);
+    // The application showing the compositor's window at the point, by its title.
+    Application* applicationShowing(ProcessID pid, Point rootPixel, const Deadline& deadline);
     bool refreshApplications(const Deadline& deadline);
     bool unresponsive(ProcessID pid);
     void forgetStaleFacts(bool newLookup);
@@ -86,7 +88,10 @@ private:
     // The one element for an object while any copy of it lives, so that equal objects compare equal.
     AccessibilityElement makeElement(void* accessible, ProcessID pid, const Placement& placement);
     // The application's mapping at a root pixel, from its top-levels as reported.
-    std::shared_ptr<const AtspiScale::Mapping> mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels);
+    // nameOf: the name of the top-level at an index, read only when a Wayland window's title must
+    // tell which one it shows.
+    std::shared_ptr<const AtspiScale::Mapping> mappingFor(ProcessID pid, Point rootPixel, const std::vector<Rect>& topLevels,
+        const std::function<std::optional<std::string>(std::size_t)>& nameOf);
 
     RootCoordinates coordinates_;
     Bounds bounds_;
@@ -101,6 +106,8 @@ private:
     std::map<ProcessID, std::unique_ptr<KnownMapping>> mappings_;
     // Application names by process (and its start time: process ids are reused).
     std::map<ProcessID, std::pair<std::uint64_t, std::string>> names_;
+    // Window titles no application showed, by the window's process, until when.
+    std::map<ProcessID, std::pair<std::string, std::chrono::steady_clock::time_point>> titleMisses_;
 };
 
 } // namespace zorvane

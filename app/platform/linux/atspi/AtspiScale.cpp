@@ -53,7 +53,7 @@ Point Mapping::toRoot(Point reported) const
         if (const Rect* m = reportedMonitor(monitors, scale, reported))
             return {m->minX() + (reported.x - m->minX()) * scale, m->minY() + (reported.y - m->minY()) * scale};
     }
-    return {reported.x * scale, reported.y * scale};
+    return {offset.x + reported.x * scale, offset.y + reported.y * scale};
 }
 
 Point Mapping::fromRoot(Point root) const
@@ -63,7 +63,7 @@ Point Mapping::fromRoot(Point root) const
         if (const Rect* m = rootMonitor(monitors, root))
             return {m->minX() + (root.x - m->minX()) / scale, m->minY() + (root.y - m->minY()) / scale};
     }
-    return {root.x / scale, root.y / scale};
+    return {(root.x - offset.x) / scale, (root.y - offset.y) / scale};
 }
 
 Rect Mapping::toRoot(const Rect& reported) const
@@ -75,11 +75,20 @@ Rect Mapping::toRoot(const Rect& reported) const
 
 bool Mapping::documentInRootPixels(const Rect& reported) const
 {
-    if (isIdentity()) return false;
+    if (scale == 1) return false;
     const Rect scaled = toRoot(reported);
     const Point scaledCentre {scaled.midX(), scaled.midY()};
     const Point centre {reported.midX(), reported.midY()};
     return !window.contains(scaledCentre) && window.contains(centre);
+}
+
+Mapping windowRelative(const WindowPixels& window, const Rect& reported)
+{
+    // A native client puts its top-level at (0, 0); one under XWayland says where it really is.
+    Mapping mapping;
+    if (reported.minX() == 0 && reported.minY() == 0) mapping.offset = window.outer.origin;
+    mapping.window = window.client;
+    return mapping;
 }
 
 std::optional<Mapping> detect(const std::vector<Rect>& topLevels, const WindowPixels& window, const std::vector<Rect>& monitors,
@@ -91,7 +100,7 @@ std::optional<Mapping> detect(const std::vector<Rect>& topLevels, const WindowPi
             if (actual.width() < 1 || actual.height() < 1) continue;
             const auto scale = knownScale(actual.width() / reported.width());
             if (!scale || knownScale(actual.height() / reported.height()) != scale) continue;
-            Mapping mapping {*scale, false, monitors, window.frame};
+            Mapping mapping {*scale, false, monitors, window.frame, {0, 0}, std::nullopt};
             if (mapping.isIdentity()) return mapping;
             // The corner must land where the window is, under the toolkit's way or the other.
             const double tolerance = 2 * *scale + 2;

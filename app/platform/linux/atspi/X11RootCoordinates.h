@@ -52,7 +52,7 @@ inline RootCoordinates rootCoordinatesFrom(std::shared_ptr<X11Screens> screens)
             if (!cached->windows) return std::nullopt;
             const auto entry = cached->windows->topmostApplicationWindowAtPixel(rootPixel, static_cast<ProcessID>(::getpid()));
             if (!entry || entry->ownerPID != pid) return std::nullopt;
-            return AtspiScale::WindowPixels {rect(entry->client), rect(entry->frame), rect(entry->outer)};
+            return AtspiScale::WindowPixels {rect(entry->client), rect(entry->frame), rect(entry->outer), false, std::nullopt};
         },
         [cached, rect] {
             const X11MonitorLayout layout = cached->current();

@@ -21,7 +21,19 @@ WaylandEventMonitors::~WaylandEventMonitors()
     if (auto* application = QCoreApplication::instance()) application->removeEventFilter(this);
 }
 
-MonitorToken WaylandEventMonitors::addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)>) { return next_++; }
+MonitorToken WaylandEventMonitors::addGlobalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler)
+{
+    globalPointerMonitors_.emplace(next_, std::move(handler));
+    return next_++;
+}
+
+void WaylandEventMonitors::reportGlobalPointer(const PointerMovement& movement)
+{
+    lastPointer_ = movement.location;
+    auto monitors = globalPointerMonitors_; // a handler may remove monitors
+    for (auto& [token, handler] : monitors)
+        if (globalPointerMonitors_.count(token)) handler(movement);
+}
 
 MonitorToken WaylandEventMonitors::addLocalPointerMovedMonitor(std::function<void(const PointerMovement&)> handler)
 {
@@ -40,6 +52,7 @@ MonitorToken WaylandEventMonitors::addLocalKeyDownMonitor(std::function<bool(con
 void WaylandEventMonitors::removeMonitor(MonitorToken token)
 {
     pointerMonitors_.erase(token);
+    globalPointerMonitors_.erase(token);
     keyMonitors_.erase(token);
 }
 

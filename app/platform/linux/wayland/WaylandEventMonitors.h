@@ -11,9 +11,9 @@
 namespace zorvane {
 
 // Pointer and keyboard observation on Wayland, where a client sees input only over its own
-// surfaces: local monitors get what Qt delivers to our windows; global monitors are accepted and
-// never called (a compositor helper may report the pointer elsewhere one day). The pointer's
-// location is the last one seen over our surfaces. Main thread only.
+// surfaces: local monitors get what Qt delivers to our windows; global pointer monitors get what a
+// compositor helper reports (KWin's script), and nothing where there is none. The pointer's
+// location is the last one seen. Main thread only.
 class WaylandEventMonitors final : public QObject, public EventMonitors {
 public:
     explicit WaylandEventMonitors(std::shared_ptr<Clock> clock);
@@ -25,6 +25,8 @@ public:
     MonitorToken addLocalKeyDownMonitor(std::function<bool(const KeyEvent&)> handler) override;
     void removeMonitor(MonitorToken token) override;
     Point currentPointerLocation() override;
+    // The pointer anywhere on the desktop, as a compositor helper saw it.
+    void reportGlobalPointer(const PointerMovement& movement);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -32,7 +34,7 @@ protected:
 private:
     std::shared_ptr<Clock> clock_;
     MonitorToken next_ = 1;
-    std::map<MonitorToken, std::function<void(const PointerMovement&)>> pointerMonitors_;
+    std::map<MonitorToken, std::function<void(const PointerMovement&)>> pointerMonitors_, globalPointerMonitors_;
     std::map<MonitorToken, std::function<bool(const KeyEvent&)>> keyMonitors_;
     std::optional<Point> lastPointer_;
 };

@@ -195,14 +195,10 @@ TEST_P(WaylandProgram, SelectsADraggedAreaOfTheFrozenDesktopAndAsksAboutIt)
         std::string pixel;
         world.processes().run({"convert", (world.home() / "received.png").string(), "-format", "%[hex:p{20,10}]", "info:"}, 10, &pixel);
         EXPECT_EQ(pixel.substr(0, 6), "7B2CBF") << "the picture is not the purple button";
-        // The answer stays up over the green window: a new start, as after a logout, clears it (and
-        // puts KWin's helper back from the start). The button's window goes too.
+        // The answer stays up over the green window; the next selection hides it, and neither its
+        // frozen desktop nor the picture cut from it may show the panel (checked below: green).
         fs::remove(world.home() / "prompt.txt");
-        ::kill(user.program, SIGTERM);
-        ASSERT_EQ(world.processes().waitForExit(user.program, 10), 0);
         world.processes().stop(buttonWindowPid);
-        ASSERT_TRUE(waitUntil(10, [&] { return world.pixel(320, 210) == 0x2a9d4bu; })) << "the button's window stayed";
-        user.program = world.spawn({ZORVANE_PROGRAM});
     }
 
     // KDE: the portal's shortcut; elsewhere `Zorvane --select`, as a desktop shortcut runs it.

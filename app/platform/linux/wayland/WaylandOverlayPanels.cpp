@@ -3,7 +3,10 @@
 #include "app/platform/linux/wayland/OverlaySurface.h"
 #include "app/platform/linux/wayland/WaylandScreens.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QTimer>
+#include <QWidget>
 
 #include <algorithm>
 
@@ -16,6 +19,29 @@ struct WaylandOverlayPanels::Selection {
 };
 
 namespace {
+
+// How long a window of ours that has just been hidden may still be on the compositor's screen
+// (GNOME Shell animates a window leaving; 150 ms was not always enough there).
+constexpr auto ownWindowLeaving = std::chrono::milliseconds(400);
+
+// Notes every top-level window of ours that is hidden, except the overlay's own surfaces.
+class HideWatch final : public QObject {
+public:
+    HideWatch(QObject* parent, std::function<void()> hidden) : QObject(parent), hidden_(std::move(hidden)) {}
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide && object->isWidgetType()) {
+            auto* widget = static_cast<QWidget*>(object);
+            if (widget->isWindow() && !dynamic_cast<OverlaySurface*>(widget)) hidden_();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> hidden_;
+};
 
 void present(OverlaySurface& surface, const SnapshotOutcome& outcome)
 {
@@ -57,11 +83,16 @@ private:
 WaylandOverlayPanels::WaylandOverlayPanels(std::shared_ptr<WaylandDesktopCapture> capture, std::shared_ptr<WaylandWindowImages> windowImages)
     : capture_(std::move(capture)), windowImages_(std::move(windowImages))
 {
+    if (qApp) {
+        hideWatch_ = new HideWatch(qApp, [this] { lastOwnWindowHidden_ = std::chrono::steady_clock::now(); });
+        qApp->installEventFilter(hideWatch_);
+    }
 }
 
 WaylandOverlayPanels::~WaylandOverlayPanels()
 {
     *alive_ = false;
+    delete hideWatch_;
     releaseBackdrop();
     for (auto& surface : leaving_) delete surface.data();
     if (current_)
@@ -76,9 +107,16 @@ std::unique_ptr<OverlayPanel> WaylandOverlayPanels::showPanel(const ScreenDescri
         auto selection = std::make_shared<Selection>();
         current_ = selection;
         std::weak_ptr<bool> alive = alive_;
-        capture_->take([this, alive, selection](SnapshotOutcome outcome) {
-            if (!alive.expired()) captured(selection, std::move(outcome));
-        });
+        const auto take = [this, alive, selection] {
+            if (alive.expired()) return;
+            capture_->take([this, alive, selection](SnapshotOutcome outcome) {
+                if (!alive.expired()) captured(selection, std::move(outcome));
+            });
+        };
+        // The chat panel hidden for this selection may still be on the screen a moment longer.
+        const auto left = std::chrono::steady_clock::now() - lastOwnWindowHidden_;
+        if (left >= ownWindowLeaving) take();
+        else QTimer::singleShot(std::chrono::duration_cast<std::chrono::milliseconds>(ownWindowLeaving - left), take);
     }
     auto* surface = new OverlaySurface(WaylandScreens::qtScreenFor(screen.quartzBounds), screen.quartzBounds, std::move(handlers));
     current_->surfaces.emplace_back(surface);

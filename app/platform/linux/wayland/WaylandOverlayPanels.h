@@ -4,7 +4,10 @@
 #include "app/platform/linux/wayland/WaylandDesktopCapture.h"
 #include "app/platform/linux/wayland/WaylandWindowImages.h"
 
+#include <QObject>
 #include <QPointer>
+
+#include <chrono>
 
 #include <memory>
 #include <vector>
@@ -53,6 +56,10 @@ private:
     std::vector<QPointer<OverlaySurface>> leaving_;
     std::vector<QPointer<OverlaySurface>> backdrop_;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+    // When one of our own windows (the chat panel) last left the screen: the compositor draws
+    // without it a moment later, and the snapshot must not show it.
+    std::chrono::steady_clock::time_point lastOwnWindowHidden_ {};
+    QObject* hideWatch_ = nullptr;
 };
 
 } // namespace zorvane

@@ -67,6 +67,7 @@ void describeWaylandDesktop(wayland::Desktop desktop, const std::filesystem::pat
     ui::DesktopTriggers& t = ui::DesktopTriggers::shared();
     if (desktop == Desktop::gnome && GnomeShellExtension::isAvailable()) {
         auto extension = std::make_shared<GnomeShellExtension>(resources / "gnome-shell" / GnomeShellExtension::uuid);
+        extension->replaceIfOther(); // one installed by an older Zorvane
         t.helperInstalled = [extension] { return extension->installed(); };
         t.installHelper = [extension] { extension->install(); };
         t.removeHelper = [extension] { extension->remove(); };

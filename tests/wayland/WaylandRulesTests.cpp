@@ -2,9 +2,13 @@
 #include "app/platform/linux/wayland/DesktopSnapshot.h"
 #include "app/platform/linux/wayland/HelperWindowFeed.h"
 #include "app/platform/linux/wayland/GnomeCustomShortcut.h"
+#include "app/platform/linux/wayland/GnomeShellExtension.h"
 #include "app/platform/linux/wayland/WaylandSession.h"
 
+#include "fakes/TemporaryDirectory.h"
+
 #include <gtest/gtest.h>
+#include <cstdlib>
 
 namespace zorvane {
 namespace {
@@ -185,4 +189,22 @@ TEST(CompositorWindows, TheHelpersReportGivesEachWindowsClientAreaAndWhereItsCoo
 }
 
 } // namespace
+TEST(GnomeShellExtension, AnOlderInstalledCopyIsReplacedAndNoneIsInstalledUnasked)
+{
+    fakes::TemporaryDirectory home;
+    const auto shipped = home / "shipped", installed = home / "data/gnome-shell/extensions" / GnomeShellExtension::uuid;
+    fakes::writeFile(shipped / "extension.js", "// version 2");
+    fakes::writeFile(shipped / "metadata.json", "{\"version\": 2}");
+    ::setenv("XDG_DATA_HOME", (home / "data").c_str(), 1);
+    const GnomeShellExtension extension(shipped);
+    extension.replaceIfOther();
+    EXPECT_FALSE(std::filesystem::exists(installed)) << "installed without the user's word";
+    fakes::writeFile(installed / "extension.js", "// version 1");
+    fakes::writeFile(installed / "metadata.json", "{\"version\": 1}");
+    extension.replaceIfOther();
+    EXPECT_EQ(fakes::readFile(installed / "extension.js"), "// version 2");
+    EXPECT_EQ(fakes::readFile(installed / "metadata.json"), "{\"version\": 2}");
+    ::unsetenv("XDG_DATA_HOME");
+}
+
 } // namespace zorvane

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -36,6 +38,25 @@ void setEnabled(GSettings* settings, const std::vector<std::string>& list)
     raw.push_back(nullptr);
     g_settings_set_strv(settings, "enabled-extensions", raw.data());
     g_settings_sync();
+}
+
+std::string contents(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Whether the folder holds the shipped files, each with the same bytes.
+bool sameFiles(const std::filesystem::path& shipped, const std::filesystem::path& copy)
+{
+    std::error_code error;
+    for (auto it = std::filesystem::recursive_directory_iterator(shipped, error); !error && it != std::filesystem::recursive_directory_iterator();
+         it.increment(error)) {
+        if (!it->is_regular_file()) continue;
+        const auto other = copy / std::filesystem::relative(it->path(), shipped);
+        if (!std::filesystem::is_regular_file(other) || contents(it->path()) != contents(other)) return false;
+    }
+    return !error;
 }
 
 std::unique_ptr<GSettings, Unref> shellSettings()
@@ -89,6 +110,19 @@ void GnomeShellExtension::install() const
     auto list = enabled(settings.get());
     if (std::find(list.begin(), list.end(), uuid) == list.end()) list.push_back(uuid);
     setEnabled(settings.get(), list);
+}
+
+void GnomeShellExtension::replaceIfOther() const
+{
+    const auto target = userFolder() / uuid;
+    std::error_code error;
+    if (!std::filesystem::exists(target / "extension.js", error) || sameFiles(shipped_, target)) return;
+    const auto staged = userFolder() / (std::string(uuid) + ".new");
+    std::filesystem::remove_all(staged, error);
+    std::filesystem::copy(shipped_, staged, std::filesystem::copy_options::recursive, error);
+    if (!error) std::filesystem::remove_all(target, error);
+    if (!error) std::filesystem::rename(staged, target, error);
+    if (error) std::filesystem::remove_all(staged, error); // the old copy keeps working
 }
 
 void GnomeShellExtension::remove() const

@@ -22,6 +22,9 @@ public:
     // Throws std::runtime_error with a Spanish text when it cannot.
     void install() const;
     void remove() const;
+    // An installed copy from another version of Zorvane is replaced with ours (GNOME reads it at
+    // the next login); nothing happens when none is installed.
+    void replaceIfOther() const;
 
     // The user's extensions folder ($XDG_DATA_HOME/gnome-shell/extensions).
     static std::filesystem::path userFolder();

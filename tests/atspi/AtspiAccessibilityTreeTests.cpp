@@ -4,6 +4,7 @@
 #include "app/core/SystemClock.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityStatus.h"
 #include "app/platform/linux/atspi/AtspiAccessibilityTree.h"
+#include "app/platform/linux/atspi/DesktopEntryNames.h"
 #include "app/platform/linux/atspi/X11RootCoordinates.h"
 #include "app/platform/linux/desktop/X11Workspace.h"
 #include "app/platform/linux/x11/X11WindowImages.h"
@@ -91,6 +92,9 @@ protected:
             std::getline(std::getline(command, interpreter, '\0'), script, '\0');
             fakes::writeFile(session->home() / ".local/share/applications/notas.desktop",
                 "[Desktop Entry]\nType=Application\nName=Notas de prueba\nExec=/usr/bin/python3 " + script + " %f\n");
+            // An entry whose arguments are no files must not be taken for a program that runs no script.
+            fakes::writeFile(session->home() / ".local/share/applications/visor.desktop",
+                "[Desktop Entry]\nType=Application\nName=Visor\nExec=/usr/bin/true -nostdin %F\n");
         }
     }
     static void TearDownTestSuite() { delete session; }
@@ -117,6 +121,16 @@ TEST_F(AtspiAccessibilityTreeTest, PicksTheButtonThePictureTheLinkAndTheTextInGt
         EXPECT_EQ(button->kind, Kind::interface);
         expectNear(button->screenRect, at.at("button"));
         EXPECT_EQ(button->appName, app == &*gtk ? "Notas de prueba" : "zorvane_qt_test_window");
+        if (app == &*gtk) {
+            const pid_t code = session->processes().start({"/usr/bin/python3", "-c", "import time; time.sleep(30)"});
+            const std::string exe = "/proc/" + std::to_string(code) + "/exe";
+            EXPECT_TRUE(waitUntil(5, [&] {
+                std::error_code error;
+                return std::filesystem::read_symlink(exe, error).filename().string().starts_with("python");
+            }));
+            EXPECT_EQ(DesktopEntryNames::nameOf(code, "sin entrada"), std::nullopt) << "code on the command line is no script";
+            session->processes().stop(code);
+        }
 
         const auto picture = overlay.contextWithin(centre(at.at("picture")), 3, isImage);
         ASSERT_TRUE(picture);

@@ -65,6 +65,7 @@ std::optional<Process> processOf(ProcessID pid)
             first = false;
             continue;
         }
+        // Code given on the command line (python3 -c …) names no script: nothing to match.
         process.script = resolved(argument);
         break;
     }
@@ -133,7 +134,7 @@ std::optional<std::string> nameOf(ProcessID pid, const std::string& reportedName
                     // A script: the entry must name it, whatever runs it.
                     for (std::size_t i = 0; i < command.size() && !byProgram; ++i) {
                         const std::string path = i == 0 ? programPath(command[i]) : resolved(command[i]);
-                        if (path == process->script) byProgram = name;
+                        if (!process->script.empty() && path == process->script) byProgram = name;
                     }
                 } else if (programPath(command.front()) == process->executable) {
                     byProgram = name;

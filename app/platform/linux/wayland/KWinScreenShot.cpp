@@ -67,20 +67,8 @@ SnapshotOutcome capture(const std::vector<SnapshotScreen>& screens, Clock::time_
     return DesktopSnapshot::ofLayout(std::move(picture), bounds);
 }
 
-class KWinScreenShot final : public SnapshotSource {
-public:
-    void take(const std::vector<SnapshotScreen>& screens, double limitSeconds, SnapshotDone done) override
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(std::int64_t(limitSeconds * 1000));
-        worker_.run([screens, deadline] { return capture(screens, deadline); }, std::move(done));
-    }
-
-private:
-    OffMainThread worker_;
-};
-
 } // namespace
 
-std::unique_ptr<SnapshotSource> makeKWinScreenShot() { return std::make_unique<KWinScreenShot>(); }
+std::unique_ptr<SnapshotSource> makeKWinScreenShot() { return std::make_unique<BlockingSnapshotSource>(capture); }
 
 } // namespace zorvane

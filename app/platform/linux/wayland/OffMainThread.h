@@ -4,6 +4,7 @@
 
 #include <QObject>
 
+#include <chrono>
 #include <memory>
 #include <thread>
 
@@ -35,6 +36,23 @@ public:
 private:
     std::unique_ptr<QObject> receiver_;
     std::thread thread_;
+};
+
+// A source whose capture blocks (until its deadline at most): each take runs it off the main thread.
+class BlockingSnapshotSource final : public SnapshotSource {
+public:
+    using Capture = SnapshotOutcome (*)(const std::vector<SnapshotScreen>& screens, std::chrono::steady_clock::time_point deadline);
+    explicit BlockingSnapshotSource(Capture capture) : capture_(capture) {}
+
+    void take(const std::vector<SnapshotScreen>& screens, double limitSeconds, SnapshotDone done) override
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::int64_t(limitSeconds * 1000));
+        worker_.run([capture = capture_, screens, deadline] { return capture(screens, deadline); }, std::move(done));
+    }
+
+private:
+    Capture capture_;
+    OffMainThread worker_;
 };
 
 } // namespace zorvane

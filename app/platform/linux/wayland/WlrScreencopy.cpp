@@ -234,20 +234,8 @@ SnapshotOutcome capture(const std::vector<SnapshotScreen>& screens, Clock::time_
     return outcome;
 }
 
-class WlrScreencopy final : public SnapshotSource {
-public:
-    void take(const std::vector<SnapshotScreen>& screens, double limitSeconds, SnapshotDone done) override
-    {
-        const auto deadline = Clock::now() + std::chrono::milliseconds(std::int64_t(limitSeconds * 1000));
-        worker_.run([screens, deadline] { return capture(screens, deadline); }, std::move(done));
-    }
-
-private:
-    OffMainThread worker_;
-};
-
 } // namespace
 
-std::unique_ptr<SnapshotSource> makeWlrScreencopy() { return std::make_unique<WlrScreencopy>(); }
+std::unique_ptr<SnapshotSource> makeWlrScreencopy() { return std::make_unique<BlockingSnapshotSource>(capture); }
 
 } // namespace zorvane

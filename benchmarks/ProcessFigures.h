@@ -1,17 +1,35 @@
 #pragma once
 
 // What the benchmarks read of a process: resident memory, processor time and the wake-ups of each
-// thread (voluntary context switches: sleeps that ended).
+// thread (voluntary context switches: sleeps that ended); and how they report their timings.
 
 #include <sys/types.h>
 
+#include <algorithm>
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace zorvane::testing {
+
+// Milliseconds since `start` on the monotonic clock.
+inline double millisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The median of the timings; -1 when nothing was measured. On a shared machine one slow run moves a
+// mean, not a median.
+inline double median(std::vector<double> values)
+{
+    if (values.empty()) return -1;
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
 
 // Resident memory in MiB of a process (0: this one).
 inline double residentMiB(pid_t pid = 0)

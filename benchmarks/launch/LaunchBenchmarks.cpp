@@ -4,6 +4,7 @@
 //   start and exit, run alternately; `Zorvane --help`, a launch that loads the whole program;
 //   `Zorvane --select` to the overlay on screen beside `flameshot gui` to its window, alternately.
 // The machine is shared: figures are medians and still noisy.
+#include "benchmarks/ProcessFigures.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
 
@@ -26,18 +27,6 @@ namespace {
 
 using namespace zorvane::testing;
 using Clock = std::chrono::steady_clock;
-
-double millisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty()) return -1;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // Starts argv with this process's environment (the desktop's); -1 when it cannot.
 pid_t start(std::vector<std::string> argv)

@@ -23,18 +23,6 @@ using namespace zorvane::testing;
 using Clock = std::chrono::steady_clock;
 using Match = std::function<bool(const WindowOnScreen&)>;
 
-double millisecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty()) return -1;
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
 // Milliseconds from `start` until a viewable window anywhere in the tree matches; none in time.
 std::optional<double> waitFor(X11Client& x, Clock::time_point start, const Match& match, double timeoutMs = 10000)
 {

@@ -3,6 +3,7 @@
 // outputs showing it (the snapshot plus at most 30 ms is the aim); on sway also grim, the
 // desktop's own tool, side by side with the in-process screen copy. Prints medians, never fails.
 // Run: wayland_capture_benchmarks [sway|kwin|gnome]...
+#include "benchmarks/ProcessFigures.h"
 #include "app/platform/linux/wayland/WaylandOverlayPanels.h"
 #include "app/platform/linux/wayland/WaylandScreens.h"
 #include "tests/support/WaylandWorld.h"
@@ -20,14 +21,9 @@
 namespace {
 
 using namespace zorvane;
+using testing::median;
 
 constexpr int rounds = 15;
-
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
 
 // Runs the event loop until `done` or 20 s.
 bool spin(const std::function<bool()>& done)

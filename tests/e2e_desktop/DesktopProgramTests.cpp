@@ -1,5 +1,6 @@
 // The built program on a private desktop, as a user meets it: from the tray through the overlay,
 // the panel and two questions to "Salir", leaving nothing behind.
+#include "tests/fakes/RecordingCodex.h"
 #include "tests/fakes/TemporaryDirectory.h"
 #include "tests/support/DesktopSession.h"
 #include "tests/support/X11Client.h"
@@ -16,19 +17,10 @@ namespace {
 namespace fs = std::filesystem;
 using fakes::readFile;
 
-// `codex` as the user has it in ~/.local/bin: signed in; keeps the question and the image it was
-// given and answers in Markdown, or, while ~/hang exists, never answers.
-constexpr const char* fakeCodex = R"(#!/bin/sh
-if [ "$1" = login ]; then echo 'Logged in using ChatGPT' >&2; exit 0; fi
-for a in "$@"; do
-  [ "$prev" = --output-last-message ] && answer="$a"
-  case "$a" in --image=*) cp "${a#--image=}" "$HOME/received.png";; esac
-  prev="$a"
-done
-cat > "$HOME/prompt.part" && mv "$HOME/prompt.part" "$HOME/prompt.txt"
-[ -f "$HOME/hang" ] && echo $$ > "$HOME/codex.pid" && exec sleep 300
-printf '## Guardar\n\nEs **el botón** que guarda la nota.\n\n- Atajo: `Ctrl+S`\n' > "$answer"
-)";
+// `codex` answers in Markdown or, while ~/hang exists, never answers.
+const std::string fakeCodex = fakes::recordingCodex(
+    "[ -f \"$HOME/hang\" ] && echo $$ > \"$HOME/codex.pid\" && exec sleep 300\n"
+    "printf '## Guardar\\n\\nEs **el botón** que guarda la nota.\\n\\n- Atajo: `Ctrl+S`\\n' > \"$answer\"");
 
 // A PNG's width and height, from its header.
 std::pair<double, double> pngSize(const std::string& png)

@@ -5,6 +5,7 @@
 // a click on a button in a window beside the green one gives that button; on KWin and GNOME a shake
 // of the pointer brings the overlay.
 #include "app/platform/linux/wayland/GnomeShellExtension.h"
+#include "tests/fakes/RecordingCodex.h"
 #include "tests/support/WaylandWorld.h"
 
 #include <gio/gio.h>
@@ -20,16 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* fakeCodex = R"(#!/bin/sh
-if [ "$1" = login ]; then echo 'Logged in using ChatGPT' >&2; exit 0; fi
-for a in "$@"; do
-  [ "$prev" = --output-last-message ] && answer="$a"
-  case "$a" in --image=*) cp "${a#--image=}" "$HOME/received.png";; esac
-  prev="$a"
-done
-cat > "$HOME/prompt.part" && mv "$HOME/prompt.part" "$HOME/prompt.txt"
-printf 'Es **verde**.\n' > "$answer"
-)";
+const std::string fakeCodex = fakes::recordingCodex("printf 'Es **verde**.\\n' > \"$answer\"");
 
 std::string readFile(const fs::path& path)
 {
